@@ -1,0 +1,27 @@
+// The progress contract between the extraction and the progress window: one
+// private message and two process-wide values set before a new file starts.
+#pragma once
+
+#include <cstdint>
+
+namespace platform { struct File; }
+
+inline constexpr unsigned WM_PROGRESS = 0x0400 + 1;  // WM_USER + 1
+
+// Path of the output file being written; null until the first file starts.
+extern const char* progress_file_name;
+// Stream of that output file, or null when it could not be created.
+extern platform::File* progress_file;
+
+// Receiver of progress messages: lparam 0 announces a new file, 1..100 is the
+// percentage of the current file. Installed by the program (the progress
+// window, a terminal line, or nothing).
+using ProgressSink = void (*)(long lparam);
+void set_progress_sink(ProgressSink sink);
+// Sends one progress message to the installed sink (synchronously).
+void send_progress(long lparam);
+
+// Percentage of done against total, 0..100.
+int32_t percent_of(int32_t done, int32_t total);
+// Sends the current entry's percentage (unpacked_done against unpacked_size).
+void report_progress();

@@ -1,0 +1,20 @@
+// Checksums of unpacked data: CRC-32 for the block format and the old format's
+// 16-bit add-and-rotate sum, behind one selector used by the output path.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// Filled by build_crc32_table; entry i is the reflected CRC-32 remainder of byte i.
+extern uint32_t crc32_table[256];
+
+void build_crc32_table();
+// Running CRC-32 update; neither the start value nor the result is inverted.
+uint32_t crc32_update(uint32_t value, const uint8_t* data, size_t length);
+// Old format: add each byte to the low 16 bits, then rotate them left by one.
+uint32_t old_checksum_update(uint32_t value, const uint8_t* data, size_t length);
+
+inline constexpr int CHECKSUM_OLD = 1;
+inline constexpr int CHECKSUM_CRC32 = 2;
+// mode 1: old_checksum_update (low 16 bits); any other mode: crc32_update.
+uint32_t checksum_update(uint32_t value, const uint8_t* data, size_t length, int mode);

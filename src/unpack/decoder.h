@@ -1,0 +1,35 @@
+// Shared decoder state and the entries of the two decompression methods.
+// The decoders read packed bytes and write unpacked bytes only through the two
+// callbacks in DecoderState; the extraction driver points them at the archive's
+// packed-data reader and output writer before an entry is decoded.
+#pragma once
+
+#include <cstdint>
+
+inline constexpr uint32_t WINDOW_SIZE = 0x100000;
+inline constexpr uint32_t WINDOW_MASK = WINDOW_SIZE - 1;
+
+// Returns the number of bytes placed in buffer (0 when the packed data is exhausted).
+using PackedReadFn = int32_t (*)(uint8_t* buffer, int32_t count);
+// Handles count unpacked bytes; returns count (fatal write errors do not return).
+using UnpackedWriteFn = int32_t (*)(const uint8_t* buffer, int32_t count);
+
+// The fields every user of the decoders sets or reads. The method-specific
+// tables live in the decoder's own state (decoder_internal.h).
+struct DecoderIo {
+    PackedReadFn read_packed = nullptr;
+    UnpackedWriteFn write_unpacked = nullptr;
+};
+
+extern DecoderIo decoder_io;
+
+// Unpacked bytes still owed for the current entry; set by the caller to the
+// entry's unpacked size before an entry is decoded or copied.
+int32_t& decoder_bytes_left();
+
+// Decodes one entry packed with the 2.0 method; solid is the entry's flag 0x10 (0 or nonzero).
+void decompress_v20(uint8_t* window, int solid);
+// Decodes one entry packed with the 1.5 method; solid is 0 or 1.
+void decompress_v15(uint8_t* window, int solid);
+// Clears the whole decoder state (tests and the start of a run).
+void reset_decoder_state();
