@@ -1,0 +1,23 @@
+// The progress window of the installer, behind the platform seam.
+// Windows: the real "Progress" window class with its painting and Cancel button.
+// Linux: a progress line on the terminal (nothing when standard error is no terminal).
+#pragma once
+
+namespace platform {
+
+// Registers the class, creates and shows the window. on_cancel runs when the
+// user confirms Cancel (it is expected not to return). False when the window
+// cannot be registered or created.
+bool progress_window_open(void (*on_cancel)());
+// Sets the window caption (Windows-1251 text).
+void progress_window_set_caption(const char* text_cp1251);
+// Delivers one progress message synchronously: lparam 0 starts a new file
+// (name_cp1251 is its name), 1..100 is the current file's percentage.
+void progress_window_notify(long lparam, const char* name);
+// The native window handle (owner for launched programs), or null.
+void* progress_window_handle();
+// Destroys the window's drawing state, runs the message loop until the quit
+// message and returns its value.
+int progress_window_close_and_pump();
+
+}  // namespace platform
