@@ -22,3 +22,7 @@ struct ShellState {
 };
 
 extern ShellState shell_state;
+
+// Puts every process-wide shell value back to its start-up state (tests run
+// several command lines in one process).
+void reset_shell_state();
