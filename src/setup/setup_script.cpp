@@ -1,0 +1,198 @@
+// Reading setup.spt and launching the product's setup program from the
+// extraction folder, and the clean-up when that launch cannot be made.
+#include "setup/setup_script.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/platform.h"
+#include "platform/window.h"
+#include "shell/shell_state.h"
+
+namespace {
+
+// First position >= from where needle occurs within text[0, length), or
+// length when it does not. Never reads at or past length.
+size_t find_text(const char* text, size_t length, size_t from, const char* needle) {
+    const size_t needle_length = std::strlen(needle);
+    if (needle_length == 0 || needle_length > length) return length;
+    for (size_t at = from; at + needle_length <= length; ++at) {
+        if (std::memcmp(text + at, needle, needle_length) == 0) return at;
+    }
+    return length;
+}
+
+bool is_ascii_letter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+
+bool ends_value(char c) { return c == '\n' || c == '\r'; }
+
+// Appends piece to the buffer at *used (the buffer was sized for every piece).
+void append(char* buffer, size_t* used, const char* piece) {
+    const size_t n = std::strlen(piece);
+    std::memcpy(buffer + *used, piece, n);
+    *used += n;
+    buffer[*used] = '\0';
+}
+
+// Folder part of a path: everything before its last separator, when that
+// separator is not the first character ("C:" for a program in a drive's root).
+void folder_part(const char* path, char* out, size_t out_size) {
+    out[0] = '\0';
+    size_t last = 0;
+    for (size_t i = 1; path[i] != '\0'; ++i) {
+        if (platform::is_separator(path[i])) last = i;
+    }
+    if (last == 0 || last >= out_size) return;
+    std::memcpy(out, path, last);
+    out[last] = '\0';
+}
+
+// Empties folder: files deleted, plain sub-folders emptied and removed.
+void empty_folder(const char* folder) {
+    if (folder[0] == '\0') return;
+    char pattern[platform::MAX_PATH_CHARS + 8];
+    const size_t length = std::strlen(folder);
+    if (length + 5 > platform::MAX_PATH_CHARS) return;
+    std::memcpy(pattern, folder, length + 1);
+    if (!platform::is_separator(folder[length - 1])) {
+        pattern[length] = platform::path_separator();
+        pattern[length + 1] = '\0';
+    }
+    const size_t prefix = std::strlen(pattern);
+    std::strcat(pattern, "*.*");
+    platform::DirEntry entry;
+    platform::DirList* list = platform::dir_first(pattern, &entry);
+    if (list == nullptr) return;
+    do {
+        if (entry.name[0] == '\0' || std::strcmp(entry.name, ".") == 0 || std::strcmp(entry.name, "..") == 0) continue;
+        char path[platform::MAX_PATH_CHARS + 1];
+        if (prefix + std::strlen(entry.name) > platform::MAX_PATH_CHARS) continue;
+        std::memcpy(path, pattern, prefix);
+        std::strcpy(path + prefix, entry.name);
+        if (entry.attributes & platform::ATTR_DIRECTORY) {
+            empty_folder(path);
+            platform::remove_directory(path);
+        } else {
+            platform::delete_file(path);
+        }
+    } while (platform::dir_next(list, &entry));
+    platform::dir_close(list);
+}
+
+}  // namespace
+
+size_t find_setup_value(const char* text, size_t length, const char* header, const char* key) {
+    if (text == nullptr || header == nullptr || key == nullptr || header[0] == '\0' || key[0] == '\0') return 0;
+
+    const size_t header_at = find_text(text, length, 0, header);
+    if (header_at == length) return 0;
+
+    // The section runs to the next character equal to the header's opening one.
+    size_t section_end = header_at + 1;
+    while (section_end < length && text[section_end] != header[0]) ++section_end;
+
+    const size_t key_length = std::strlen(key);
+    // An occurrence glued to a letter is part of a longer word; one right
+    // after ';' is a line that was switched off. Both are passed over.
+    size_t key_at = find_text(text, length, header_at + std::strlen(header), key);
+    while (key_at < length) {
+        const char before = text[key_at - 1];  // the header precedes, so key_at > 0
+        if (!is_ascii_letter(before) && before != ';') break;
+        key_at = find_text(text, length, key_at + key_length, key);
+    }
+    if (key_at >= section_end) return 0;  // none at all, or only beyond the section
+
+    size_t at = key_at + key_length;
+    while (at < length && text[at] == ' ') ++at;
+    if (at >= length || text[at] != '=') return 0;
+    ++at;
+    while (at < length && text[at] == ' ') ++at;
+    return at;
+}
+
+bool run_setup_script(const char* script_name) {
+    platform::File* script = platform::file_open(script_name, platform::FileOpen::read, platform::FileShare::read_only);
+    if (script == nullptr) return false;
+    const int64_t size = platform::file_size(script);
+    if (size <= 0 || static_cast<uint64_t>(size) >= SIZE_MAX / 2) {
+        platform::file_close(script);
+        return false;
+    }
+    const size_t length = static_cast<size_t>(size);
+    // One byte more than the content: a terminator one past the end.
+    char* text = static_cast<char*>(std::malloc(length + 1));
+    if (text == nullptr) {
+        platform::file_close(script);
+        return false;
+    }
+    const size_t got = platform::file_read(script, text, length);
+    platform::file_close(script);
+    text[length] = '\0';
+    if (got != length) {
+        std::free(text);
+        return false;
+    }
+
+    const size_t value_at = find_setup_value(text, length, "[Values]", "SetupFile");
+    if (value_at == 0) {
+        std::free(text);
+        return false;
+    }
+
+    // Program: up to the first space or line end; parameters: after the
+    // spaces that follow, up to the line end, inner and trailing spaces kept.
+    size_t program_end = value_at;
+    while (program_end < length && text[program_end] != ' ' && !ends_value(text[program_end])) ++program_end;
+    size_t params_at = program_end;
+    while (params_at < length && text[params_at] == ' ') ++params_at;
+    size_t params_end = params_at;
+    while (params_end < length && !ends_value(text[params_end])) ++params_end;
+    text[program_end] = '\0';
+    text[params_end] = '\0';
+    const char* program = text + value_at;
+    const char* params = params_at < params_end ? text + params_at : "";
+
+    char own_path[SHELL_PATH_CHARS + 1] = {};
+    if (shell_state.own_path[0] != '\0') {
+        std::memcpy(own_path, shell_state.own_path, sizeof own_path);
+        own_path[SHELL_PATH_CHARS] = '\0';
+    } else if (platform::own_program_path(own_path, sizeof own_path) == 0) {
+        own_path[0] = '\0';
+    }
+    char own_folder[SHELL_PATH_CHARS + 1] = {};
+    folder_part(own_path, own_folder, sizeof own_folder);
+
+    const size_t capacity = std::strlen(params) + std::strlen(own_path) + std::strlen(own_folder) +
+                            std::strlen(shell_state.extraction_folder) + 4;
+    char* parameters = static_cast<char*>(std::malloc(capacity));
+    if (parameters == nullptr) {
+        std::free(text);
+        return false;
+    }
+    size_t used = 0;
+    parameters[0] = '\0';
+    append(parameters, &used, params);
+    append(parameters, &used, " ");
+    append(parameters, &used, own_path);
+    append(parameters, &used, " ");
+    append(parameters, &used, own_folder);
+    append(parameters, &used, " ");
+    append(parameters, &used, shell_state.extraction_folder);
+
+    bool launched = false;
+    if (program[0] != '\0' && platform::set_current_directory(shell_state.extraction_folder)) {
+        launched = platform::shell_execute_open(platform::progress_window_handle(), program, parameters) > 32;
+    }
+    std::free(parameters);
+    std::free(text);
+    return launched;
+}
+
+void setup_failure_cleanup() {
+    platform::message_box("Error 4! Can't execute setup script.", "ERROR", platform::MB_ICONERROR);
+    // Step out of the folder first: a current folder cannot be removed.
+    platform::set_current_directory(platform::system_root());
+    if (shell_state.extraction_folder[0] == '\0') return;
+    empty_folder(shell_state.extraction_folder);
+    platform::remove_directory(shell_state.extraction_folder);
+}

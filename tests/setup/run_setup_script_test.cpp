@@ -1,0 +1,206 @@
+// Launching the setup program named in setup.spt, with record-args standing in
+// for the product's setup program, and the clean-up after a failed launch.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "platform/platform.h"
+#include "setup/setup_script.h"
+#include "shell/shell_state.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+#ifdef _WIN32
+constexpr const char* PROGRAM_SUFFIX = ".exe";
+constexpr const char* FAKE_OWN_PATH = "C:\\Program Files\\maker\\inst.exe";
+constexpr const char* FAKE_OWN_FOLDER = "C:\\Program Files\\maker";
+#else
+constexpr const char* PROGRAM_SUFFIX = "";
+constexpr const char* FAKE_OWN_PATH = "/opt/maker/inst";
+constexpr const char* FAKE_OWN_FOLDER = "/opt/maker";
+#endif
+
+void set_env(const char* name, const std::string& value) {
+#ifdef _WIN32
+    _putenv_s(name, value.c_str());
+#else
+    setenv(name, value.c_str(), 1);
+#endif
+}
+
+std::string read_file(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void write_file(const fs::path& path, const std::string& content) {
+    std::ofstream out(path, std::ios::binary);
+    out << content;
+}
+
+// A fresh extraction folder made current, shell_state pointing at it, and the
+// record file the launched program writes.
+class RunSetupScript : public ::testing::Test {
+protected:
+    void SetUp() override {
+        start_ = fs::current_path();
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        folder_ = fs::temp_directory_path() / (std::string("kx-setup-") + info->name());
+        fs::remove_all(folder_);
+        fs::create_directories(folder_);
+        fs::current_path(folder_);
+        reset_shell_state();
+        std::strcpy(shell_state.own_path, FAKE_OWN_PATH);
+        std::strcpy(shell_state.extraction_folder, folder_.string().c_str());
+        record_ = folder_.parent_path() / (folder_.filename().string() + ".record");
+        fs::remove(record_);
+        set_env("KX_RECORD_ARGS", record_.string());
+        set_env("KELVARIX_UNATTENDED", "1");
+    }
+
+    void TearDown() override {
+        fs::current_path(start_);
+        std::error_code ignored;
+        fs::remove_all(folder_, ignored);
+        fs::remove(record_, ignored);
+        reset_shell_state();
+    }
+
+    // Places record-args in the extraction folder under name.
+    void place_program(const std::string& name) {
+        const fs::path built = fs::path(KX_BUILD_DIR) / "tests" / (std::string("record-args") + PROGRAM_SUFFIX);
+        ASSERT_TRUE(fs::exists(built)) << built;
+        fs::copy_file(built, folder_ / name, fs::copy_options::overwrite_existing);
+    }
+
+    // The record written by the launched program (it runs detached, so wait).
+    std::string wait_for_record() {
+        for (int i = 0; i < 300 && !fs::exists(record_); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        return read_file(record_);
+    }
+
+    std::string tail() const { return std::string(FAKE_OWN_PATH) + " " + FAKE_OWN_FOLDER + " " + folder_.string(); }
+
+    fs::path start_;
+    fs::path folder_;
+    fs::path record_;
+};
+
+TEST_F(RunSetupScript, LaunchesNamedProgramWithPathsAppended) {
+    const std::string program = std::string("setup") + PROGRAM_SUFFIX;
+    place_program(program);
+    write_file(folder_ / "setup.spt", "[Values]\r\nSetupFile=" + program + "\r\n");
+    ASSERT_TRUE(run_setup_script("setup.spt"));
+    // Empty parameter text: the string starts with the space before the own path.
+    EXPECT_EQ(wait_for_record(), tail() + "\n" + folder_.string() + "\n");
+}
+
+TEST_F(RunSetupScript, ParameterTextComesFirst) {
+    const std::string program = std::string("run") + PROGRAM_SUFFIX;
+    place_program(program);
+    write_file(folder_ / "setup.spt", "[Other]\nA=1\n[Values]\nSetupFile = " + program + "  -a -b\n[More]\n");
+    ASSERT_TRUE(run_setup_script("setup.spt"));
+    EXPECT_EQ(wait_for_record(), "-a -b " + tail() + "\n" + folder_.string() + "\n");
+}
+
+TEST_F(RunSetupScript, ValueAtEndOfFileWithoutLineBreak) {
+    const std::string program = std::string("setup") + PROGRAM_SUFFIX;
+    place_program(program);
+    write_file(folder_ / "setup.spt", "[Values]\nSetupFile=" + program + " /q");
+    ASSERT_TRUE(run_setup_script("setup.spt"));
+    EXPECT_EQ(wait_for_record(), "/q " + tail() + "\n" + folder_.string() + "\n");
+}
+
+TEST_F(RunSetupScript, MissingScriptFails) { EXPECT_FALSE(run_setup_script("setup.spt")); }
+
+TEST_F(RunSetupScript, EmptyScriptFails) {
+    write_file(folder_ / "setup.spt", "");
+    EXPECT_FALSE(run_setup_script("setup.spt"));
+}
+
+TEST_F(RunSetupScript, MissingProgramFails) {
+    write_file(folder_ / "setup.spt", "[Values]\nSetupFile=absent.exe\n");
+    EXPECT_FALSE(run_setup_script("setup.spt"));
+}
+
+TEST_F(RunSetupScript, EmptyValueFails) {
+    place_program(std::string("setup") + PROGRAM_SUFFIX);
+    write_file(folder_ / "setup.spt", "[Values]\nSetupFile=\n");
+    EXPECT_FALSE(run_setup_script("setup.spt"));
+}
+
+TEST_F(RunSetupScript, UnusableEntryFails) {
+    place_program(std::string("setup") + PROGRAM_SUFFIX);
+    write_file(folder_ / "setup.spt", std::string("[Values]\nSetupFileName=setup") + PROGRAM_SUFFIX + "\n");
+    EXPECT_FALSE(run_setup_script("setup.spt"));
+    EXPECT_FALSE(fs::exists(record_));
+}
+
+TEST_F(RunSetupScript, ProgramIsStartedInExtractionFolder) {
+    // Whatever folder is current, the program runs in the extraction folder.
+    const std::string program = std::string("setup") + PROGRAM_SUFFIX;
+    place_program(program);
+    write_file(folder_ / "setup.spt", "[Values]\nSetupFile=" + program + "\n");
+    fs::create_directories(folder_ / "sub");
+    fs::copy_file(folder_ / "setup.spt", folder_ / "sub" / "setup.spt");
+    fs::current_path(folder_ / "sub");
+    ASSERT_TRUE(run_setup_script("setup.spt"));
+    const std::string record = wait_for_record();
+    EXPECT_EQ(record.substr(record.find('\n') + 1), folder_.string() + "\n");
+}
+
+#ifndef _WIN32
+TEST_F(RunSetupScript, ScriptWithoutExecuteBitIsMadeRunnable) {
+    // Archives from DOS hosts carry no modes: a "#!" script arrives without x.
+    write_file(folder_ / "setup.sh", "#!/bin/sh\nprintf '%s\\n' \"$*\" > \"$KX_RECORD_ARGS.part\"\n"
+                                     "mv \"$KX_RECORD_ARGS.part\" \"$KX_RECORD_ARGS\"\n");
+    fs::permissions(folder_ / "setup.sh", fs::perms::owner_read | fs::perms::owner_write);
+    write_file(folder_ / "setup.spt", "[Values]\nSetupFile=setup.sh x\n");
+    ASSERT_TRUE(run_setup_script("setup.spt"));
+    EXPECT_EQ(wait_for_record(), "x " + tail() + "\n");
+    EXPECT_NE(fs::status(folder_ / "setup.sh").permissions() & fs::perms::owner_exec, fs::perms::none);
+}
+
+TEST_F(RunSetupScript, PlainDataFileIsNotLaunched) {
+    write_file(folder_ / "readme.txt", "just text\n");
+    write_file(folder_ / "setup.spt", "[Values]\nSetupFile=readme.txt\n");
+    EXPECT_FALSE(run_setup_script("setup.spt"));
+    EXPECT_EQ(fs::status(folder_ / "readme.txt").permissions() & fs::perms::owner_exec, fs::perms::none);
+}
+
+TEST_F(RunSetupScript, ProgramWithAbsolutePath) {
+    place_program("elsewhere");
+    write_file(folder_ / "setup.spt", "[Values]\nSetupFile=" + (folder_ / "elsewhere").string() + "\n");
+    ASSERT_TRUE(run_setup_script("setup.spt"));
+    EXPECT_EQ(wait_for_record(), tail() + "\n" + folder_.string() + "\n");
+}
+#endif
+
+TEST_F(RunSetupScript, FailureCleanupRemovesExtractionFolder) {
+    const fs::path log = folder_.parent_path() / (folder_.filename().string() + ".log");
+    fs::remove(log);
+    set_env("KELVARIX_MESSAGE_LOG", log.string());
+    fs::create_directories(folder_ / "a" / "b");
+    write_file(folder_ / "setup.spt", "[Values]\n");
+    write_file(folder_ / "a" / "one.txt", "1");
+    write_file(folder_ / "a" / "b" / "two.txt", "2");
+    ASSERT_FALSE(run_setup_script("setup.spt"));
+    setup_failure_cleanup();
+    set_env("KELVARIX_MESSAGE_LOG", "");
+    EXPECT_FALSE(fs::exists(folder_));
+    EXPECT_EQ(read_file(log), "ERROR: Error 4! Can't execute setup script.\n");
+    fs::remove(log);
+}
+
+}  // namespace
