@@ -1,0 +1,57 @@
+// Bundles: the program's own executable with files (members) appended behind
+// it and a directory at the very end. From the end of the file backwards:
+// the directory size D (4 bytes, little-endian), then D bytes of entries
+// (offset: 4 bytes little-endian, name length: 1 byte, name bytes), one per
+// member in member order. Members lie back to back; each ends where the next
+// begins, the last where the directory begins.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/platform.h"
+
+// Largest directory a bundle may carry. The packer writes at most 50 entries
+// of at most 260 bytes; anything larger is not a bundle.
+inline constexpr uint32_t MAX_BUNDLE_DIRECTORY = 64 * 1024;
+
+// Appends the content of source behind the end of target, opened with how
+// (read_write_always for the copy of the program, read_write_append for
+// members). Copies in bounded chunks. Returns the offset in target at which
+// the content begins, or -1 when source cannot be opened or read, or target
+// cannot be opened or written.
+int64_t append_file(const char* source, const char* target, platform::FileOpen how);
+
+// Builds or extends the bundle bundle_name (relative to the current folder)
+// with files[0..last_index]: a bundle that does not exist yet starts as a
+// copy of the running program. Names must be 1..255 characters and every
+// file must be readable; the result is false otherwise, and on any failure
+// the bundle is left exactly as it was before (a new one is deleted).
+bool build_bundle(const char* bundle_name, int last_index, char* const* files);
+
+// Writes every member of the bundle into destination (created when missing),
+// each under its own name, relative to destination unless the name carries
+// its own root; folders in a relative name are created. source_folder, when
+// given, becomes the current folder first. False when the bundle cannot be
+// opened or its directory is not a valid one, or when a member could not be
+// written (the others are still written; a half-written member is deleted).
+bool unpack_bundle(const char* source_folder, const char* bundle_name, const char* destination);
+
+// Makes folder current (when given and not empty; it stays current) and
+// returns the total length of the bundle's members, or -1 when the bundle
+// cannot be opened or has no valid directory.
+int64_t bundle_content_size(const char* bundle_path, const char* folder);
+
+// One member as the directory describes it.
+struct BundleMember {
+    uint64_t offset;
+    uint64_t length;
+    char name[256];
+};
+
+// Checks the directory of an open bundle and calls visit for every member in
+// order (visit may be null; returning false from it stops the walk with
+// false). Returns false when the file is too short, the directory is larger
+// than the file or than MAX_BUNDLE_DIRECTORY, an entry runs past the
+// directory, or the offsets decrease or pass the directory start.
+bool walk_bundle_directory(platform::File* bundle, bool (*visit)(const BundleMember&, void*), void* context);

@@ -1,0 +1,41 @@
+// The extraction folder: a fresh "PTemp_" folder (letters a to z) in the
+// system's temporary folder when its drive is fixed and has room for the
+// bundle's members, otherwise at the root of another fixed drive that has
+// room, otherwise one the user names. Also the removal of such a tree.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/platform.h"
+
+// The system queries the choice is made from; tests give their own.
+struct FolderProbe {
+    size_t (*temp_path)(char* buffer, size_t size);
+    int (*drive_roots)(char (*roots)[260], int max);
+    bool (*root_of)(const char* path, char* root, size_t size);
+    platform::DriveType (*type)(const char* root);
+    bool (*free_bytes)(const char* root, uint64_t* bytes);
+    // Asks the user for a folder; false when none was confirmed.
+    bool (*ask)(char* folder, size_t size);
+};
+
+// The probe made of the real platform calls and the folder dialog.
+const FolderProbe& system_folder_probe();
+
+// Chooses and creates the folder for the members of shell_state.archive_path
+// and copies its full path into folder (at most max_length characters).
+// False when the bundle cannot be sized, or when no folder could be made and
+// the user confirmed none.
+bool choose_extraction_folder(size_t max_length, char* folder);
+bool choose_extraction_folder_with(const FolderProbe& probe, size_t max_length, char* folder);
+
+// Shows the folder question; on OK the folder is in folder (size bytes).
+bool ask_for_extraction_folder(char* folder, size_t size);
+
+// Deletes everything inside folder, bottom-up; the folder itself stays (the
+// caller removes it). Read-only files are made writable first; links and
+// junctions are removed without being entered. Entries whose path would not
+// fit 259 characters are left alone. False when the folder cannot be listed;
+// an empty path deletes nothing and gives true.
+bool remove_folder_tree(const char* folder);

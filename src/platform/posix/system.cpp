@@ -1,0 +1,293 @@
+// The system side of the seam on Linux: paths, "drives" (mounted file
+// systems), the temporary folder, the program's own path, process end,
+// signals and message boxes on the terminal.
+//
+// A drive is the mounted file system that holds a path, found in
+// /proc/self/mountinfo. Local block-device file systems (and overlay, which
+// containers put over one) count as fixed; tmpfs and ramfs as RAM disks;
+// media the kernel marks removable as removable; network file systems as remote.
+#include "platform/platform.h"
+#include "platform/system_extra.h"
+#include "platform/text.h"
+
+#include <climits>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <strings.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+namespace platform {
+
+namespace {
+
+struct Mount {
+    char point[260];
+    char type[40];
+    char source[160];
+};
+
+constexpr int MAX_MOUNTS = 256;
+Mount mounts[MAX_MOUNTS];
+
+// Undoes the octal escapes (\040 for a space ...) of a mountinfo field.
+void unescape_field(const char* in, size_t length, char* out, size_t size) {
+    size_t n = 0;
+    for (size_t i = 0; i < length && n + 1 < size; ++i) {
+        if (in[i] == '\\' && i + 3 < length &&
+            in[i + 1] >= '0' && in[i + 1] <= '7' && in[i + 2] >= '0' && in[i + 2] <= '7' &&
+            in[i + 3] >= '0' && in[i + 3] <= '7') {
+            out[n++] = static_cast<char>((in[i + 1] - '0') * 64 + (in[i + 2] - '0') * 8 + (in[i + 3] - '0'));
+            i += 3;
+        } else {
+            out[n++] = in[i];
+        }
+    }
+    out[n] = '\0';
+}
+
+// Reads the mount table; returns the number of mounts (0 when unreadable).
+int read_mounts() {
+    std::FILE* table = std::fopen("/proc/self/mountinfo", "r");
+    if (!table) return 0;
+    int count = 0;
+    char line[4096];
+    while (count < MAX_MOUNTS && std::fgets(line, sizeof line, table)) {
+        // id parent major:minor root mount-point options [optional...] - type source super-options
+        const char* fields[16];
+        size_t lengths[16];
+        int n = 0;
+        for (char* p = line; *p && n < 16;) {
+            while (*p == ' ' || *p == '\n') ++p;
+            if (!*p) break;
+            fields[n] = p;
+            while (*p && *p != ' ' && *p != '\n') ++p;
+            lengths[n] = static_cast<size_t>(p - fields[n]);
+            ++n;
+        }
+        int dash = -1;
+        for (int i = 6; i < n; ++i)
+            if (lengths[i] == 1 && fields[i][0] == '-') {
+                dash = i;
+                break;
+            }
+        if (n < 5 || dash < 0 || dash + 2 >= n) continue;
+        Mount& m = mounts[count];
+        unescape_field(fields[4], lengths[4], m.point, sizeof m.point);
+        unescape_field(fields[dash + 1], lengths[dash + 1], m.type, sizeof m.type);
+        unescape_field(fields[dash + 2], lengths[dash + 2], m.source, sizeof m.source);
+        ++count;
+    }
+    std::fclose(table);
+    return count;
+}
+
+bool type_is(const char* type, const char* const* names) {
+    for (; *names; ++names)
+        if (std::strcmp(type, *names) == 0) return true;
+    return false;
+}
+
+// True when the kernel marks the block device behind source as removable.
+bool removable_device(const char* source) {
+    if (std::strncmp(source, "/dev/", 5) != 0) return false;
+    char device[PATH_MAX];
+    const char* name = source + 5;
+    char resolved[PATH_MAX];
+    if (::realpath(source, resolved) && std::strncmp(resolved, "/dev/", 5) == 0) name = resolved + 5;
+    if (std::strchr(name, '/')) return false;  // mapper and friends: not a plain disk
+    const char* candidates[] = {"/sys/class/block/%s/removable", "/sys/class/block/%s/../removable"};
+    for (const char* form : candidates) {
+        std::snprintf(device, sizeof device, form, name);
+        std::FILE* flag = std::fopen(device, "r");
+        if (!flag) continue;
+        int c = std::fgetc(flag);
+        std::fclose(flag);
+        return c == '1';
+    }
+    return false;
+}
+
+DriveType classify(const Mount& m) {
+    static const char* const ram[] = {"tmpfs", "ramfs", nullptr};
+    static const char* const remote[] = {"nfs", "nfs4", "cifs", "smb3", "smbfs", "ncpfs", "afs", "ceph",
+                                         "glusterfs", "fuse.sshfs", "fuse.glusterfs", "9p", nullptr};
+    static const char* const optical[] = {"iso9660", "udf", nullptr};
+    static const char* const disk[] = {"ext2", "ext3", "ext4", "xfs", "btrfs", "zfs", "f2fs", "jfs",
+                                       "reiserfs", "vfat", "msdos", "exfat", "ntfs", "ntfs3", "fuseblk",
+                                       "hfs", "hfsplus", "nilfs2", "bcachefs", "overlay", "aufs", nullptr};
+    if (type_is(m.type, ram)) return DriveType::ramdisk;
+    if (type_is(m.type, remote)) return DriveType::remote;
+    if (type_is(m.type, optical)) return DriveType::cdrom;
+    if (type_is(m.type, disk)) return removable_device(m.source) ? DriveType::removable : DriveType::fixed;
+    return DriveType::unknown;
+}
+
+// True when folder (a mount point) contains path, component-wise.
+bool contains(const char* folder, const char* path) {
+    size_t n = std::strlen(folder);
+    if (std::strncmp(folder, path, n) != 0) return false;
+    return n == 1 || path[n] == '\0' || path[n] == '/';
+}
+
+// The last mount whose point is exactly root (later mounts hide earlier ones).
+const Mount* mount_at(int count, const char* root) {
+    const Mount* found = nullptr;
+    for (int i = 0; i < count; ++i)
+        if (std::strcmp(mounts[i].point, root) == 0) found = &mounts[i];
+    return found;
+}
+
+bool copy_text(const char* text, char* out, size_t size) {
+    size_t n = std::strlen(text);
+    if (n + 1 > size) return false;
+    std::memcpy(out, text, n + 1);
+    return true;
+}
+
+}  // namespace
+
+char path_separator() { return '/'; }
+
+bool is_absolute_path(const char* path) { return path && path[0] == '/'; }
+
+const char* system_root() { return "/"; }
+
+int list_drive_roots(char (*roots)[260], int max) {
+    int count = read_mounts();
+    int listed = 0;
+    for (int i = 0; i < count && listed < max; ++i) {
+        if (classify(mounts[i]) == DriveType::unknown || classify(mounts[i]) == DriveType::remote) continue;
+        if (mount_at(count, mounts[i].point) != &mounts[i]) continue;  // hidden by a later mount
+        if (!copy_text(mounts[i].point, roots[listed], 260)) continue;
+        ++listed;
+    }
+    return listed;
+}
+
+bool drive_root_of(const char* path, char* root, size_t size) {
+    char resolved[PATH_MAX];
+    if (!path || !::realpath(path, resolved)) return false;
+    int count = read_mounts();
+    const char* best = nullptr;
+    for (int i = 0; i < count; ++i)
+        if (contains(mounts[i].point, resolved) && (!best || std::strlen(mounts[i].point) >= std::strlen(best)))
+            best = mounts[i].point;
+    return best && copy_text(best, root, size);
+}
+
+DriveType drive_type(const char* root) {
+    int count = read_mounts();
+    const Mount* m = root ? mount_at(count, root) : nullptr;
+    if (!m) {
+        char owner[260];
+        if (!drive_root_of(root, owner, sizeof owner)) return DriveType::unknown;
+        count = read_mounts();
+        m = mount_at(count, owner);
+        if (!m) return DriveType::unknown;
+    }
+    return classify(*m);
+}
+
+bool drive_free_bytes(const char* root, uint64_t* bytes) {
+    struct statvfs info {};
+    if (!root || ::statvfs(root, &info) != 0) return false;
+    *bytes = static_cast<uint64_t>(info.f_bavail) * static_cast<uint64_t>(info.f_frsize);
+    return true;
+}
+
+size_t get_temp_path(char* buffer, size_t size) {
+    const char* folder = std::getenv("TMPDIR");
+    if (!folder || !*folder) folder = "/tmp";
+    size_t n = std::strlen(folder);
+    bool slash = folder[n - 1] == '/';
+    if (n + (slash ? 0 : 1) + 1 > size) return 0;
+    std::memcpy(buffer, folder, n);
+    if (!slash) buffer[n++] = '/';
+    buffer[n] = '\0';
+    return n;
+}
+
+size_t own_program_path(char* buffer, size_t size) {
+    if (size == 0) return 0;
+    ssize_t n = ::readlink("/proc/self/exe", buffer, size);
+    if (n <= 0 || static_cast<size_t>(n) >= size) return 0;
+    buffer[n] = '\0';
+    return static_cast<size_t>(n);
+}
+
+void exit_process(int code) { std::exit(code); }
+
+void route_break_signals(void (*handler)(int)) {
+    const int signals[] = {SIGINT, SIGTERM};
+    for (int sig : signals) {
+        struct sigaction old {};
+        if (::sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
+        std::signal(sig, handler);
+    }
+}
+
+bool truncate_file(const char* path, uint64_t size) {
+    return path && ::truncate(path, static_cast<off_t>(size)) == 0;
+}
+
+bool is_symbolic_link(const char* path) {
+    struct stat st {};
+    return path && ::lstat(path, &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+namespace {
+
+// True when the terminal's locale wants Windows-1251 bytes as they are.
+bool terminal_wants_cp1251() {
+    const char* names[] = {"LC_ALL", "LC_CTYPE", "LANG"};
+    for (const char* name : names) {
+        const char* value = std::getenv(name);
+        if (!value || !*value) continue;
+        return std::strstr(value, "1251") != nullptr;
+    }
+    return false;
+}
+
+void write_message(const char* text_cp1251, const char* caption_cp1251) {
+    if (terminal_wants_cp1251()) {
+        std::fprintf(stderr, "%s: %s\n", caption_cp1251, text_cp1251);
+    } else {
+        char line[4096];
+        size_t n = format_message_utf8(text_cp1251, caption_cp1251, line, sizeof line);
+        std::fwrite(line, 1, n, stderr);
+    }
+    std::fflush(stderr);
+}
+
+// Reads one answer from the terminal: OK for an empty line, "o" or "ok";
+// Cancel for "c", "cancel" or the end of input. Asks again otherwise.
+int ask_ok_cancel() {
+    char answer[64];
+    for (;;) {
+        std::fputs("[OK/cancel] ", stderr);
+        std::fflush(stderr);
+        if (!std::fgets(answer, sizeof answer, stdin)) return IDCANCEL;
+        answer[std::strcspn(answer, "\r\n")] = '\0';
+        if (!answer[0] || !::strcasecmp(answer, "o") || !::strcasecmp(answer, "ok")) return IDOK;
+        if (!::strcasecmp(answer, "c") || !::strcasecmp(answer, "cancel")) return IDCANCEL;
+    }
+}
+
+}  // namespace
+
+int message_box(const char* text_cp1251, const char* caption_cp1251, unsigned style) {
+    append_message_log(text_cp1251, caption_cp1251);
+    write_message(text_cp1251, caption_cp1251);
+    if ((style & 0xF) != MB_OKCANCEL) return IDOK;
+    if (unattended() || !::isatty(0) || !::isatty(2)) {
+        std::fputs("(no terminal to answer: Cancel)\n", stderr);
+        return IDCANCEL;
+    }
+    return ask_ok_cancel();
+}
+
+}  // namespace platform

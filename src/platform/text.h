@@ -1,0 +1,31 @@
+// Text conversion for what the user reads: the program's texts are
+// Windows-1251 bytes; terminals want UTF-8 and Windows' wide calls UTF-16.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace platform {
+
+// Code points of the bytes 0x80..0xFF (generated table; 0xFFFD where unassigned).
+extern const uint16_t CP1251_HIGH_TO_UNICODE[128];
+
+// Unicode code point of one Windows-1251 byte.
+inline uint32_t cp1251_code_point(unsigned char byte) {
+    return byte < 0x80 ? byte : CP1251_HIGH_TO_UNICODE[byte - 0x80];
+}
+
+// Converts the terminated Windows-1251 text into UTF-8 in out (always
+// terminated when out_size > 0). Stops before a character that would not fit
+// whole. Returns the number of bytes written, terminator excluded.
+size_t cp1251_to_utf8(const char* text, char* out, size_t out_size);
+
+// Converts into UTF-16 in out (always terminated when out_count > 0); every
+// Windows-1251 character is one UTF-16 unit. Returns the units written,
+// terminator excluded.
+size_t cp1251_to_utf16(const char* text, char16_t* out, size_t out_count);
+
+// Number of UTF-8 bytes the text needs, terminator excluded.
+size_t cp1251_utf8_length(const char* text);
+
+}  // namespace platform
