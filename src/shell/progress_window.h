@@ -97,7 +97,9 @@ struct ProgressView {
         bar.left = 12;
         bar.right = 380;
         filled_width = 0;
-        pixels_per_percent = static_cast<float>(bar.right - bar.left) * 0.01f;
+        // Computed in double and stored as float: 3.68f lies just above 3.68,
+        // so percent * pixels_per_percent truncates to percent * 368 / 100.
+        pixels_per_percent = static_cast<float>((bar.right - bar.left) * 0.01);
         percent = 0;
     }
 
