@@ -33,3 +33,10 @@ void decompress_v20(uint8_t* window, int solid);
 void decompress_v15(uint8_t* window, int solid);
 // Clears the whole decoder state (tests and the start of a run).
 void reset_decoder_state();
+
+// Plain decoders that follow the methods' rules step by step (limit search,
+// scanned fixed codes, byte-wise copies). The entries above give the same
+// output and leave the same state for every input, damaged input included;
+// tests and the benchmark compare the two.
+void decompress_v20_reference(uint8_t* window, int solid);
+void decompress_v15_reference(uint8_t* window, int solid);

@@ -1,0 +1,67 @@
+// The decoder core shared by both methods: the process-wide state, the
+// packed-input fills, the window flush and the per-entry reset.
+#include <cstring>
+#include <type_traits>
+
+#include "unpack/decoder_state.h"
+
+DecoderIo decoder_io;
+DecoderState decoder_state;
+
+static_assert(std::is_trivially_copyable_v<DecoderState>, "the state is cleared with memset");
+
+int32_t& decoder_bytes_left() { return decoder_state.bytes_left; }
+
+void reset_decoder_state() {
+    std::memset(&decoder_state, 0, sizeof decoder_state);
+}
+
+void fill_input(int first) {
+    DecoderState& s = decoder_state;
+    BitInput& in = s.input;
+    int32_t n;
+    if (first) {
+        n = decoder_io.read_packed(in.in_buffer, IN_BUFFER_SIZE);
+        in.in_end = n > 0 ? n : 0;
+        in.in_pos = 0;
+    } else {
+        std::memmove(in.in_buffer, in.in_buffer + IN_REFILL_AT, IN_KEEP);
+        in.in_pos -= IN_REFILL_AT;
+        n = decoder_io.read_packed(in.in_buffer + IN_KEEP, IN_REFILL_AT);
+        in.in_end = n > 0 ? n + IN_KEEP : in.in_pos;
+    }
+    if (n <= 0 && ++s.empty_fills >= 2)
+        s.bytes_left = -1;
+}
+
+void flush_window() {
+    DecoderState& s = decoder_state;
+    if (s.out_pos < s.flushed_pos) {
+        decoder_io.write_unpacked(s.window + s.flushed_pos, int32_t(WINDOW_SIZE - s.flushed_pos));
+        decoder_io.write_unpacked(s.window, int32_t(s.out_pos));
+    } else {
+        decoder_io.write_unpacked(s.window + s.flushed_pos, int32_t(s.out_pos - s.flushed_pos));
+    }
+    s.flushed_pos = s.out_pos;
+}
+
+void reset_decoder(int solid) {
+    DecoderState& s = decoder_state;
+    s.input.in_bit = 0;
+    s.input.in_pos = 0;
+    s.empty_fills = 0;
+    if (solid)
+        return;
+    V20State& v = s.v20;
+    v.current_channel = 0;
+    v.channel_delta = 0;
+    std::memset(v.channels, 0, sizeof v.channels);
+    std::memset(s.recent_distances, 0, sizeof s.recent_distances);
+    s.recent_index = 0;
+    s.last_length = 0;
+    s.last_distance = 0;
+    std::memset(s.window, 0, WINDOW_SIZE);
+    std::memset(v.previous_lengths, 0, sizeof v.previous_lengths);
+    s.flushed_pos = 0;
+    s.out_pos = 0;
+}

@@ -1,0 +1,210 @@
+// The process-wide decoder state shared by both methods (bit input, window
+// positions, recent matches) and each method's tables, plus the small inline
+// operations of the decoder core: bit peeks and skips, the byte-wise match copy.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+
+#include "unpack/decoder.h"
+
+// ---------------------------------------------------------------- bit input
+
+inline constexpr int32_t IN_BUFFER_SIZE = 8192;
+// A refill keeps the last IN_KEEP bytes and reads behind them.
+inline constexpr int32_t IN_KEEP = 32;
+inline constexpr int32_t IN_REFILL_AT = IN_BUFFER_SIZE - IN_KEEP;  // 8160
+// Zero bytes behind the buffer, never written: a peek loads four bytes at
+// in_pos, and damaged input must not lead a read out of the array.
+inline constexpr int32_t IN_BUFFER_SPARE = 32;
+
+// Refill thresholds: the main loop refills when in_pos passes 8162, the 2.0
+// table reader when it passes 8167 on entry and 8187 before each length symbol.
+inline constexpr int32_t MAIN_REFILL_LIMIT = 8162;
+inline constexpr int32_t TABLE_REFILL_LIMIT = 8167;
+inline constexpr int32_t LENGTH_REFILL_LIMIT = 8187;
+static_assert(MAIN_REFILL_LIMIT >= IN_REFILL_AT && TABLE_REFILL_LIMIT >= IN_REFILL_AT &&
+              LENGTH_REFILL_LIMIT >= IN_REFILL_AT, "a refill must find in_pos inside the kept bytes");
+static_assert(LENGTH_REFILL_LIMIT + 5 + 4 <= IN_BUFFER_SIZE + IN_BUFFER_SPARE,
+              "a length symbol and its field, then a four-byte peek, stay inside the array");
+
+struct BitInput {
+    uint8_t in_buffer[IN_BUFFER_SIZE + IN_BUFFER_SPARE];
+    int32_t in_pos;  // byte index of the next unread bit
+    int32_t in_bit;  // 0..7, counted from the most significant bit
+    int32_t in_end;  // valid bytes after the last fill
+};
+
+// ------------------------------------------------------------ 2.0 method
+
+inline constexpr uint32_t MAIN_SYMBOLS = 298;
+inline constexpr uint32_t DISTANCE_SYMBOLS = 48;
+inline constexpr uint32_t REPEAT_SYMBOLS = 28;
+inline constexpr uint32_t AUDIO_SYMBOLS = 257;
+inline constexpr uint32_t LENGTH_CODE_SYMBOLS = 19;
+inline constexpr uint32_t MAX_CHANNELS = 4;
+inline constexpr uint32_t NORMAL_TABLE_LENGTHS = MAIN_SYMBOLS + DISTANCE_SYMBOLS + REPEAT_SYMBOLS;  // 374
+inline constexpr uint32_t ALL_TABLE_LENGTHS = MAX_CHANNELS * AUDIO_SYMBOLS;                       // 1028
+inline constexpr uint32_t MAX_HUFF_SYMBOLS = MAIN_SYMBOLS;
+
+// Codes of up to FAST_BITS bits decode with one look-up; longer ones search the limits.
+inline constexpr int FAST_BITS = 10;
+
+// Decode table of one canonical prefix code with code lengths 1 to 15.
+struct HuffTable {
+    uint32_t symbol_count;
+    uint32_t limit[16];        // exclusive upper bound of codes of length <= L, left-aligned to 16 bits
+    uint32_t first_index[16];  // index in symbols of the first code of length L
+    uint32_t symbols[MAX_HUFF_SYMBOLS];  // by code length, then symbol; unused entries hold 0
+    // fast[top FAST_BITS bits of the peek] = symbol << 4 | code length,
+    // or 0 when the code is longer than FAST_BITS (then the limits decide).
+    uint32_t fast[1u << FAST_BITS];
+};
+
+struct AudioChannel {
+    int32_t weights[5];  // w1..w5, each within -17..16
+    int32_t deltas[4];   // d1..d4, d1 newest
+    int32_t last_delta;
+    uint32_t errors[11];
+    uint32_t byte_count;
+    int32_t last_byte;
+};
+
+struct V20State {
+    HuffTable main_table;
+    HuffTable distance_table;
+    HuffTable repeat_table;
+    HuffTable audio_tables[MAX_CHANNELS];
+    HuffTable length_code_table;
+    uint8_t previous_lengths[ALL_TABLE_LENGTHS];
+    uint32_t audio_mode;
+    uint32_t channel_count;
+    uint32_t current_channel;
+    int32_t channel_delta;
+    AudioChannel channels[MAX_CHANNELS];
+};
+
+// ------------------------------------------------------------ 1.5 method
+
+struct RankTable {
+    uint32_t entries[256];     // value << 8 | counter; the place is the index
+    uint32_t next_place[256];  // by counter: where the next used entry with it moves
+};
+
+struct V15State {
+    RankTable literal_ranks;
+    RankTable distance_ranks;
+    RankTable flag_ranks;
+    uint32_t short_distance_order[256];
+    uint32_t literal_average;
+    uint32_t distance_place_average;
+    uint32_t short_length_average;
+    uint32_t long_length_average;
+    uint32_t near_match_average;
+    uint32_t literal_run;
+    uint32_t literal_weight;
+    uint32_t match_weight;
+    uint32_t distance_threshold;
+    uint32_t short_code_toggle;
+    uint32_t literal_mode;
+    uint32_t flag_byte;
+    int32_t flag_bits_left;
+    uint32_t repeat_count;
+};
+
+// ------------------------------------------------------------ shared record
+
+struct DecoderState {
+    uint8_t* window;
+    uint32_t out_pos;
+    uint32_t flushed_pos;
+    int32_t bytes_left;
+    uint32_t recent_distances[4];
+    uint32_t recent_index;
+    uint32_t last_distance;
+    uint32_t last_length;
+    BitInput input;
+    // Fills of the current entry that delivered no bytes. Valid packed data
+    // never makes a second one: that needs more than 8 KiB of bits read past
+    // its end. Damaged data that gets there ends the entry (see fill_input).
+    int32_t empty_fills;
+    V20State v20;
+    V15State v15;
+};
+
+extern DecoderState decoder_state;
+
+// ------------------------------------------------------------ core operations
+
+// first != 0: the first fill of an entry (8192 bytes at index 0). first == 0:
+// a refill, made only when in_pos >= 8160: keeps the last 32 bytes in front
+// and reads 8160 behind them. A second fill that delivers nothing ends the
+// entry (bytes_left = -1): the decoder has run far past its packed data.
+void fill_input(int first);
+// Passes the window bytes from flushed_pos to out_pos to write_unpacked (two
+// calls when the output wrapped) and sets flushed_pos = out_pos.
+void flush_window();
+// Shared per-entry reset; solid == 0 also clears the window, positions,
+// recent matches, the audio channels and previous_lengths.
+void reset_decoder(int solid);
+
+inline uint32_t peek_bits() {
+    const BitInput& in = decoder_state.input;
+    const uint8_t* p = in.in_buffer + in.in_pos;
+    uint32_t v = uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
+    return (v >> (16 - in.in_bit)) & 0xFFFF;
+}
+
+inline void skip_bits(int n) {
+    BitInput& in = decoder_state.input;
+    in.in_pos += (in.in_bit + n) >> 3;
+    in.in_bit = (in.in_bit + n) & 7;
+}
+
+// An n-bit field, n from 0 to 16, first bit most significant.
+inline uint32_t read_bits(int n) {
+    if (n == 0)
+        return 0;
+    uint32_t v = peek_bits() >> (16 - n);
+    skip_bits(n);
+    return v;
+}
+
+// The byte-wise copy of the format's rules: counts down bytes_left, then
+// copies length bytes from distance back, masking both positions per byte.
+inline void copy_match_bytewise(uint32_t length, uint32_t distance) {
+    DecoderState& s = decoder_state;
+    s.bytes_left -= int32_t(length);
+    uint8_t* w = s.window;
+    uint32_t out = s.out_pos & WINDOW_MASK;
+    for (uint32_t i = 0; i < length; ++i) {
+        w[out] = w[(out - distance) & WINDOW_MASK];
+        out = (out + 1) & WINDOW_MASK;
+    }
+    s.out_pos = out;
+}
+
+// Same result as copy_match_bytewise for every length and distance; copies
+// eight bytes at a time when neither end wraps and the distance allows it.
+inline void copy_match_fast(uint32_t length, uint32_t distance) {
+    DecoderState& s = decoder_state;
+    uint32_t out = s.out_pos & WINDOW_MASK;
+    uint32_t from = (out - distance) & WINDOW_MASK;
+    uint32_t gap = (out - from) & WINDOW_MASK;  // distance within the window
+    if (out + length > WINDOW_SIZE || from + length > WINDOW_SIZE || (gap < 8 && gap != 0)) {
+        copy_match_bytewise(length, distance);
+        return;
+    }
+    s.bytes_left -= int32_t(length);
+    s.out_pos = (out + length) & WINDOW_MASK;
+    if (gap == 0)
+        return;  // copying every byte onto itself leaves the window as it is
+    uint8_t* dst = s.window + out;
+    const uint8_t* src = s.window + from;
+    uint32_t i = 0;
+    // gap >= 8: every eight-byte source chunk is complete before it is read.
+    for (; i + 8 <= length; i += 8)
+        std::memcpy(dst + i, src + i, 8);
+    for (; i < length; ++i)
+        dst[i] = src[i];
+}

@@ -1,0 +1,50 @@
+// Building the decode tables of the 2.0 method's prefix codes.
+#include "unpack/huff_table.h"
+
+#include <cstring>
+
+void build_huff_table(const uint8_t* lengths, HuffTable& table, uint32_t n) {
+    if (n > MAX_HUFF_SYMBOLS)
+        n = MAX_HUFF_SYMBOLS;
+    uint32_t count[16] = {};
+    for (uint32_t i = 0; i < n; ++i)
+        ++count[lengths[i] & 15];
+    count[0] = 0;
+
+    table.limit[0] = 0;
+    table.first_index[0] = 0;
+    uint32_t next_code = 0;
+    for (uint32_t len = 1; len < 16; ++len) {
+        next_code = 2 * (next_code + count[len]);
+        uint32_t limit = next_code << (15 - len);
+        table.limit[len] = limit > 0xFFFF ? 0xFFFF : limit;
+        table.first_index[len] = table.first_index[len - 1] + count[len - 1];
+    }
+
+    // Codes that an incomplete length set leaves unassigned decode as symbol 0.
+    std::memset(table.symbols, 0, sizeof table.symbols);
+    uint32_t next[16];
+    std::memcpy(next, table.first_index, sizeof next);
+    for (uint32_t i = 0; i < n; ++i) {
+        uint32_t len = lengths[i] & 15;
+        if (len != 0)
+            table.symbols[next[len]++] = i;
+    }
+    table.symbol_count = n;
+
+    // Look-up by the top FAST_BITS bits. The code length never falls as h
+    // grows, so when both ends of a prefix's range have the same length L
+    // (at most FAST_BITS) the whole range has it, and the symbol depends only
+    // on the top L bits: limit[L - 1] is a multiple of 2^(16 - L) whenever a
+    // code of length L lies above it.
+    constexpr uint32_t shift = 16 - FAST_BITS;
+    for (uint32_t prefix = 0; prefix < (1u << FAST_BITS); ++prefix) {
+        uint32_t low = prefix << shift;
+        uint32_t high = low | ((1u << shift) - 1);
+        uint32_t len = huff_code_length(table, low);
+        if (len <= uint32_t(FAST_BITS) && len == huff_code_length(table, high))
+            table.fast[prefix] = huff_symbol_at(table, low, len) << 4 | len;
+        else
+            table.fast[prefix] = 0;
+    }
+}
