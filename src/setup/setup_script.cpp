@@ -5,8 +5,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "bundle/extraction_folder.h"
 #include "platform/platform.h"
 #include "platform/window.h"
+#include "shell/command_line.h"
 #include "shell/shell_state.h"
 
 namespace {
@@ -32,51 +34,6 @@ void append(char* buffer, size_t* used, const char* piece) {
     std::memcpy(buffer + *used, piece, n);
     *used += n;
     buffer[*used] = '\0';
-}
-
-// Folder part of a path: everything before its last separator, when that
-// separator is not the first character ("C:" for a program in a drive's root).
-void folder_part(const char* path, char* out, size_t out_size) {
-    out[0] = '\0';
-    size_t last = 0;
-    for (size_t i = 1; path[i] != '\0'; ++i) {
-        if (platform::is_separator(path[i])) last = i;
-    }
-    if (last == 0 || last >= out_size) return;
-    std::memcpy(out, path, last);
-    out[last] = '\0';
-}
-
-// Empties folder: files deleted, plain sub-folders emptied and removed.
-void empty_folder(const char* folder) {
-    if (folder[0] == '\0') return;
-    char pattern[platform::MAX_PATH_CHARS + 8];
-    const size_t length = std::strlen(folder);
-    if (length + 5 > platform::MAX_PATH_CHARS) return;
-    std::memcpy(pattern, folder, length + 1);
-    if (!platform::is_separator(folder[length - 1])) {
-        pattern[length] = platform::path_separator();
-        pattern[length + 1] = '\0';
-    }
-    const size_t prefix = std::strlen(pattern);
-    std::strcat(pattern, "*.*");
-    platform::DirEntry entry;
-    platform::DirList* list = platform::dir_first(pattern, &entry);
-    if (list == nullptr) return;
-    do {
-        if (entry.name[0] == '\0' || std::strcmp(entry.name, ".") == 0 || std::strcmp(entry.name, "..") == 0) continue;
-        char path[platform::MAX_PATH_CHARS + 1];
-        if (prefix + std::strlen(entry.name) > platform::MAX_PATH_CHARS) continue;
-        std::memcpy(path, pattern, prefix);
-        std::strcpy(path + prefix, entry.name);
-        if (entry.attributes & platform::ATTR_DIRECTORY) {
-            empty_folder(path);
-            platform::remove_directory(path);
-        } else {
-            platform::delete_file(path);
-        }
-    } while (platform::dir_next(list, &entry));
-    platform::dir_close(list);
 }
 
 }  // namespace
@@ -160,7 +117,8 @@ bool run_setup_script(const char* script_name) {
         own_path[0] = '\0';
     }
     char own_folder[SHELL_PATH_CHARS + 1] = {};
-    folder_part(own_path, own_folder, sizeof own_folder);
+    // No folder part (a bare name) leaves the piece empty.
+    if (split_path(sizeof own_folder, own_path, own_folder, PATH_FOLDER_PART) == 0) own_folder[0] = '\0';
 
     const size_t capacity = std::strlen(params) + std::strlen(own_path) + std::strlen(own_folder) +
                             std::strlen(shell_state.extraction_folder) + 4;
@@ -193,6 +151,6 @@ void setup_failure_cleanup() {
     // Step out of the folder first: a current folder cannot be removed.
     platform::set_current_directory(platform::system_root());
     if (shell_state.extraction_folder[0] == '\0') return;
-    empty_folder(shell_state.extraction_folder);
+    remove_folder_tree(shell_state.extraction_folder);
     platform::remove_directory(shell_state.extraction_folder);
 }
