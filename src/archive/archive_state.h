@@ -1,0 +1,117 @@
+// The one process-wide record of the archive being read: the headers of the
+// current volume and entry, the packed-data and output streams, and the
+// extraction driver's own fields. There is only ever one archive open.
+#pragma once
+
+#include <cstdint>
+
+namespace platform { struct File; }
+
+// Path buffers hold at most 259 characters and the terminator.
+inline constexpr int ARCHIVE_PATH_CHARS = 259;
+
+inline constexpr int FORMAT_UNKNOWN = 0;
+inline constexpr int FORMAT_OLD = 1;    // archives that start with "RE~^"
+inline constexpr int FORMAT_BLOCK = 2;  // the 1.5-2.x block format
+
+inline constexpr uint8_t BLOCK_MAIN = 0x73;
+inline constexpr uint8_t BLOCK_FILE = 0x74;
+inline constexpr uint8_t BLOCK_SUB = 0x77;
+
+inline constexpr uint16_t FILE_CONTINUED_FROM_PREVIOUS = 0x01;
+inline constexpr uint16_t FILE_CONTINUES_IN_NEXT = 0x02;
+inline constexpr uint16_t FILE_ENCRYPTED = 0x04;
+inline constexpr uint16_t FILE_HAS_COMMENT = 0x08;
+inline constexpr uint16_t FILE_SOLID = 0x10;
+inline constexpr uint16_t FILE_DICTIONARY_BITS = 0xE0;
+inline constexpr uint16_t FILE_LONG_BLOCK = 0x8000;
+inline constexpr uint16_t MAIN_SOLID = 0x08;
+
+struct MainHeader {
+    uint16_t header_crc;
+    uint8_t header_type;
+    uint16_t flags;
+    uint16_t header_size;
+    uint16_t reserved1;
+    uint32_t reserved2;
+};
+
+struct FileHeader {
+    uint16_t header_crc;
+    uint8_t header_type;
+    uint16_t flags;
+    uint16_t header_size;
+    uint32_t packed_size;
+    uint32_t unpacked_size;
+    uint8_t host_os;
+    uint32_t file_crc;
+    uint32_t file_time;
+    uint8_t version_needed;
+    uint8_t method;
+    uint16_t name_size;
+    uint32_t attributes;
+};
+
+// The old format's entry header as stored (21 bytes).
+struct OldFileHeader {
+    uint32_t packed_size;
+    uint32_t unpacked_size;
+    uint16_t checksum;
+    uint16_t header_size;
+    uint32_t file_time;
+    uint8_t attributes;
+    uint8_t flags;
+    uint8_t version;
+    uint8_t name_size;
+    uint8_t method;
+};
+
+struct BlockHeader {
+    uint16_t header_crc;
+    uint8_t header_type;
+    uint16_t flags;
+    uint16_t header_size;
+    uint32_t added_size;
+};
+
+struct ArchiveState {
+    // ---- headers of the current volume and entry
+    platform::File* archive_file;
+    char volume_name[ARCHIVE_PATH_CHARS + 1];
+    int format;
+    int main_header_bytes;
+    MainHeader main_header;
+    bool is_solid;
+    FileHeader file_header;
+    OldFileHeader old_file_header;
+    char file_name[ARCHIVE_PATH_CHARS + 1];
+    BlockHeader block_header;
+    int64_t block_start;
+    int64_t next_block;
+    uint8_t* search_buffer;  // lives only during the marker search
+
+    // ---- packed-data input and unpacked output
+    bool continues_in_next;
+    uint32_t packed_left;
+    platform::File* packed_source;
+    platform::File* output_file;
+    bool no_output;
+    bool no_checksum;
+    int32_t unpacked_done;
+    uint32_t data_checksum;
+    int drive_index;
+    const char* archive_path;  // the path the run was asked to extract
+
+    // ---- the extraction driver
+    char command_word[ARCHIVE_PATH_CHARS + 1];
+    char destination[ARCHIVE_PATH_CHARS + 1];
+    int status;
+    platform::File* entry_file;
+    char entry_file_name[ARCHIVE_PATH_CHARS + 1];
+    uint8_t* window;
+};
+
+extern ArchiveState archive_state;
+
+// Zeroes every field (no stream is closed, no buffer freed); drive_index -1.
+void reset_archive_state();

@@ -1,0 +1,272 @@
+// Recognising an archive and walking its headers. Both on-disk formats are
+// decoded into the one FileHeader shape, so nothing after this file looks at
+// the old layout. All multi-byte fields are little-endian and unaligned.
+#include "archive/headers.h"
+
+#include "archive/archive_state.h"
+#include "archive/driver.h"
+#include "archive/packed_io.h"
+#include "platform/platform.h"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+uint16_t le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+uint32_t le32(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
+           static_cast<uint32_t>(p[3]) << 24;
+}
+
+const uint8_t BLOCK_MARKER[MARKER_BYTES] = {0x52, 0x61, 0x72, 0x21, 0x1A, 0x07, 0x00};
+const uint8_t OLD_MARKER[4] = {0x52, 0x45, 0x7E, 0x5E};
+
+// Reads up to count bytes; the bytes that are not there read as zeros.
+int read_fixed(uint8_t* buffer, int count) {
+    std::memset(buffer, 0, static_cast<size_t>(count));
+    return static_cast<int>(stream_read(archive_state.archive_file, buffer, static_cast<size_t>(count)));
+}
+
+void clear_block_header() { archive_state.block_header = BlockHeader{}; }
+
+// Reads the name that follows a file header into file_name and applies the
+// rules every stored name goes through.
+void read_name() {
+    ArchiveState& a = archive_state;
+    FileHeader& h = a.file_header;
+    if (h.name_size >= ARCHIVE_PATH_CHARS) h.name_size = ARCHIVE_PATH_CHARS;
+    std::memset(a.file_name, 0, sizeof a.file_name);
+    stream_read(a.archive_file, a.file_name, h.name_size);
+    a.file_name[h.name_size] = '\0';
+    if (h.host_os > 3) {
+        h.host_os = 0;
+        h.attributes = (h.flags & FILE_DICTIONARY_BITS) == FILE_DICTIONARY_BITS ? platform::ATTR_DIRECTORY
+                                                                                : platform::ATTR_ARCHIVE;
+    }
+    char separator = platform::path_separator();
+    for (char* p = a.file_name; *p; ++p)
+        if (platform::is_separator(*p)) *p = separator;
+}
+
+// Marker search inside another file; the stream stands 7 bytes in.
+bool search_marker() {
+    ArchiveState& a = archive_state;
+    a.search_buffer = static_cast<uint8_t*>(std::calloc(SEARCH_BUFFER_BYTES, 1));
+    if (!a.search_buffer) abort_extraction(MEMORY_ERROR);
+    uint8_t* buffer = a.search_buffer;
+    int64_t base = platform::file_tell(a.archive_file);
+    if (base < 0) base = MARKER_BYTES;
+    size_t n = stream_read(a.archive_file, buffer, SEARCH_READ_BYTES);
+    bool found = false;
+    // File offsets 28..31 of the host file, seen through the buffer.
+    const int64_t rsfx_index = 28 - base;
+    for (size_t k = 0; k < n && !found; ++k) {
+        if (buffer[k] != 0x52) continue;
+        if (std::memcmp(buffer + k + 1, OLD_MARKER + 1, 3) == 0 && rsfx_index >= 0 &&
+            std::memcmp(buffer + rsfx_index, "RSFX", 4) == 0) {
+            a.format = FORMAT_OLD;
+            stream_seek(a.archive_file, base + static_cast<int64_t>(k), platform::SeekFrom::start);
+            load_fixed_header(BLOCK_MAIN);
+            found = true;
+        } else if (std::memcmp(buffer + k + 1, BLOCK_MARKER + 1, MARKER_BYTES - 1) == 0 &&
+                   buffer[k + 9] == BLOCK_MAIN) {
+            a.format = FORMAT_BLOCK;
+            stream_seek(a.archive_file, base + static_cast<int64_t>(k), platform::SeekFrom::start);
+            uint8_t marker[MARKER_BYTES];
+            stream_read(a.archive_file, marker, sizeof marker);
+            load_fixed_header(BLOCK_MAIN);
+            found = true;
+        }
+    }
+    std::free(a.search_buffer);
+    a.search_buffer = nullptr;
+    return found;
+}
+
+int fetch_old_entry() {
+    ArchiveState& a = archive_state;
+    a.block_start = platform::file_tell(a.archive_file);
+    int n = load_fixed_header(BLOCK_FILE);
+    const OldFileHeader& o = a.old_file_header;
+    // A header cut short by the end of the file ends the archive.
+    if (n < OLD_FILE_HEADER_BYTES || o.method > 7 || o.name_size < 1 || o.name_size > 80 || o.version < 1 ||
+        o.version > 20 || o.header_size < 22 || (o.flags < 8 && o.header_size != OLD_FILE_HEADER_BYTES + o.name_size)) {
+        clear_block_header();
+        return 0;
+    }
+    FileHeader& h = a.file_header;
+    h = FileHeader{};
+    h.header_type = BLOCK_FILE;
+    h.flags = static_cast<uint16_t>(o.flags | FILE_LONG_BLOCK);
+    h.header_size = o.header_size;
+    h.packed_size = o.packed_size;
+    h.unpacked_size = o.unpacked_size;
+    h.file_time = o.file_time;
+    h.name_size = o.name_size;
+    h.attributes = o.attributes;
+    h.file_crc = o.checksum;
+    h.version_needed = o.version == 2 ? 13 : 10;
+    h.method = static_cast<uint8_t>('0' + o.method);
+    h.host_os = 0;
+    a.next_block = a.block_start + o.header_size + static_cast<int64_t>(o.packed_size);
+    a.block_header = BlockHeader{0, BLOCK_FILE, h.flags, h.header_size, h.packed_size};
+    read_name();
+    return OLD_FILE_HEADER_BYTES + h.name_size;
+}
+
+}  // namespace
+
+int load_fixed_header(uint8_t block_type) {
+    ArchiveState& a = archive_state;
+    uint8_t b[FILE_HEADER_BYTES];
+    if (a.format == FORMAT_OLD) {
+        if (block_type == BLOCK_MAIN) {
+            int n = read_fixed(b, OLD_MAIN_HEADER_BYTES);
+            a.main_header = MainHeader{};
+            a.main_header.header_size = le16(b + 4);
+            a.main_header.flags = b[6] & 0x3F;
+            return n;
+        }
+        int n = read_fixed(b, OLD_FILE_HEADER_BYTES);
+        OldFileHeader& o = a.old_file_header;
+        o.packed_size = le32(b);
+        o.unpacked_size = le32(b + 4);
+        o.checksum = le16(b + 8);
+        o.header_size = le16(b + 10);
+        o.file_time = le32(b + 12);
+        o.attributes = b[16];
+        o.flags = b[17];
+        o.version = b[18];
+        o.name_size = b[19];
+        o.method = b[20];
+        return n;
+    }
+    if (block_type == BLOCK_MAIN) {
+        int n = read_fixed(b, MAIN_HEADER_BYTES);
+        MainHeader& m = a.main_header;
+        m.header_crc = le16(b);
+        m.header_type = b[2];
+        m.flags = le16(b + 3);
+        m.header_size = le16(b + 5);
+        m.reserved1 = le16(b + 7);
+        m.reserved2 = le32(b + 9);
+        return n;
+    }
+    int n = read_fixed(b, FILE_HEADER_BYTES);
+    FileHeader& h = a.file_header;
+    h.header_crc = le16(b);
+    h.header_type = b[2];
+    h.flags = le16(b + 3);
+    h.header_size = le16(b + 5);
+    h.packed_size = le32(b + 7);
+    h.unpacked_size = le32(b + 11);
+    h.host_os = b[15];
+    h.file_crc = le32(b + 16);
+    h.file_time = le32(b + 20);
+    h.version_needed = b[24];
+    h.method = b[25];
+    h.name_size = le16(b + 26);
+    h.attributes = le32(b + 28);
+    return n;
+}
+
+int identify_archive() {
+    ArchiveState& a = archive_state;
+    a.is_solid = false;
+    a.format = FORMAT_UNKNOWN;
+    uint8_t head[MARKER_BYTES];
+    if (stream_read(a.archive_file, head, sizeof head) < sizeof head) return 0;
+    if (std::memcmp(head, OLD_MARKER, 4) == 0) {
+        a.format = FORMAT_OLD;
+        stream_seek(a.archive_file, 0, platform::SeekFrom::start);
+        load_fixed_header(BLOCK_MAIN);
+    } else if (std::memcmp(head, BLOCK_MARKER, MARKER_BYTES) == 0) {
+        a.format = FORMAT_BLOCK;
+        if (load_fixed_header(BLOCK_MAIN) != MAIN_HEADER_BYTES) {
+            a.format = FORMAT_UNKNOWN;
+            return 0;
+        }
+    } else if (!search_marker()) {
+        a.format = FORMAT_UNKNOWN;
+        return 0;
+    }
+    a.main_header_bytes = a.format == FORMAT_OLD ? OLD_MAIN_HEADER_BYTES : MAIN_HEADER_BYTES;
+    a.is_solid = (a.main_header.flags & MAIN_SOLID) != 0;
+    return 1;
+}
+
+int fetch_block(uint8_t wanted_type, bool accept_sub_blocks) {
+    ArchiveState& a = archive_state;
+    if (a.format == FORMAT_OLD) return fetch_old_entry();
+
+    const FileHeader saved = a.file_header;
+    int n = 0;
+    for (;;) {
+        a.block_start = platform::file_tell(a.archive_file);
+        n = load_fixed_header(BLOCK_FILE);
+        const FileHeader& h = a.file_header;
+        // Nothing left, or a fragment too short to say where the next block is.
+        if (n < 7 || a.block_start < 0 || ((h.flags & FILE_LONG_BLOCK) && n < 11) || h.header_size < 7) {
+            a.file_header = saved;
+            clear_block_header();
+            return 0;
+        }
+        a.next_block = a.block_start + h.header_size;
+        if (h.flags & FILE_LONG_BLOCK) a.next_block += h.packed_size;
+        if (a.next_block <= a.block_start) {
+            a.file_header = saved;
+            clear_block_header();
+            return 0;
+        }
+        if (h.header_type == wanted_type || (accept_sub_blocks && h.header_type == BLOCK_SUB)) break;
+        stream_seek(a.archive_file, a.next_block, platform::SeekFrom::start);
+    }
+    const FileHeader& h = a.file_header;
+    a.block_header = BlockHeader{h.header_crc, h.header_type, h.flags, h.header_size,
+                                 (h.flags & FILE_LONG_BLOCK) ? h.packed_size : 0u};
+    if (h.header_type == wanted_type) {
+        // A file header needs its whole fixed part.
+        if (n < FILE_HEADER_BYTES || h.header_size < FILE_HEADER_BYTES) {
+            a.file_header = saved;
+            clear_block_header();
+            return 0;
+        }
+        // Without the long-block flag no data follows: the entry's data then
+        // starts where the next block does, never before the header's end.
+        if (!(a.file_header.flags & FILE_LONG_BLOCK)) a.file_header.packed_size = 0;
+        read_name();
+        return FILE_HEADER_BYTES + a.file_header.name_size;
+    }
+    a.file_header = saved;
+    stream_seek(a.archive_file, a.block_start, platform::SeekFrom::start);
+    return n;
+}
+
+void make_relative_name(char* destination, const char* source) {
+    const char* p = source;
+    if (p[0] != '\0' && p[1] == ':') p += 2;
+    if (p[0] == '.' && platform::is_separator(p[1])) p += 1;
+    if (p[0] == '.' && p[1] == '.' && platform::is_separator(p[2])) p += 2;
+    if (platform::is_separator(p[0])) p += 1;
+    char temporary[ARCHIVE_PATH_CHARS + 1];
+    size_t length = std::strlen(p);
+    if (length > ARCHIVE_PATH_CHARS) length = ARCHIVE_PATH_CHARS;
+    std::memcpy(temporary, p, length);
+    temporary[length] = '\0';
+    std::memcpy(destination, temporary, length + 1);
+}
+
+bool is_safe_relative_name(const char* name) {
+    if (name[0] == '\0' || platform::is_absolute_path(name) || platform::is_separator(name[0])) return false;
+    if (name[1] == ':') return false;
+    const char* component = name;
+    for (const char* p = name;; ++p) {
+        if (*p == '\0' || platform::is_separator(*p)) {
+            if (p - component == 2 && component[0] == '.' && component[1] == '.') return false;
+            if (*p == '\0') break;
+            component = p + 1;
+        }
+    }
+    return true;
+}

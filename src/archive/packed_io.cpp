@@ -1,0 +1,80 @@
+// Packed bytes in, unpacked bytes out. The decoders and the stored copy touch
+// the archive and the output file only through read_packed_data and
+// write_unpacked_data, so one entry's checksum and progress span all volumes.
+#include "archive/packed_io.h"
+
+#include "archive/archive_state.h"
+#include "archive/driver.h"
+#include "archive/volumes.h"
+#include "shell/progress.h"
+#include "unpack/checksum.h"
+#include "unpack/decoder.h"
+
+int32_t read_packed_data(uint8_t* buffer, int32_t count) {
+    ArchiveState& a = archive_state;
+    int32_t total = 0;
+    if (count <= 0) return 0;
+    for (;;) {
+        uint32_t n = static_cast<uint32_t>(count) < a.packed_left ? static_cast<uint32_t>(count) : a.packed_left;
+        // A failed volume switch leaves no stream to read from.
+        if (!a.archive_file || !a.packed_source) return 0;
+        size_t r = n ? stream_read(a.packed_source, buffer + total, n) : 0;
+        total += static_cast<int32_t>(r);
+        count -= static_cast<int32_t>(r);
+        a.packed_left -= static_cast<uint32_t>(r);
+        if (a.packed_left != 0) break;
+        if (!a.continues_in_next) break;
+        switch_to_next_volume();
+        if (count <= 0) break;
+    }
+    return total;
+}
+
+int32_t write_unpacked_data(const uint8_t* buffer, int32_t count) {
+    ArchiveState& a = archive_state;
+    if (count < 0) count = 0;
+    if (!a.no_output && count > 0)
+        count = static_cast<int32_t>(stream_write_checked(a.output_file, buffer, static_cast<size_t>(count)));
+    a.unpacked_done += count;
+    if (!a.no_checksum && count > 0)
+        a.data_checksum = checksum_update(a.data_checksum, buffer, static_cast<size_t>(count),
+                                          a.format == FORMAT_OLD ? CHECKSUM_OLD : CHECKSUM_CRC32);
+    report_progress();
+    return count;
+}
+
+void copy_stored_data() {
+    ArchiveState& a = archive_state;
+    int32_t& bytes_left = decoder_bytes_left();
+    for (;;) {
+        int32_t n = read_packed_data(a.window, STORED_CHUNK);
+        if (n == 0) break;
+        // Packed bytes beyond the unpacked size are read and dropped; a size
+        // the 32-bit count cannot hold writes nothing (the checksum then fails).
+        if (bytes_left <= 0)
+            n = 0;
+        else if (n > bytes_left)
+            n = bytes_left;
+        write_unpacked_data(a.window, n);
+        if (bytes_left >= 0) bytes_left -= n;
+    }
+}
+
+size_t stream_read(platform::File* stream, void* buffer, size_t count) {
+    return platform::file_read(stream, buffer, count);
+}
+
+size_t stream_write_checked(platform::File* stream, const void* buffer, size_t count) {
+    size_t written = platform::file_write(stream, buffer, count);
+    if (written < count || platform::file_has_error(stream)) abort_extraction(WRITE_ERROR);
+    return written;
+}
+
+bool stream_seek(platform::File* stream, int64_t offset, platform::SeekFrom origin) {
+    return platform::file_seek(stream, offset, origin);
+}
+
+void stream_close_checked(platform::File* stream) {
+    if (!stream) return;
+    if (!platform::file_close(stream)) abort_extraction(FATAL_ERROR);
+}
