@@ -1,0 +1,95 @@
+// Writes archives of the 1.5-2.x block format: the marker, a main header per
+// volume, folder entries and file entries (stored, or packed with the 2.0
+// method), solid runs, and volume sets split at a given size.
+//
+// In a volume set every volume but the last ends inside an entry whose data
+// continues in the next volume (flag 0x02; the continuation carries 0x01),
+// because that is how a reader finds the next volume. Entries without data
+// (folders, empty files) cannot continue, so the writer places them where
+// room is left and keeps the last file entry back until it knows whether it
+// must be split. Non-last parts of an entry store the CRC-32 of their own
+// packed bytes; the last part stores the CRC-32 of the whole file.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "pack/v20_encoder.h"
+#include "platform/platform.h"
+
+namespace pack {
+
+inline constexpr uint8_t MARKER[7] = {0x52, 0x61, 0x72, 0x21, 0x1A, 0x07, 0x00};
+inline constexpr int MAIN_HEADER_SIZE = 13;
+inline constexpr int FILE_HEADER_FIXED = 32;
+inline constexpr int MAX_NAME_BYTES = 259;  // what readers keep of a stored name
+inline constexpr uint64_t MIN_VOLUME_SIZE = 512;
+
+inline constexpr uint16_t MAIN_VOLUME = 0x01;
+inline constexpr uint16_t MAIN_SOLID = 0x08;
+inline constexpr uint16_t FILE_CONTINUED_FROM = 0x01;
+inline constexpr uint16_t FILE_CONTINUES = 0x02;
+inline constexpr uint16_t FILE_SOLID = 0x10;
+inline constexpr uint16_t FILE_DICTIONARY_1M = 0x80;
+inline constexpr uint16_t FILE_DIRECTORY = 0xE0;
+inline constexpr uint16_t LONG_BLOCK = 0x8000;
+inline constexpr uint8_t HOST_WINDOWS = 2;
+
+struct WriterOptions {
+    int level = 3;             // 0 stored, 1 fastest .. 5 best
+    bool solid = false;        // one window and table chain across all packed files
+    uint64_t volume_size = 0;  // 0: one file; else the largest size of a volume
+};
+
+enum class WriteResult { ok, bad_argument, write_failed, volume_too_small };
+
+// One entry waiting to be written (volume sets only).
+struct PendingEntry {
+    std::vector<uint8_t> header;  // fixed part and name, CRC and flags filled in per part
+    std::vector<uint8_t> data;    // packed bytes
+    uint32_t file_crc = 0;
+    bool in_use = false;
+};
+
+struct ArchiveWriter {
+    WriterOptions options;
+    char volume_path[platform::MAX_PATH_CHARS + 1] = {};  // the volume being written
+    char naming_path[platform::MAX_PATH_CHARS + 1] = {};  // further volumes are named from this
+    platform::File* file = nullptr;
+    int volume_count = 0;
+    uint64_t volume_used = 0;
+    bool failed = false;
+    V20Encoder encoder;
+    bool encoder_ready = false;
+    bool packed_any = false;  // a packed entry was written: later ones may be solid
+    PendingEntry pending;
+    std::vector<std::vector<uint8_t>> waiting;  // headers of entries without data
+    // Figures for the summary.
+    uint64_t files = 0, folders = 0, bytes_in = 0, bytes_out = 0;
+    uint32_t audio_entries = 0;
+};
+
+// Creates the first volume at first_volume_path. Further volumes are named from
+// naming_path (null: first_volume_path) by the reader's rule: x.rar or x.exe or
+// x -> x.r00, x.r01 ... x.r99, x.s00 ...
+WriteResult writer_open(ArchiveWriter& w, const char* first_volume_path, const char* naming_path,
+                        const WriterOptions& options);
+// Adds a folder entry (name relative, backslash separators).
+WriteResult writer_add_folder(ArchiveWriter& w, const char* name, uint32_t dos_time);
+// Adds a file entry with its whole content in memory.
+WriteResult writer_add_file(ArchiveWriter& w, const char* name, const uint8_t* data, size_t size, uint32_t dos_time,
+                            uint32_t attributes, bool try_audio = true);
+// Writes what is still held back and closes the last volume.
+WriteResult writer_close(ArchiveWriter& w);
+// Closes and leaves whatever was written (after a failure).
+void writer_abandon(ArchiveWriter& w);
+
+// The name of the volume after name, in place, by the rule the reader follows
+// (applied to the file name part of the path only).
+void next_volume_name(char* path);
+
+// Header CRC: low 16 bits of the inverted CRC-32 of the header from offset 2.
+uint16_t header_crc(const uint8_t* header, size_t size);
+
+}  // namespace pack

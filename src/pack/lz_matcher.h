@@ -1,0 +1,52 @@
+// Match finding over the 1 MiB window: hash chains on three-byte prefixes,
+// kept across the entries of a solid stream. The buffer holds the history the
+// decoder's window still has (at most 1 MiB behind the current entry, plus up
+// to 1 MiB more that is kept only to make the history slide in whole MiB steps)
+// followed by the entry being packed.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace pack {
+
+inline constexpr int HASH_BITS = 17;
+inline constexpr uint32_t CHAIN_WINDOW = 0x100000;  // prev[] is indexed modulo this
+// Farthest distance a match may reach back (the decoder's window less one byte).
+inline constexpr size_t MAX_WINDOW_REACH = CHAIN_WINDOW - 1;
+
+struct LzMatcher {
+    std::vector<uint8_t> buffer;  // history, then the current entry
+    size_t entry_start = 0;       // where the current entry begins in buffer
+    size_t lowest_match = 0;      // no match may reach below this position
+    size_t stream_start = 0;      // first byte of the current run of solid entries
+    size_t inserted = 0;          // positions below this are in the hash chains
+    std::vector<uint32_t> head;   // 1 << HASH_BITS chain heads: position + 1, 0 = none
+    std::vector<uint32_t> prev;   // CHAIN_WINDOW links: position + 1, 0 = none
+    std::vector<uint32_t> head2;  // last position + 1 of each two-byte pair (short matches)
+    int max_chain = 32;
+    uint32_t nice_length = 128;
+};
+
+// Prepares an empty matcher with the given search effort.
+void lz_init(LzMatcher& lz, int max_chain, uint32_t nice_length);
+// Starts a new entry with data appended behind the history. When continue_history
+// is false the entry stands alone: nothing before it can be matched.
+void lz_begin_entry(LzMatcher& lz, const uint8_t* data, size_t size, bool continue_history);
+// Adds positions up to (not including) end to the hash chains.
+void lz_insert_until(LzMatcher& lz, size_t end);
+
+struct MatchResult {
+    uint32_t length = 0;
+    uint32_t distance = 0;
+};
+// Longest match of at least 3 bytes for position pos, not running past limit;
+// lengths are capped at max_length. Earlier (nearer) candidates win ties.
+MatchResult lz_longest_match(const LzMatcher& lz, size_t pos, size_t limit, uint32_t max_length);
+// Length of the match at distance for position pos (0 when it reaches below lowest_match).
+uint32_t lz_match_length(const LzMatcher& lz, size_t pos, uint32_t distance, size_t limit, uint32_t max_length);
+// Nearest earlier occurrence of the two bytes at pos within max_distance, or 0.
+uint32_t lz_short_candidate(const LzMatcher& lz, size_t pos, uint32_t max_distance);
+
+}  // namespace pack

@@ -1,0 +1,498 @@
+// The 2.0 method's encoder: parsing into items, table blocks and the bit stream.
+#include "pack/v20_encoder.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+
+#include "pack/bit_writer.h"
+#include "pack/huffman_builder.h"
+
+namespace pack {
+
+int distance_slot(uint32_t v) {
+    if (v < 4) return static_cast<int>(v);
+    if (v < 262144) {
+        int msb = std::bit_width(v) - 1;
+        return 2 * msb + static_cast<int>((v >> (msb - 1)) & 1);
+    }
+    return 36 + static_cast<int>((v - 262144) >> 16);
+}
+
+EncoderSettings settings_for_level(int level) {
+    EncoderSettings s;
+    switch (level) {
+        case 1: s = {4, 32, 0, false}; break;
+        case 2: s = {8, 64, 16, true}; break;
+        case 3: s = {32, 128, 64, true}; break;
+        case 4: s = {128, 258, 128, true}; break;
+        default: s = {512, 258, 258, true}; break;
+    }
+    return s;
+}
+
+void encoder_init(V20Encoder& enc, const EncoderSettings& settings) {
+    enc.settings = settings;
+    lz_init(enc.lz, settings.max_chain, settings.nice_length);
+    enc.state = CoderState{};
+}
+
+namespace {
+
+// Items per block: each block gets fresh tables when they pay for themselves.
+constexpr size_t BLOCK_ITEMS = 16384;
+// Audio bytes per audio table block.
+constexpr size_t AUDIO_BLOCK_BYTES = 0x40000;
+constexpr uint32_t MAX_LONG_FOUND = 258;  // the match finder's cap
+
+struct Item {
+    uint16_t symbol;
+    uint16_t sub;  // repeat-length slot or distance slot
+    uint8_t bits1;
+    uint8_t bits2;
+    uint16_t value1;
+    uint32_t value2;
+};
+
+struct NormalBlock {
+    std::vector<Item> items;
+    uint32_t main_freq[MAIN_SYMBOLS] = {};
+    uint32_t distance_freq[DISTANCE_SYMBOLS] = {};
+    uint32_t repeat_freq[REPEAT_SYMBOLS] = {};
+};
+
+// ------------------------------------------------------------ table blocks
+
+struct TableBlock {
+    bool audio = false;
+    bool keep = false;  // deltas against the previous block's lengths
+    int channels = 1;
+    uint8_t code_lengths[LENGTH_CODE_SYMBOLS] = {};
+    std::vector<uint32_t> items;  // symbol | extra bits << 8 | extra value << 16
+    uint64_t bits = 0;
+};
+
+void plan_lengths(const uint8_t* lengths, const uint8_t* previous, int count, TableBlock& tb) {
+    tb.items.clear();
+    int i = 0;
+    while (i < count) {
+        uint8_t v = lengths[i];
+        if (v == 0) {
+            int run = 1;
+            while (i + run < count && run < 138 && lengths[i + run] == 0) ++run;
+            if (run >= 11) {
+                tb.items.push_back(18u | 7u << 8 | static_cast<uint32_t>(run - 11) << 16);
+                i += run;
+                continue;
+            }
+            if (run >= 3) {
+                run = std::min(run, 10);
+                tb.items.push_back(17u | 3u << 8 | static_cast<uint32_t>(run - 3) << 16);
+                i += run;
+                continue;
+            }
+        }
+        if (i > 0 && v == lengths[i - 1]) {
+            int run = 1;
+            while (i + run < count && run < 6 && lengths[i + run] == v) ++run;
+            if (run >= 3) {
+                tb.items.push_back(16u | 2u << 8 | static_cast<uint32_t>(run - 3) << 16);
+                i += run;
+                continue;
+            }
+        }
+        tb.items.push_back(static_cast<uint32_t>((v - previous[i]) & 15));
+        ++i;
+    }
+    uint32_t freq[LENGTH_CODE_SYMBOLS] = {};
+    uint64_t extra = 0;
+    for (uint32_t it : tb.items) {
+        freq[it & 0xFF]++;
+        extra += (it >> 8) & 0xFF;
+    }
+    build_code_lengths(freq, LENGTH_CODE_SYMBOLS, MAX_CODE_LENGTH, tb.code_lengths);
+    tb.bits = 2 + (tb.audio ? 2 : 0) + 4 * LENGTH_CODE_SYMBOLS + extra +
+              coded_bits(freq, tb.code_lengths, LENGTH_CODE_SYMBOLS);
+}
+
+// Chooses between plain lengths and deltas against the previous block.
+TableBlock plan_table_block(const CoderState& st, const uint8_t* lengths, int count, bool audio, int channels) {
+    static const uint8_t zeros[MAX_TABLE_COUNT] = {};
+    TableBlock plain;
+    plain.audio = audio;
+    plain.channels = channels;
+    plan_lengths(lengths, zeros, count, plain);
+    if (count <= st.previous_count) {
+        TableBlock delta;
+        delta.audio = audio;
+        delta.channels = channels;
+        delta.keep = true;
+        plan_lengths(lengths, st.previous_lengths, count, delta);
+        if (delta.bits < plain.bits) return delta;
+    }
+    return plain;
+}
+
+// Writes the block and moves the mirrored decoder state on as reading it does.
+void write_table_block(BitWriter& bw, CoderState& st, const TableBlock& tb, const uint8_t* lengths, int count) {
+    bw.put(tb.audio ? 1 : 0, 1);
+    bw.put(tb.keep ? 1 : 0, 1);
+    if (tb.audio) bw.put(static_cast<uint32_t>(tb.channels - 1), 2);
+    for (int k = 0; k < LENGTH_CODE_SYMBOLS; ++k) bw.put(tb.code_lengths[k], 4);
+    uint16_t codes[LENGTH_CODE_SYMBOLS];
+    assign_codes(tb.code_lengths, LENGTH_CODE_SYMBOLS, codes);
+    for (uint32_t it : tb.items) {
+        uint32_t sym = it & 0xFF;
+        bw.put(codes[sym], tb.code_lengths[sym]);
+        bw.put(it >> 16, static_cast<int>((it >> 8) & 0xFF));
+    }
+    st.audio_mode = tb.audio;
+    if (tb.audio) {
+        st.channel_count = tb.channels;
+        if (st.current_channel >= st.channel_count) st.current_channel = 0;
+        for (int j = 0; j < tb.channels; ++j)
+            std::memcpy(st.audio_lengths[j], lengths + j * AUDIO_SYMBOLS, AUDIO_SYMBOLS);
+    } else {
+        std::memcpy(st.main_lengths, lengths, MAIN_SYMBOLS);
+        std::memcpy(st.distance_lengths, lengths + MAIN_SYMBOLS, DISTANCE_SYMBOLS);
+        std::memcpy(st.repeat_lengths, lengths + MAIN_SYMBOLS + DISTANCE_SYMBOLS, REPEAT_SYMBOLS);
+    }
+    std::memcpy(st.previous_lengths, lengths, static_cast<size_t>(count));
+    st.previous_count = count;
+    st.tables_valid = true;
+}
+
+uint32_t code_of(const uint8_t* lengths, int n, int symbol) {
+    uint16_t codes[MAIN_SYMBOLS > AUDIO_SYMBOLS ? MAIN_SYMBOLS : AUDIO_SYMBOLS];
+    assign_codes(lengths, n, codes);
+    return codes[symbol];
+}
+
+// Bits of the symbol that announces a new table block in the current mode.
+int switch_cost(const CoderState& st) {
+    return st.audio_mode ? st.audio_lengths[st.current_channel][AUDIO_SYM_TABLES] : st.main_lengths[SYM_TABLES];
+}
+
+void write_switch(BitWriter& bw, const CoderState& st) {
+    if (st.audio_mode) {
+        const uint8_t* lengths = st.audio_lengths[st.current_channel];
+        bw.put(code_of(lengths, AUDIO_SYMBOLS, AUDIO_SYM_TABLES), lengths[AUDIO_SYM_TABLES]);
+    } else {
+        bw.put(code_of(st.main_lengths, MAIN_SYMBOLS, SYM_TABLES), st.main_lengths[SYM_TABLES]);
+    }
+}
+
+// ------------------------------------------------------------ parsing
+
+enum class Kind : uint8_t { literal, repeat_last, repeat, short_match, long_match };
+
+struct Choice {
+    Kind kind = Kind::literal;
+    uint32_t length = 1;
+    uint32_t distance = 0;
+    int repeat = 0;  // 1..4 for Kind::repeat
+    int32_t gain = 0;
+};
+
+// Rough bit costs, used only to choose between candidates.
+constexpr int32_t LITERAL_BITS = 8;
+
+int32_t long_cost(uint32_t length, uint32_t distance) {
+    uint32_t v = length - long_length_bonus(distance) - 3;
+    return 9 + LENGTH_EXTRA_BITS[length_slot(v)] + 5 + DISTANCE_EXTRA_BITS[distance_slot(distance - 1)];
+}
+int32_t repeat_cost(uint32_t length, uint32_t distance) {
+    uint32_t v = length - repeat_length_bonus(distance) - 2;
+    return 7 + 4 + LENGTH_EXTRA_BITS[length_slot(v)];
+}
+int32_t short_cost(uint32_t distance) { return 8 + SHORT_DISTANCE_EXTRA_BITS[short_distance_slot(distance - 1)]; }
+
+Choice choose(const LzMatcher& lz, const CoderState& st, size_t pos, size_t end) {
+    Choice best;
+    for (int k = 1; k <= 4; ++k) {
+        uint32_t d = st.recent_distances[(st.recent_index - k) & 3];
+        if (d == 0) continue;
+        bool seen = false;
+        for (int j = 1; j < k; ++j) seen = seen || st.recent_distances[(st.recent_index - j) & 3] == d;
+        if (seen) continue;
+        uint32_t bonus = repeat_length_bonus(d);
+        uint32_t len = lz_match_length(lz, pos, d, end, MAX_REPEAT_CODED + bonus);
+        if (k == 1 && d == st.last_distance && st.last_length > 0 && len >= st.last_length) {
+            int32_t gain = static_cast<int32_t>(st.last_length) * LITERAL_BITS - 7;
+            if (gain > best.gain) best = {Kind::repeat_last, st.last_length, d, 0, gain};
+        }
+        if (len >= MIN_REPEAT_CODED + bonus) {
+            int32_t gain = static_cast<int32_t>(len) * LITERAL_BITS - repeat_cost(len, d);
+            if (gain > best.gain) best = {Kind::repeat, len, d, k, gain};
+        }
+    }
+    if (best.length < lz.nice_length) {
+        MatchResult m = lz_longest_match(lz, pos, end, MAX_LONG_FOUND);
+        if (m.length >= MIN_LONG_CODED + long_length_bonus(m.distance)) {
+            int32_t gain = static_cast<int32_t>(m.length) * LITERAL_BITS - long_cost(m.length, m.distance);
+            if (gain > best.gain) best = {Kind::long_match, m.length, m.distance, 0, gain};
+        }
+    }
+    if (best.kind == Kind::literal && end - pos >= 2) {
+        uint32_t d = lz_short_candidate(lz, pos, MAX_SHORT_DISTANCE);
+        if (d != 0) {
+            int32_t gain = 2 * LITERAL_BITS - short_cost(d);
+            if (gain > best.gain) best = {Kind::short_match, 2, d, 0, gain};
+        }
+    }
+    return best;
+}
+
+void add_item(NormalBlock& blk, const Item& it) {
+    blk.items.push_back(it);
+    blk.main_freq[it.symbol]++;
+    if (it.symbol >= SYM_LONG) blk.distance_freq[it.sub]++;
+    else if (it.symbol >= SYM_REPEAT_DIST && it.symbol < SYM_SHORT) blk.repeat_freq[it.sub]++;
+}
+
+void remember_match(CoderState& st, uint32_t length, uint32_t distance) {
+    st.recent_distances[st.recent_index & 3] = distance;
+    st.recent_index = (st.recent_index + 1) & 3;
+    st.last_distance = distance;
+    st.last_length = length;
+}
+
+void emit_choice(NormalBlock& blk, CoderState& st, const Choice& c, uint8_t literal) {
+    Item it{};
+    switch (c.kind) {
+        case Kind::literal:
+            it.symbol = literal;
+            add_item(blk, it);
+            return;
+        case Kind::repeat_last:
+            it.symbol = SYM_REPEAT_LAST;
+            break;
+        case Kind::repeat: {
+            uint32_t v = c.length - repeat_length_bonus(c.distance) - 2;
+            int slot = length_slot(v);
+            it.symbol = static_cast<uint16_t>(SYM_REPEAT_DIST + c.repeat - 1);
+            it.sub = static_cast<uint16_t>(slot);
+            it.bits1 = LENGTH_EXTRA_BITS[slot];
+            it.value1 = static_cast<uint16_t>(v - LENGTH_BASES[slot]);
+            break;
+        }
+        case Kind::short_match: {
+            uint32_t v = c.distance - 1;
+            int slot = short_distance_slot(v);
+            it.symbol = static_cast<uint16_t>(SYM_SHORT + slot);
+            it.bits1 = SHORT_DISTANCE_EXTRA_BITS[slot];
+            it.value1 = static_cast<uint16_t>(v - SHORT_DISTANCE_BASES[slot]);
+            break;
+        }
+        case Kind::long_match: {
+            uint32_t v = c.length - long_length_bonus(c.distance) - 3;
+            int slot = length_slot(v);
+            uint32_t dv = c.distance - 1;
+            int dslot = distance_slot(dv);
+            it.symbol = static_cast<uint16_t>(SYM_LONG + slot);
+            it.bits1 = LENGTH_EXTRA_BITS[slot];
+            it.value1 = static_cast<uint16_t>(v - LENGTH_BASES[slot]);
+            it.sub = static_cast<uint16_t>(dslot);
+            it.bits2 = DISTANCE_EXTRA_BITS[dslot];
+            it.value2 = dv - DISTANCE_BASES[dslot];
+            break;
+        }
+    }
+    add_item(blk, it);
+    remember_match(st, c.length, c.distance);
+}
+
+// Parses from pos until the block is full or end is reached; returns the new position.
+size_t parse_block(V20Encoder& enc, size_t pos, size_t end, NormalBlock& blk) {
+    LzMatcher& lz = enc.lz;
+    CoderState& st = enc.state;
+    const EncoderSettings& set = enc.settings;
+    const uint8_t* buf = lz.buffer.data();
+    bool have = false;
+    Choice cur;
+    while (pos < end && blk.items.size() < BLOCK_ITEMS) {
+        if (!have) {
+            lz_insert_until(lz, pos);
+            cur = choose(lz, st, pos, end);
+        }
+        have = false;
+        if (set.lazy && cur.kind != Kind::literal && cur.length < set.lazy_limit && pos + 1 < end) {
+            lz_insert_until(lz, pos + 1);
+            Choice next = choose(lz, st, pos + 1, end);
+            if (next.gain > cur.gain + LITERAL_BITS) {
+                emit_choice(blk, st, Choice{}, buf[pos]);
+                ++pos;
+                cur = next;
+                have = true;
+                continue;
+            }
+        }
+        emit_choice(blk, st, cur, buf[pos]);
+        pos += cur.length;
+    }
+    return pos;
+}
+
+// ------------------------------------------------------------ normal blocks
+
+void write_items(BitWriter& bw, const NormalBlock& blk, const CoderState& st) {
+    uint16_t main_codes[MAIN_SYMBOLS], distance_codes[DISTANCE_SYMBOLS], repeat_codes[REPEAT_SYMBOLS];
+    assign_codes(st.main_lengths, MAIN_SYMBOLS, main_codes);
+    assign_codes(st.distance_lengths, DISTANCE_SYMBOLS, distance_codes);
+    assign_codes(st.repeat_lengths, REPEAT_SYMBOLS, repeat_codes);
+    for (const Item& it : blk.items) {
+        bw.put(main_codes[it.symbol], st.main_lengths[it.symbol]);
+        if (it.symbol < SYM_REPEAT_DIST) continue;
+        if (it.symbol < SYM_SHORT) {
+            bw.put(repeat_codes[it.sub], st.repeat_lengths[it.sub]);
+            bw.put(it.value1, it.bits1);
+        } else if (it.symbol < SYM_TABLES) {
+            bw.put(it.value1, it.bits1);
+        } else {
+            bw.put(it.value1, it.bits1);
+            bw.put(distance_codes[it.sub], st.distance_lengths[it.sub]);
+            bw.put(it.value2, it.bits2);
+        }
+    }
+}
+
+bool codes_cover(const uint32_t* freq, const uint8_t* lengths, int n) {
+    for (int i = 0; i < n; ++i)
+        if (freq[i] != 0 && lengths[i] == 0) return false;
+    return true;
+}
+
+// Writes one block of items: with the tables the decoder holds when they cover
+// the block and cost less, else behind a new table block. fresh: the decoder
+// reads a table block right away (start of a stand-alone entry), with no
+// announcing symbol.
+void write_normal_block(BitWriter& bw, CoderState& st, NormalBlock& blk, bool fresh) {
+    uint32_t main_freq[MAIN_SYMBOLS];
+    std::memcpy(main_freq, blk.main_freq, sizeof(main_freq));
+    main_freq[SYM_TABLES] += 1;  // the next block must be able to announce itself
+    uint8_t lengths[NORMAL_TABLE_COUNT];
+    build_code_lengths(main_freq, MAIN_SYMBOLS, MAX_CODE_LENGTH, lengths);
+    build_code_lengths(blk.distance_freq, DISTANCE_SYMBOLS, MAX_CODE_LENGTH, lengths + MAIN_SYMBOLS);
+    build_code_lengths(blk.repeat_freq, REPEAT_SYMBOLS, MAX_CODE_LENGTH, lengths + MAIN_SYMBOLS + DISTANCE_SYMBOLS);
+    uint64_t new_bits = coded_bits(blk.main_freq, lengths, MAIN_SYMBOLS) +
+                        coded_bits(blk.distance_freq, lengths + MAIN_SYMBOLS, DISTANCE_SYMBOLS) +
+                        coded_bits(blk.repeat_freq, lengths + MAIN_SYMBOLS + DISTANCE_SYMBOLS, REPEAT_SYMBOLS);
+    TableBlock tb = plan_table_block(st, lengths, NORMAL_TABLE_COUNT, false, 1);
+    new_bits += tb.bits + (fresh ? 0 : switch_cost(st));
+
+    bool reuse = !fresh && st.tables_valid && !st.audio_mode &&
+                 codes_cover(blk.main_freq, st.main_lengths, MAIN_SYMBOLS) &&
+                 codes_cover(blk.distance_freq, st.distance_lengths, DISTANCE_SYMBOLS) &&
+                 codes_cover(blk.repeat_freq, st.repeat_lengths, REPEAT_SYMBOLS);
+    if (reuse) {
+        uint64_t old_bits = coded_bits(blk.main_freq, st.main_lengths, MAIN_SYMBOLS) +
+                            coded_bits(blk.distance_freq, st.distance_lengths, DISTANCE_SYMBOLS) +
+                            coded_bits(blk.repeat_freq, st.repeat_lengths, REPEAT_SYMBOLS);
+        reuse = old_bits <= new_bits;
+    }
+    if (!reuse) {
+        if (!fresh) write_switch(bw, st);
+        write_table_block(bw, st, tb, lengths, NORMAL_TABLE_COUNT);
+    }
+    write_items(bw, blk, st);
+}
+
+// Codes [pos, end) of the matcher's buffer in normal mode.
+void encode_normal(V20Encoder& enc, BitWriter& bw, size_t pos, size_t end, bool& fresh) {
+    NormalBlock blk;
+    while (pos < end) {
+        blk.items.clear();
+        std::memset(blk.main_freq, 0, sizeof(blk.main_freq));
+        std::memset(blk.distance_freq, 0, sizeof(blk.distance_freq));
+        std::memset(blk.repeat_freq, 0, sizeof(blk.repeat_freq));
+        pos = parse_block(enc, pos, end, blk);
+        write_normal_block(bw, enc.state, blk, fresh);
+        fresh = false;
+    }
+}
+
+// ------------------------------------------------------------ audio blocks
+
+void encode_audio(V20Encoder& enc, BitWriter& bw, size_t pos, size_t end, int channels, bool& fresh) {
+    CoderState& st = enc.state;
+    const uint8_t* buf = enc.lz.buffer.data();
+    std::vector<uint8_t> codes;
+    while (pos < end) {
+        size_t n = std::min(AUDIO_BLOCK_BYTES, end - pos);
+        AudioChannel ch[4];
+        std::memcpy(ch, st.channels, sizeof(ch));
+        int32_t channel_delta = st.channel_delta;
+        int start_channel = st.current_channel < channels ? st.current_channel : 0;
+        int c = start_channel;
+        uint32_t freq[4][AUDIO_SYMBOLS] = {};
+        codes.resize(n);
+        for (size_t i = 0; i < n; ++i) {
+            uint8_t code = audio_encode_byte(ch[c], channel_delta, buf[pos + i]);
+            codes[i] = code;
+            freq[c][code]++;
+            if (++c == channels) c = 0;
+        }
+        uint8_t lengths[MAX_TABLE_COUNT] = {};
+        for (int j = 0; j < channels; ++j) {
+            freq[j][AUDIO_SYM_TABLES] += 1;
+            build_code_lengths(freq[j], AUDIO_SYMBOLS, MAX_CODE_LENGTH, lengths + j * AUDIO_SYMBOLS);
+        }
+        int count = channels * AUDIO_SYMBOLS;
+        TableBlock tb = plan_table_block(st, lengths, count, true, channels);
+        if (!fresh) write_switch(bw, st);
+        fresh = false;
+        write_table_block(bw, st, tb, lengths, count);
+        uint16_t table_codes[4][AUDIO_SYMBOLS];
+        for (int j = 0; j < channels; ++j) assign_codes(st.audio_lengths[j], AUDIO_SYMBOLS, table_codes[j]);
+        c = st.current_channel;
+        for (size_t i = 0; i < n; ++i) {
+            uint8_t code = codes[i];
+            bw.put(table_codes[c][code], st.audio_lengths[c][code]);
+            if (++c == channels) c = 0;
+        }
+        std::memcpy(st.channels, ch, sizeof(ch));
+        st.channel_delta = channel_delta;
+        st.current_channel = c;
+        pos += n;
+    }
+}
+
+}  // namespace
+
+EntryCoding encode_entry(V20Encoder& enc, const uint8_t* data, size_t size, bool solid, const WavLayout* wav,
+                         std::vector<uint8_t>& out) {
+    if (!solid) enc.state = CoderState{};
+    lz_begin_entry(enc.lz, data, size, solid);
+    size_t start = enc.lz.entry_start;
+    size_t end = start + size;
+
+    bool try_audio = wav != nullptr && wav->channels >= 1 && wav->channels <= 4 &&
+                     wav->data_offset + wav->data_size <= size && wav->data_size > 0;
+    std::vector<uint8_t> audio_out;
+    CoderState saved, audio_state;
+    if (try_audio) {
+        saved = enc.state;
+        BitWriter bw(audio_out);
+        bool fresh = !solid;
+        encode_normal(enc, bw, start, start + wav->data_offset, fresh);
+        encode_audio(enc, bw, start + wav->data_offset, end, wav->channels, fresh);
+        bw.flush();
+        audio_state = enc.state;
+        enc.state = saved;
+    }
+    size_t normal_start = out.size();
+    BitWriter bw(out);
+    bool fresh = !solid;
+    encode_normal(enc, bw, start, end, fresh);
+    bw.flush();
+    lz_insert_until(enc.lz, end);
+    if (try_audio && audio_out.size() < out.size() - normal_start) {
+        out.resize(normal_start);
+        out.insert(out.end(), audio_out.begin(), audio_out.end());
+        enc.state = audio_state;
+        return EntryCoding::audio;
+    }
+    return EntryCoding::normal;
+}
+
+}  // namespace pack

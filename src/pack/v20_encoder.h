@@ -1,0 +1,68 @@
+// Encoder for the 2.0 method: LZ77 over the 1 MiB window with repeated
+// distances and short matches, canonical codes sent as table blocks (4-bit
+// deltas against the previous block where that is shorter), and the audio
+// mode for PCM sound. The encoder mirrors every piece of decoder state that
+// outlives an item (recent distances, previous code lengths, tables, audio
+// channels), so that the stream it writes decodes back to its input exactly,
+// across the entries of a solid run too.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "pack/audio_model.h"
+#include "pack/lz_matcher.h"
+#include "pack/v20_codes.h"
+
+namespace pack {
+
+// What the decoder carries from one item (and one solid entry) to the next.
+struct CoderState {
+    uint32_t recent_distances[4] = {};
+    uint32_t recent_index = 0;
+    uint32_t last_distance = 0;
+    uint32_t last_length = 0;
+    uint8_t previous_lengths[MAX_TABLE_COUNT] = {};
+    int previous_count = MAX_TABLE_COUNT;  // lengths below this index are known
+    bool audio_mode = false;
+    int channel_count = 1;
+    int current_channel = 0;
+    int32_t channel_delta = 0;
+    AudioChannel channels[4];
+    bool tables_valid = false;  // the decoder holds tables for the current mode
+    uint8_t main_lengths[MAIN_SYMBOLS] = {};
+    uint8_t distance_lengths[DISTANCE_SYMBOLS] = {};
+    uint8_t repeat_lengths[REPEAT_SYMBOLS] = {};
+    uint8_t audio_lengths[4][AUDIO_SYMBOLS] = {};
+};
+
+struct EncoderSettings {
+    int max_chain = 32;          // hash-chain candidates tried per position
+    uint32_t nice_length = 128;  // a match this long is taken at once
+    uint32_t lazy_limit = 64;    // matches shorter than this are checked one byte later
+    bool lazy = true;
+};
+
+struct V20Encoder {
+    LzMatcher lz;
+    CoderState state;
+    EncoderSettings settings;
+};
+
+// Settings for packing levels 1 (fastest) to 5 (best).
+EncoderSettings settings_for_level(int level);
+void encoder_init(V20Encoder& enc, const EncoderSettings& settings);
+
+// Which coding an entry used.
+enum class EntryCoding { normal, audio };
+
+// Packs one entry of size bytes (at least 1) and appends its packed stream to out.
+// solid: the entry continues the previous packed entry's window and tables
+// (the file header then carries flag 0x10); otherwise the decoder starts afresh.
+// wav: when not null, the entry is also tried in audio mode and the shorter
+// coding is kept. Returns the coding that was kept.
+EntryCoding encode_entry(V20Encoder& enc, const uint8_t* data, size_t size, bool solid, const WavLayout* wav,
+                         std::vector<uint8_t>& out);
+
+}  // namespace pack
