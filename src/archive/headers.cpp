@@ -6,6 +6,7 @@
 #include "archive/archive_state.h"
 #include "archive/driver.h"
 #include "archive/packed_io.h"
+#include "bundle/bundle.h"
 #include "platform/platform.h"
 
 #include <cstdlib>
@@ -49,34 +50,67 @@ void read_name() {
         if (platform::is_separator(*p)) *p = separator;
 }
 
-// Marker search inside another file; the stream stands 7 bytes in.
-bool search_marker() {
+// One window of the marker search: reads up to SEARCH_READ_BYTES from file
+// offset base and scans them for a marker, lowest offset first. origin is the
+// start of the file (or bundle member) the window belongs to: the old format
+// is recognised only with "RSFX" at origin + 28, or right at a member's start.
+bool search_window(int64_t base, int64_t origin, bool member) {
     ArchiveState& a = archive_state;
-    a.search_buffer = static_cast<uint8_t*>(std::calloc(SEARCH_BUFFER_BYTES, 1));
-    if (!a.search_buffer) abort_extraction(MEMORY_ERROR);
     uint8_t* buffer = a.search_buffer;
-    int64_t base = platform::file_tell(a.archive_file);
-    if (base < 0) base = MARKER_BYTES;
+    std::memset(buffer, 0, SEARCH_BUFFER_BYTES);
+    if (!stream_seek(a.archive_file, base, platform::SeekFrom::start)) return false;
     size_t n = stream_read(a.archive_file, buffer, SEARCH_READ_BYTES);
-    bool found = false;
-    // File offsets 28..31 of the host file, seen through the buffer.
-    const int64_t rsfx_index = 28 - base;
-    for (size_t k = 0; k < n && !found; ++k) {
+    const int64_t rsfx_index = origin + 28 - base;
+    bool rsfx = rsfx_index >= 0 && rsfx_index + 4 <= static_cast<int64_t>(SEARCH_BUFFER_BYTES) &&
+                std::memcmp(buffer + rsfx_index, "RSFX", 4) == 0;
+    for (size_t k = 0; k < n; ++k) {
         if (buffer[k] != 0x52) continue;
-        if (std::memcmp(buffer + k + 1, OLD_MARKER + 1, 3) == 0 && rsfx_index >= 0 &&
-            std::memcmp(buffer + rsfx_index, "RSFX", 4) == 0) {
+        const int64_t at = base + static_cast<int64_t>(k);
+        if (std::memcmp(buffer + k + 1, OLD_MARKER + 1, 3) == 0 && (rsfx || (member && at == origin))) {
             a.format = FORMAT_OLD;
-            stream_seek(a.archive_file, base + static_cast<int64_t>(k), platform::SeekFrom::start);
+            stream_seek(a.archive_file, at, platform::SeekFrom::start);
             load_fixed_header(BLOCK_MAIN);
-            found = true;
-        } else if (std::memcmp(buffer + k + 1, BLOCK_MARKER + 1, MARKER_BYTES - 1) == 0 &&
-                   buffer[k + 9] == BLOCK_MAIN) {
+            return true;
+        }
+        if (std::memcmp(buffer + k + 1, BLOCK_MARKER + 1, MARKER_BYTES - 1) == 0 && buffer[k + 9] == BLOCK_MAIN) {
             a.format = FORMAT_BLOCK;
-            stream_seek(a.archive_file, base + static_cast<int64_t>(k), platform::SeekFrom::start);
+            stream_seek(a.archive_file, at, platform::SeekFrom::start);
             uint8_t marker[MARKER_BYTES];
             stream_read(a.archive_file, marker, sizeof marker);
             load_fixed_header(BLOCK_MAIN);
-            found = true;
+            return true;
+        }
+    }
+    return false;
+}
+
+struct MemberStarts {
+    int64_t offsets[64];
+    int count;
+};
+
+bool collect_member(const BundleMember& member, void* context) {
+    MemberStarts* starts = static_cast<MemberStarts*>(context);
+    if (starts->count < 64) starts->offsets[starts->count++] = static_cast<int64_t>(member.offset);
+    return true;
+}
+
+// Marker search inside another file; the stream stands 7 bytes in. The first
+// window covers file offsets 7 to 0x1FFF6. Our own executables are larger than
+// that window, so when the file is an installer bundle each appended member is
+// searched the same way from its own start.
+bool search_marker() {
+    ArchiveState& a = archive_state;
+    a.search_buffer = static_cast<uint8_t*>(std::malloc(SEARCH_BUFFER_BYTES));
+    if (!a.search_buffer) abort_extraction(MEMORY_ERROR);
+    int64_t base = platform::file_tell(a.archive_file);
+    if (base < 0) base = MARKER_BYTES;
+    bool found = search_window(base, 0, false);
+    if (!found) {
+        MemberStarts starts{};
+        if (walk_bundle_directory(a.archive_file, collect_member, &starts)) {
+            for (int i = 0; i < starts.count && !found; ++i)
+                if (starts.offsets[i] >= base) found = search_window(starts.offsets[i], starts.offsets[i], true);
         }
     }
     std::free(a.search_buffer);
