@@ -1,0 +1,200 @@
+// Bundles: layout byte for byte, appending to existing bundles, unpacking,
+// sizing, and the refusal of files whose trailer cannot be a directory.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "bundle/bundle.h"
+#include "platform/platform.h"
+#include "support/scratch.h"
+
+namespace fs = std::filesystem;
+using scratch::le32;
+using scratch::read_file;
+using scratch::write_file;
+
+namespace {
+
+std::string own_bytes() {
+    char own[300];
+    EXPECT_GT(platform::own_program_path(own, sizeof own), 0u);
+    return read_file(own);
+}
+
+bool build(const char* bundle, std::vector<std::string> files) {
+    std::vector<char*> list;
+    for (auto& f : files) list.push_back(f.data());
+    return build_bundle(bundle, static_cast<int>(list.size()) - 1, list.data());
+}
+
+std::string entry(uint32_t offset, const std::string& name) {
+    return le32(offset) + static_cast<char>(name.size()) + name;
+}
+
+// A file made of a fake program, the members and the directory given.
+std::string bundle_of(const std::string& head, const std::string& members, const std::string& directory) {
+    return head + members + directory + le32(static_cast<uint32_t>(directory.size()));
+}
+
+class Bundle : public ::testing::Test {
+protected:
+    scratch::Folder folder_{"bundle"};
+};
+
+}  // namespace
+
+TEST_F(Bundle, AppendReturnsWhereTheContentBegins) {
+    write_file("src", "hello");
+    write_file("dst", "12345678");
+    EXPECT_EQ(append_file("src", "dst", platform::FileOpen::read_write_append), 8);
+    EXPECT_EQ(read_file("dst"), "12345678hello");
+    EXPECT_EQ(append_file("src", "dst", platform::FileOpen::read_write_always), 0);
+    EXPECT_EQ(read_file("dst"), "hello");
+    EXPECT_EQ(append_file("missing", "dst", platform::FileOpen::read_write_append), -1);
+    EXPECT_EQ(append_file("src", "no_folder/dst", platform::FileOpen::read_write_append), -1);
+}
+
+TEST_F(Bundle, AppendCopiesMoreThanOneChunk) {
+    const std::string big = scratch::pattern((3 << 20) + 17, 7);
+    write_file("big", big);
+    write_file("dst", "head");
+    EXPECT_EQ(append_file("big", "dst", platform::FileOpen::read_write_append), 4);
+    EXPECT_TRUE(read_file("dst") == "head" + big);
+}
+
+TEST_F(Bundle, NewBundleIsProgramMembersDirectoryAndNothingElse) {
+    write_file("a.rar", "AAAA");
+    write_file("b.rar", "BB");
+    ASSERT_TRUE(build("out.exe", {"a.rar", "b.rar"}));
+    const std::string program = own_bytes();
+    const uint32_t s = static_cast<uint32_t>(program.size());
+    EXPECT_TRUE(read_file("out.exe") ==
+                bundle_of(program, "AAAABB", entry(s, "a.rar") + entry(s + 4, "b.rar")));
+}
+
+TEST_F(Bundle, ExistingBundleGetsNewMembersAndADirectoryOfThemOnly) {
+    write_file("a", "old");
+    ASSERT_TRUE(build("out.exe", {"a"}));
+    const std::string first = read_file("out.exe");
+    write_file("b", "new!");
+    ASSERT_TRUE(build("out.exe", {"b"}));
+    const uint32_t at = static_cast<uint32_t>(first.size());
+    EXPECT_TRUE(read_file("out.exe") == first + bundle_of("", "new!", entry(at, "b")));
+
+    fs::remove("a");
+    fs::remove("b");
+    ASSERT_TRUE(unpack_bundle(nullptr, "out.exe", "dest"));
+    EXPECT_EQ(read_file("b"), "new!");  // the destination is now current
+    EXPECT_FALSE(fs::exists("a"));
+}
+
+TEST_F(Bundle, EmptyMemberSharesItsOffsetWithTheNext) {
+    write_file("e", "");
+    write_file("f", "F");
+    ASSERT_TRUE(build("out.exe", {"e", "f", "e"}));
+    const uint32_t s = static_cast<uint32_t>(own_bytes().size());
+    const std::string file = read_file("out.exe");
+    const std::string directory = entry(s, "e") + entry(s, "f") + entry(s + 1, "e");
+    EXPECT_EQ(file.substr(file.size() - 4 - directory.size()), directory + le32(18));
+    EXPECT_EQ(bundle_content_size("out.exe", nullptr), 1);
+}
+
+TEST_F(Bundle, FailedPackLeavesNoNewBundle) {
+    write_file("a", "A");
+    EXPECT_FALSE(build("out.exe", {"a", "missing"}));
+    EXPECT_FALSE(fs::exists("out.exe"));
+    EXPECT_FALSE(build("out.exe", {"a", ""}));
+    EXPECT_FALSE(fs::exists("out.exe"));
+    EXPECT_FALSE(build("out.exe", {std::string(256, 'n')}));
+    EXPECT_FALSE(fs::exists("out.exe"));
+}
+
+TEST_F(Bundle, FailedPackLeavesAnExistingBundleUnchanged) {
+    write_file("a", "A");
+    ASSERT_TRUE(build("out.exe", {"a"}));
+    const std::string before = read_file("out.exe");
+    EXPECT_FALSE(build("out.exe", {"a", "missing"}));
+    EXPECT_TRUE(read_file("out.exe") == before);
+}
+
+TEST_F(Bundle, UnpackWritesEachMemberExactly) {
+    const std::string head = "PROGRAM-IMAGE";
+    const std::string a = scratch::pattern(1000, 1), b = "0123456789";
+    write_file("inst.exe", bundle_of(head, a + b, entry(13, "a.bin") + entry(1013, "eleven_char")));
+    ASSERT_TRUE(unpack_bundle(nullptr, "inst.exe", (folder_.path() / "out").string().c_str()));
+    EXPECT_TRUE(read_file(folder_.path() / "out" / "a.bin") == a);
+    EXPECT_EQ(read_file(folder_.path() / "out" / "eleven_char"), b);
+    EXPECT_EQ(fs::current_path(), folder_.path() / "out");
+}
+
+TEST_F(Bundle, UnpackReplacesExistingFilesAndCreatesFolders) {
+    const std::string name = (fs::path("sub") / "deeper" / "m").string();
+    write_file("inst.exe", bundle_of("P", "member", entry(1, name)));
+    fs::create_directory("out");
+    write_file(fs::path("out") / "x", "x");
+    ASSERT_TRUE(unpack_bundle(folder_.str().c_str(), "inst.exe", "out"));
+    EXPECT_EQ(read_file(folder_.path() / "out" / "sub" / "deeper" / "m"), "member");
+}
+
+TEST_F(Bundle, AbsoluteMemberNamesKeepTheirPlace) {
+    const std::string target = (folder_.path() / "abs.rar").string();
+    write_file("inst.exe", bundle_of("P", "abs", entry(1, target)));
+    ASSERT_TRUE(unpack_bundle(nullptr, "inst.exe", "out"));
+    EXPECT_EQ(read_file(target), "abs");
+    EXPECT_TRUE(fs::is_empty(folder_.path() / "out"));
+}
+
+TEST_F(Bundle, SourceFolderBecomesCurrent) {
+    fs::create_directory("src");
+    write_file(fs::path("src") / "inst.exe", bundle_of("P", "m", entry(1, "m")));
+    const std::string dest = (folder_.path() / "dest").string();
+    fs::current_path(fs::temp_directory_path());
+    ASSERT_TRUE(unpack_bundle((folder_.path() / "src").string().c_str(), "inst.exe", dest.c_str()));
+    EXPECT_EQ(read_file(folder_.path() / "dest" / "m"), "m");
+}
+
+TEST_F(Bundle, MissingBundleFailsBothOperations) {
+    EXPECT_FALSE(unpack_bundle(nullptr, "missing.exe", "out"));
+    EXPECT_FALSE(fs::exists("out"));
+    EXPECT_EQ(bundle_content_size("missing.exe", nullptr), -1);
+}
+
+TEST_F(Bundle, SizeIsTheSumOfTheMembers) {
+    write_file("inst.exe", bundle_of("HEAD", "aaaabbbbbb", entry(4, "a") + entry(8, "b")));
+    EXPECT_EQ(bundle_content_size("inst.exe", nullptr), 10);
+    write_file("empty.exe", bundle_of("HEAD", "", ""));
+    EXPECT_EQ(bundle_content_size("empty.exe", nullptr), 0);
+    fs::create_directory("sub");
+    write_file(fs::path("sub") / "x.exe", bundle_of("H", "zz", entry(1, "z")));
+    EXPECT_EQ(bundle_content_size("x.exe", (folder_.path() / "sub").string().c_str()), 2);
+    EXPECT_EQ(fs::current_path(), folder_.path() / "sub");
+}
+
+TEST_F(Bundle, FilesThatAreNoBundleAreRefused) {
+    const std::vector<std::pair<const char*, std::string>> cases = {
+        {"shorter than the size field", "abc"},
+        {"directory larger than the file", "HEAD" + le32(100)},
+        {"entry runs past the directory", bundle_of("HEAD", "xx", le32(4) + '\x09' + "ab")},
+        {"entry shorter than its header", bundle_of("HEAD", "xx", le32(4))},
+        {"offsets decreasing", bundle_of("HEAD", "xxxx", entry(6, "a") + entry(4, "b"))},
+        {"offset past the directory start", bundle_of("HEAD", "xx", entry(7, "a"))},
+        {"plain text", "This file has no directory behind it at all."},
+    };
+    for (const auto& [what, content] : cases) {
+        write_file("bad.exe", content);
+        EXPECT_EQ(bundle_content_size("bad.exe", nullptr), -1) << what;
+        EXPECT_FALSE(unpack_bundle(nullptr, "bad.exe", "out")) << what;
+        EXPECT_FALSE(fs::exists("out")) << what << ": nothing is created for a file that is no bundle";
+        EXPECT_FALSE(fs::exists("a")) << what;
+    }
+}
+
+TEST_F(Bundle, AMemberThatCannotBeWrittenIsReportedButTheOthersAreWritten) {
+    fs::create_directory("out");
+    fs::create_directory(fs::path("out") / "blocker");  // a folder where the member's file should go
+    write_file("inst.exe", bundle_of("P", "ab", entry(1, "blocker") + entry(2, "ok")));
+    EXPECT_FALSE(unpack_bundle(nullptr, "inst.exe", "out"));
+    EXPECT_EQ(read_file(folder_.path() / "out" / "ok"), "b");
+    EXPECT_TRUE(fs::is_directory(folder_.path() / "out" / "blocker"));
+}

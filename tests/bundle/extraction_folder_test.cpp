@@ -1,0 +1,238 @@
+// Choosing the extraction folder against simulated drives, and removing a
+// folder tree.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "bundle/extraction_folder.h"
+#include "platform/platform.h"
+#include "shell/shell_state.h"
+#include "support/scratch.h"
+
+namespace fs = std::filesystem;
+using platform::DriveType;
+
+namespace {
+
+// The simulated system: a temporary folder on one drive, further drives, and
+// the user's answer to the folder question.
+struct FakeSystem {
+    std::string temp;  // ends with a separator; empty: none
+    std::string temp_root = "TEMPROOT";
+    DriveType temp_type = DriveType::fixed;
+    uint64_t temp_free = 1 << 20;
+    bool temp_free_fails = false;
+    std::vector<std::string> roots;  // other drives: all fixed with other_free bytes
+    uint64_t other_free = 1 << 20;
+    bool asked = false;
+    std::string answer;  // empty: the user gives up
+} fake;
+
+size_t fake_temp(char* buffer, size_t size) {
+    if (fake.temp.empty() || fake.temp.size() + 1 > size) return 0;
+    std::strcpy(buffer, fake.temp.c_str());
+    return fake.temp.size();
+}
+int fake_roots(char (*roots)[260], int max) {
+    int n = 0;
+    for (const auto& r : fake.roots)
+        if (n < max) std::strcpy(roots[n++], r.c_str());
+    return n;
+}
+bool fake_root_of(const char*, char* root, size_t) {
+    std::strcpy(root, fake.temp_root.c_str());
+    return true;
+}
+DriveType fake_type(const char* root) { return root == fake.temp_root ? fake.temp_type : DriveType::fixed; }
+bool fake_free(const char* root, uint64_t* bytes) {
+    if (root == fake.temp_root) {
+        if (fake.temp_free_fails) return false;
+        *bytes = fake.temp_free;
+    } else {
+        *bytes = fake.other_free;
+    }
+    return true;
+}
+bool fake_ask(char* folder, size_t size) {
+    fake.asked = true;
+    if (fake.answer.empty() || fake.answer.size() + 1 > size) return false;
+    std::strcpy(folder, fake.answer.c_str());
+    return true;
+}
+
+const FolderProbe probe = {fake_temp, fake_roots, fake_root_of, fake_type, fake_free, fake_ask};
+
+std::string sep() { return std::string(1, platform::path_separator()); }
+
+class ExtractionFolder : public ::testing::Test {
+protected:
+    void SetUp() override {
+        fake = FakeSystem{};
+        fs::create_directory("tmp");
+        fake.temp = (folder_.path() / "tmp").string() + sep();
+        // A bundle whose members take 100 bytes.
+        scratch::write_file("inst.exe", "HEAD" + scratch::pattern(100, 3) + scratch::le32(4) + '\x01' + "m" +
+                                             scratch::le32(6));
+        reset_shell_state();
+        static char name[] = "inst.exe";
+        shell_state.archive_path = name;
+    }
+    bool choose() { return choose_extraction_folder_with(probe, 255, result_); }
+
+    scratch::Folder folder_{"xfolder"};
+    char result_[256] = "";
+};
+
+}  // namespace
+
+TEST_F(ExtractionFolder, TemporaryFolderOnAFixedDriveWithRoom) {
+    ASSERT_TRUE(choose());
+    EXPECT_EQ(std::string(result_), fake.temp + "PTemp_a");
+    EXPECT_TRUE(fs::is_directory(result_));
+}
+
+TEST_F(ExtractionFolder, TakenLettersArePassedOver) {
+    fs::create_directory(fs::path("tmp") / "PTemp_a");
+    fs::create_directory(fs::path("tmp") / "PTemp_b");
+    ASSERT_TRUE(choose());
+    EXPECT_EQ(std::string(result_), fake.temp + "PTemp_c");
+}
+
+TEST_F(ExtractionFolder, AllLettersTakenFallsBackToTheDrives) {
+    for (char c = 'a'; c <= 'z'; ++c) fs::create_directory(fs::path("tmp") / (std::string("PTemp_") + c));
+    fs::create_directory("d1");
+    fake.roots = {(folder_.path() / "d1").string()};
+    ASSERT_TRUE(choose());
+    EXPECT_EQ(std::string(result_), fake.roots[0] + sep() + "PTemp_a");
+}
+
+TEST_F(ExtractionFolder, FreeSpaceEqualToTheNeedIsNotEnough) {
+    fake.temp_free = 100;
+    fs::create_directory("d1");
+    fake.roots = {(folder_.path() / "d1").string() + sep()};
+    ASSERT_TRUE(choose());
+    EXPECT_EQ(std::string(result_), fake.roots[0] + "PTemp_a");
+    EXPECT_TRUE(fs::is_empty("tmp"));
+
+    fake.temp_free = 101;
+    ASSERT_TRUE(choose());
+    EXPECT_EQ(std::string(result_), fake.temp + "PTemp_a");
+}
+
+TEST_F(ExtractionFolder, RemovableAndRamDrivesAreNeverUsed) {
+    for (DriveType type : {DriveType::removable, DriveType::ramdisk, DriveType::remote, DriveType::unknown}) {
+        fake.temp_type = type;
+        fake.answer = "";
+        EXPECT_FALSE(choose());
+        EXPECT_TRUE(fake.asked);
+        EXPECT_TRUE(fs::is_empty("tmp"));
+    }
+}
+
+TEST_F(ExtractionFolder, AFailedSpaceQueryDoesNotPass) {
+    fake.temp_free_fails = true;
+    EXPECT_FALSE(choose());
+    EXPECT_TRUE(fs::is_empty("tmp"));
+}
+
+TEST_F(ExtractionFolder, AnEmptyBundleNeedsOneFreeByte) {
+    scratch::write_file("inst.exe", "HEAD" + scratch::le32(0));
+    fake.temp_free = 1;
+    ASSERT_TRUE(choose());
+    EXPECT_EQ(std::string(result_), fake.temp + "PTemp_a");
+    fake.temp_free = 0;
+    EXPECT_FALSE(choose());
+}
+
+TEST_F(ExtractionFolder, ABundleThatCannotBeSizedFails) {
+    static char missing[] = "missing.exe";
+    shell_state.archive_path = missing;
+    EXPECT_FALSE(choose());
+    EXPECT_FALSE(fake.asked);
+    EXPECT_TRUE(fs::is_empty("tmp"));
+}
+
+TEST_F(ExtractionFolder, TheUsersFolderIsUsedAsItIs) {
+    fake.temp.clear();
+    fake.answer = (folder_.path() / "mine").string();
+    ASSERT_TRUE(choose());
+    EXPECT_EQ(std::string(result_), fake.answer);
+    EXPECT_FALSE(fs::exists(fake.answer));  // nothing is made inside or for it
+}
+
+TEST_F(ExtractionFolder, NoAnswerIsAFailureAndLeavesTheBufferAlone) {
+    fake.temp.clear();
+    std::strcpy(result_, "previous");
+    EXPECT_FALSE(choose());
+    EXPECT_TRUE(fake.asked);
+    EXPECT_STREQ(result_, "previous");
+}
+
+TEST_F(ExtractionFolder, ATemporaryPathTooLongToRecordIsSkipped) {
+    std::string deep = folder_.str();
+    while (deep.size() < 250) {
+        deep += sep() + "dddddddddd";
+        fs::create_directory(deep);
+    }
+    fake.temp = deep + sep();
+    fake.answer = "chosen";
+    ASSERT_TRUE(choose());
+    EXPECT_STREQ(result_, "chosen");
+    EXPECT_TRUE(fs::is_empty(deep));  // no folder was left behind there
+}
+
+// ---------------------------------------------------------------- removal
+
+namespace {
+
+class RemoveTree : public ::testing::Test {
+protected:
+    scratch::Folder folder_{"rmtree"};
+};
+
+}  // namespace
+
+TEST_F(RemoveTree, NestedFoldersAreEmptiedBottomUpAndTheTopStays) {
+    fs::create_directories(fs::path("top") / "a" / "b" / "c");
+    scratch::write_file(fs::path("top") / "f", "1");
+    scratch::write_file(fs::path("top") / "a" / "g", "2");
+    scratch::write_file(fs::path("top") / "a" / "b" / "c" / "h", "3");
+    fs::create_directories(fs::path("top") / ".hidden" / "x");
+    scratch::write_file(fs::path("top") / ".dotfile", "4");
+    const std::string top = (folder_.path() / "top").string();
+    EXPECT_TRUE(remove_folder_tree(top.c_str()));
+    EXPECT_TRUE(fs::is_directory(top));
+    EXPECT_TRUE(fs::is_empty(top));
+    EXPECT_TRUE(remove_folder_tree((top + sep()).c_str()));  // a trailing separator is fine
+}
+
+TEST_F(RemoveTree, ReadOnlyFilesGoToo) {
+    fs::create_directory("top");
+    const fs::path file = fs::path("top") / "ro";
+    scratch::write_file(file, "r");
+    ASSERT_TRUE(platform::set_attributes(file.string().c_str(), platform::ATTR_READONLY));
+    const std::string top = (folder_.path() / "top").string();
+    EXPECT_TRUE(remove_folder_tree(top.c_str()));
+    EXPECT_TRUE(fs::is_empty(top));
+}
+
+TEST_F(RemoveTree, EmptyPathDeletesNothingAndAMissingFolderFails) {
+    scratch::write_file("keep", "k");
+    EXPECT_TRUE(remove_folder_tree(""));
+    EXPECT_TRUE(fs::exists("keep"));
+    EXPECT_FALSE(remove_folder_tree((folder_.path() / "missing").string().c_str()));
+}
+
+#ifndef _WIN32
+TEST_F(RemoveTree, LinksAreRemovedWithoutEnteringThem) {
+    fs::create_directory("outside");
+    scratch::write_file(fs::path("outside") / "precious", "p");
+    fs::create_directory("top");
+    fs::create_directory_symlink(folder_.path() / "outside", fs::path("top") / "link");
+    const std::string top = (folder_.path() / "top").string();
+    EXPECT_TRUE(remove_folder_tree(top.c_str()));
+    EXPECT_TRUE(fs::is_empty(top));
+    EXPECT_EQ(scratch::read_file(fs::path("outside") / "precious"), "p");
+}
+#endif

@@ -1,0 +1,78 @@
+// Windows-1251 conversion: the Russian texts the user reads must arrive intact.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "platform/system_extra.h"
+#include "platform/text.h"
+#include "shell/messages.h"
+
+using namespace platform;
+
+namespace {
+
+std::string utf8(const char* cp1251) {
+    char out[4096];
+    size_t n = cp1251_to_utf8(cp1251, out, sizeof out);
+    EXPECT_EQ(n, std::strlen(out));
+    EXPECT_EQ(n, cp1251_utf8_length(cp1251));
+    return out;
+}
+
+}  // namespace
+
+TEST(Cp1251, ShellTextsBecomeTheirRussianWords) {
+    EXPECT_EQ(utf8(CAPTION_ERROR_RU), "Ошибка");
+    EXPECT_EQ(utf8(CAPTION_PACKING), "Идет упаковка...");
+    EXPECT_EQ(utf8(TITLE_ASK_FOLDER), "Укажите временный дирректорий");
+    std::string integrity = utf8(TEXT_INTEGRITY_ERROR);
+    EXPECT_EQ(integrity.rfind("Ошибка 5.Нарушена целостность установочного комплекта! \n"
+                              "По всем вопросам обращайтесь: \n",
+                              0),
+              0u);
+}
+
+TEST(Cp1251, EveryByteHasItsCodePoint) {
+    EXPECT_EQ(cp1251_code_point('A'), 0x41u);
+    EXPECT_EQ(cp1251_code_point(0xC0), 0x0410u);  // А
+    EXPECT_EQ(cp1251_code_point(0xFF), 0x044Fu);  // я
+    EXPECT_EQ(cp1251_code_point(0xA8), 0x0401u);  // Ё
+    EXPECT_EQ(cp1251_code_point(0xB9), 0x2116u);  // №
+    EXPECT_EQ(cp1251_code_point(0x88), 0x20ACu);  // €
+    EXPECT_EQ(cp1251_code_point(0x98), 0xFFFDu);  // unassigned
+}
+
+TEST(Cp1251, Utf8OutputIsCutOnlyBetweenCharacters) {
+    char out[6];
+    // "Да" is 4 bytes; "Даа" would need 6 plus the terminator.
+    size_t n = cp1251_to_utf8("\xC4\xE0\xE0", out, sizeof out);
+    EXPECT_EQ(n, 4u);
+    EXPECT_STREQ(out, "Да");
+    char one[1];
+    EXPECT_EQ(cp1251_to_utf8("abc", one, 1), 0u);
+    EXPECT_EQ(one[0], '\0');
+}
+
+TEST(Cp1251, Utf16IsOneUnitPerCharacter) {
+    char16_t out[8];
+    EXPECT_EQ(cp1251_to_utf16("\xCE\xEA!", out, 8), 3u);
+    EXPECT_EQ(out[0], u'О');
+    EXPECT_EQ(out[1], u'к');
+    EXPECT_EQ(out[2], u'!');
+    EXPECT_EQ(out[3], u'\0');
+    EXPECT_EQ(cp1251_to_utf16("abcdef", out, 3), 2u);
+    EXPECT_EQ(out[2], u'\0');
+}
+
+TEST(MessageText, CaptionColonTextAndLineBreak) {
+    char out[128];
+    format_message_utf8("Error 2. Can't Distribute.", "ERROR", out, sizeof out);
+    EXPECT_STREQ(out, "ERROR: Error 2. Can't Distribute.\n");
+    format_message_utf8("x", CAPTION_ERROR_RU, out, sizeof out);
+    EXPECT_STREQ(out, "Ошибка: x\n");
+    char small[8];
+    size_t n = format_message_utf8("a long text", "ERROR", small, sizeof small);
+    EXPECT_EQ(n, std::strlen(small));
+    EXPECT_LT(n, sizeof small);
+}
