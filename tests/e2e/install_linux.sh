@@ -1,0 +1,182 @@
+#!/usr/bin/env bash
+# End-to-end install on Linux: an installer built with "kelvarix1 inst -i
+# payload.rar" is run with no arguments; it must extract into
+# $TMPDIR/PTemp_a, launch the program setup.spt names with the parameter
+# text, its own path, its own folder and the extraction folder, and handle a
+# missing or unusable script, a damaged payload and Cancel on the terminal.
+#
+# Usage: tests/e2e/install_linux.sh [BUILD_DIR]   (default: build)
+# Exit code 0 when every case passes.
+set -u
+
+here=$(cd "$(dirname "$0")" && pwd)
+build=$(realpath "${1:-build}")
+kelvarix1=$build/src/programs/kelvarix1
+record_args=$build/tests/record-args
+for program in "$kelvarix1" "$record_args"; do
+    [ -x "$program" ] || { echo "missing $program (build kelvarix1 and record-args first)"; exit 2; }
+done
+
+work=$(realpath "$(mktemp -d "${TMPDIR:-/tmp}/kx-e2e-linux.XXXXXX")")
+trap 'rm -rf "$work"' EXIT
+failures=0
+
+pass() { echo "PASS $1"; }
+fail() { echo "FAIL $1: $2"; failures=$((failures + 1)); }
+
+# make_installer CASE FILE...: payload.rar of the stored files (NAME=PATH),
+# packed behind a copy of kelvarix1 as $work/CASE/inst.
+make_installer() {
+    local case_dir=$work/$1
+    shift
+    mkdir -p "$case_dir/tmp"
+    python3 "$here/make_stored_rar.py" "$case_dir/payload.rar" "$@" || return 1
+    cp "$kelvarix1" "$case_dir/kelvarix1"
+    (cd "$case_dir" && ./kelvarix1 inst -i payload.rar) || return 1
+    # The packed copy is the installer; give it the execute bit it needs here.
+    chmod +x "$case_dir/inst"
+}
+
+# run_installer CASE: runs $work/CASE/inst with a fresh TMPDIR and no
+# terminal; leaves rc, stderr and the message log in the case folder.
+run_installer() {
+    local case_dir=$work/$1
+    (cd "$case_dir" && TMPDIR=$case_dir/tmp KX_RECORD_ARGS=$case_dir/record.txt \
+        KELVARIX_MESSAGE_LOG=$case_dir/messages.log KELVARIX_UNATTENDED=1 \
+        ./inst </dev/null >"$case_dir/stdout.txt" 2>"$case_dir/stderr.txt")
+    echo $? >"$case_dir/rc"
+}
+
+wait_for() {
+    for _ in $(seq 1 100); do [ -e "$1" ] && return 0; sleep 0.1; done
+    return 1
+}
+
+# ---------------------------------------------------------------- the payload
+src=$work/src
+mkdir -p "$src"
+printf '[Values]\r\nSetupFile=record-args -x  -y\r\n' >"$src/setup.spt"
+printf 'Hello from the product\n' >"$src/readme.txt"
+head -c 300000 /dev/urandom >"$src/data.bin"
+cp "$record_args" "$src/record-args"
+
+# ---------------------------------------------------------------- 1. install and launch
+make_installer ok "setup.spt=$src/setup.spt" "record-args=$src/record-args" \
+    "readme.txt=$src/readme.txt" "docs\\data.bin=$src/data.bin" || fail install "could not build the installer"
+run_installer ok
+target=$work/ok/tmp/PTemp_a
+if [ "$(cat "$work/ok/rc")" != 0 ]; then
+    fail install "exit code $(cat "$work/ok/rc")"
+elif ! wait_for "$work/ok/record.txt"; then
+    fail install "the setup program did not run"
+else
+    expected="-x  -y $work/ok/inst $work/ok $target"
+    # record-args joins its arguments with single spaces.
+    expected=$(echo "$expected" | tr -s ' ')
+    got=$(sed -n 1p "$work/ok/record.txt")
+    cwd=$(sed -n 2p "$work/ok/record.txt")
+    if [ "$got" != "$expected" ]; then
+        fail install "parameters '$got', expected '$expected'"
+    elif [ "$cwd" != "$target" ]; then
+        fail install "setup program ran in '$cwd', expected '$target'"
+    elif ! cmp -s "$src/data.bin" "$target/docs/data.bin" || ! cmp -s "$src/readme.txt" "$target/readme.txt"; then
+        fail install "extracted files differ"
+    elif [ -s "$work/ok/messages.log" ]; then
+        fail install "unexpected message: $(cat "$work/ok/messages.log")"
+    elif [ -s "$work/ok/stderr.txt" ]; then
+        fail install "output without a terminal: $(cat "$work/ok/stderr.txt")"
+    else
+        pass install
+    fi
+fi
+
+# ---------------------------------------------------------------- 2. no setup.spt
+make_installer noscript "readme.txt=$src/readme.txt" "record-args=$src/record-args" || fail no-script "build"
+run_installer noscript
+if [ "$(cat "$work/noscript/rc")" != 0 ]; then
+    fail no-script "exit code $(cat "$work/noscript/rc")"
+elif ! grep -qx "ERROR: Error 4! Can't execute setup script." "$work/noscript/messages.log"; then
+    fail no-script "no Error 4 box: $(cat "$work/noscript/messages.log" 2>/dev/null)"
+elif ! grep -q "Error 4! Can't execute setup script." "$work/noscript/stderr.txt"; then
+    fail no-script "Error 4 not on standard error"
+elif [ -e "$work/noscript/tmp/PTemp_a" ]; then
+    fail no-script "extraction folder left behind"
+else
+    pass no-script
+fi
+
+# ---------------------------------------------------------------- 3. unusable setup.spt
+printf '[Values]\nSetupFile=readme.txt\n' >"$work/text-setup.spt"
+printf '[Values]\nsetupfile=record-args\n' >"$work/bad-key.spt"
+for variant in text-setup bad-key; do
+    make_installer "$variant" "setup.spt=$work/$variant.spt" "readme.txt=$src/readme.txt" \
+        "record-args=$src/record-args" || fail "$variant" "build"
+    run_installer "$variant"
+    if [ "$(cat "$work/$variant/rc")" != 0 ]; then
+        fail "$variant" "exit code $(cat "$work/$variant/rc")"
+    elif ! grep -qx "ERROR: Error 4! Can't execute setup script." "$work/$variant/messages.log"; then
+        fail "$variant" "no Error 4 box"
+    elif [ -e "$work/$variant/tmp/PTemp_a" ] || [ -e "$work/$variant/record.txt" ]; then
+        fail "$variant" "folder left behind or program launched"
+    else
+        pass "$variant"
+    fi
+done
+
+# ---------------------------------------------------------------- 4. damaged payload
+make_installer damaged "setup.spt=$src/setup.spt" "record-args=$src/record-args" \
+    "data.bin=$src/data.bin" || fail damaged "build"
+# Flip one byte in the middle of data.bin's stored data inside the installer.
+size=$(stat -c %s "$work/damaged/inst")
+offset=$((size - 150000))
+byte=$(dd if="$work/damaged/inst" bs=1 skip=$offset count=1 2>/dev/null | od -An -tu1 | tr -d ' ')
+printf "$(printf '\\%03o' $(((byte + 1) % 256)))" |
+    dd of="$work/damaged/inst" bs=1 seek=$offset conv=notrunc 2>/dev/null
+run_installer damaged
+log=$work/damaged/messages.log
+if [ "$(cat "$work/damaged/rc")" != 0 ]; then
+    fail damaged "exit code $(cat "$work/damaged/rc")"
+elif ! grep -q "^Ошибка: Ошибка 5.Нарушена целостность установочного комплекта! " "$log"; then
+    fail damaged "no integrity box: $(cat "$log" 2>/dev/null)"
+elif ! grep -q "^По всем вопросам обращайтесь: " "$log"; then
+    fail damaged "integrity box without its contact line"
+elif ! grep -qx "ERROR: Error 2. Can't Distribute." "$log"; then
+    fail damaged "no Error 2 box"
+elif ! grep -q "Ошибка 5.Нарушена целостность" "$work/damaged/stderr.txt"; then
+    fail damaged "integrity text not on standard error"
+elif [ -e "$work/damaged/record.txt" ]; then
+    fail damaged "setup program launched from a damaged payload"
+else
+    pass damaged
+fi
+
+# ---------------------------------------------------------------- 5. progress line and Cancel on a terminal
+if command -v script >/dev/null; then
+    case_dir=$work/ok
+    rm -rf "$case_dir/tmp" "$case_dir/record.txt"
+    mkdir -p "$case_dir/tmp"
+    # "c" stands for the Cancel button; the line after it answers OK.
+    (printf c; sleep 1; printf '\n'; sleep 3) |
+        (cd "$case_dir" && TMPDIR=$case_dir/tmp KX_RECORD_ARGS=$case_dir/record.txt \
+            script -qec ./inst /dev/null >"$case_dir/terminal.txt" 2>&1)
+    rc=$?
+    if [ "$rc" != 0 ]; then
+        fail terminal-cancel "exit code $rc"
+    elif ! grep -q 'PTemp_a/.*\[.*\] .*%' "$case_dir/terminal.txt"; then
+        fail terminal-cancel "no progress line: $(head -c 400 "$case_dir/terminal.txt")"
+    elif ! grep -q "Установка будет прекращена !" "$case_dir/terminal.txt"; then
+        fail terminal-cancel "no Cancel question"
+    elif [ -e "$case_dir/tmp/PTemp_a" ] || [ -e "$case_dir/record.txt" ]; then
+        fail terminal-cancel "folder left behind or setup launched after Cancel"
+    else
+        pass terminal-cancel
+    fi
+else
+    echo "SKIP terminal-cancel (no script command)"
+fi
+
+if [ "$failures" != 0 ]; then
+    echo "install_linux: $failures case(s) failed"
+    exit 1
+fi
+echo "install_linux: all cases passed"
