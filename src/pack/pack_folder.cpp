@@ -1,0 +1,142 @@
+// Walking a folder through the platform's listing calls, and feeding its files
+// to the archive writer.
+#include "pack/pack_folder.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+
+namespace pack {
+
+namespace {
+
+constexpr int MAX_DEPTH = 64;  // guards against folder links that loop
+
+bool same_name_ignoring_case(const char* a, const char* b) {
+    auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; };
+    for (; *a && *b; ++a, ++b)
+        if (lower(*a) != lower(*b)) return false;
+    return *a == *b;
+}
+
+std::string extension_of(const std::string& name) {
+    size_t slash = name.find_last_of('\\');
+    size_t dot = name.find_last_of('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
+    std::string ext = name.substr(dot + 1);
+    for (char& c : ext)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+    return ext;
+}
+
+bool walk(const std::string& folder, const std::string& prefix, int depth, const char* skip_root_name,
+          std::vector<TreeEntry>& folders, std::vector<TreeEntry>& files, std::string& error) {
+    if (depth > MAX_DEPTH) {
+        error = "folder tree too deep (a folder link loops?): " + folder;
+        return false;
+    }
+    const char sep = platform::path_separator();
+    std::string pattern = folder + sep + "*";
+    platform::DirEntry e;
+    std::vector<TreeEntry> here;
+    platform::DirList* list = platform::dir_first(pattern.c_str(), &e);
+    if (list == nullptr) {
+        // An empty folder lists nothing; a folder that cannot be read is an error.
+        uint32_t attributes = 0;
+        if (!platform::get_attributes(folder.c_str(), &attributes) || !(attributes & platform::ATTR_DIRECTORY)) {
+            error = "cannot read folder: " + folder;
+            return false;
+        }
+        return true;
+    }
+    do {
+        if (std::strcmp(e.name, ".") == 0 || std::strcmp(e.name, "..") == 0) continue;
+        if (depth == 0 && skip_root_name && same_name_ignoring_case(e.name, skip_root_name)) continue;
+        TreeEntry t;
+        t.name = prefix.empty() ? std::string(e.name) : prefix + '\\' + e.name;
+        t.path = folder + sep + e.name;
+        t.is_folder = (e.attributes & platform::ATTR_DIRECTORY) != 0;
+        t.size = t.is_folder ? 0 : e.size;
+        t.dos_time = e.dos_date_time;
+        t.attributes = e.attributes;
+        here.push_back(std::move(t));
+    } while (platform::dir_next(list, &e));
+    platform::dir_close(list);
+    std::sort(here.begin(), here.end(), [](const TreeEntry& a, const TreeEntry& b) { return a.name < b.name; });
+    for (TreeEntry& t : here) {
+        if (t.name.size() > MAX_NAME_BYTES) {
+            error = "name longer than " + std::to_string(MAX_NAME_BYTES) + " bytes: " + t.name;
+            return false;
+        }
+        if (t.is_folder) {
+            std::string path = t.path, name = t.name;
+            folders.push_back(std::move(t));
+            if (!walk(path, name, depth + 1, skip_root_name, folders, files, error)) return false;
+        } else {
+            files.push_back(std::move(t));
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+bool list_tree(const char* folder, bool solid, const char* skip_root_name, std::vector<TreeEntry>& entries,
+               std::string& error) {
+    std::string root = folder;
+    while (root.size() > 1 && platform::is_separator(root.back())) root.pop_back();
+    uint32_t attributes = 0;
+    if (!platform::get_attributes(root.c_str(), &attributes) || !(attributes & platform::ATTR_DIRECTORY)) {
+        error = "not a folder: " + std::string(folder);
+        return false;
+    }
+    std::vector<TreeEntry> folders, files;
+    if (!walk(root, "", 0, skip_root_name, folders, files, error)) return false;
+    if (solid) {
+        std::stable_sort(files.begin(), files.end(), [](const TreeEntry& a, const TreeEntry& b) {
+            return extension_of(a.name) < extension_of(b.name);
+        });
+    }
+    entries = std::move(folders);
+    entries.insert(entries.end(), std::make_move_iterator(files.begin()), std::make_move_iterator(files.end()));
+    return true;
+}
+
+WriteResult pack_tree(ArchiveWriter& w, const std::vector<TreeEntry>& entries, PackProgressFn progress,
+                      void* context, std::string& error) {
+    uint64_t total = 0, done = 0;
+    for (const TreeEntry& t : entries) total += t.size;
+    std::vector<uint8_t> content;
+    for (const TreeEntry& t : entries) {
+        WriteResult r;
+        if (t.is_folder) {
+            r = writer_add_folder(w, t.name.c_str(), t.dos_time);
+        } else {
+            platform::File* f = platform::file_open(t.path.c_str(), platform::FileOpen::read);
+            int64_t size = f ? platform::file_size(f) : -1;
+            if (f == nullptr || size < 0 || size > 0xFFFFFFFFll) {
+                platform::file_close(f);
+                error = size > 0xFFFFFFFFll ? "file of 4 GiB or more: " + t.path : "cannot open: " + t.path;
+                return WriteResult::bad_argument;
+            }
+            content.resize(static_cast<size_t>(size));
+            size_t got = size ? platform::file_read(f, content.data(), content.size()) : 0;
+            platform::file_close(f);
+            if (got != content.size()) {
+                error = "cannot read: " + t.path;
+                return WriteResult::bad_argument;
+            }
+            r = writer_add_file(w, t.name.c_str(), content.data(), content.size(), t.dos_time, t.attributes);
+            done += t.size;
+        }
+        if (r != WriteResult::ok) {
+            error = (r == WriteResult::volume_too_small ? "volume size too small near: " : "cannot write entry: ") +
+                    t.name;
+            return r;
+        }
+        if (progress) progress(t.name.c_str(), done, total, context);
+    }
+    return WriteResult::ok;
+}
+
+}  // namespace pack

@@ -1,0 +1,41 @@
+// Packs a folder tree into an archive: every file and folder below it, with
+// names relative to it (backslash separators, bytes as they are on disk),
+// their DOS times and attributes.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "pack/archive_writer.h"
+
+namespace pack {
+
+struct TreeEntry {
+    std::string name;  // relative, backslash separators
+    std::string path;  // as the platform opens it
+    bool is_folder = false;
+    uint64_t size = 0;
+    uint32_t dos_time = 0;
+    uint32_t attributes = 0;
+};
+
+// Lists the tree below folder, folders before the files inside them, names in
+// byte order (files of a solid archive grouped by extension, which helps the
+// shared window). An entry whose name equals skip_root_name (case-insensitive)
+// at the top level is left out. False with a message in error when the tree
+// cannot be listed or a name is too long for the format.
+bool list_tree(const char* folder, bool solid, const char* skip_root_name, std::vector<TreeEntry>& entries,
+               std::string& error);
+
+// Called after each file with the bytes of the tree read so far.
+using PackProgressFn = void (*)(const char* name, uint64_t done, uint64_t total, void* context);
+
+// Adds the listed entries to the archive. On failure error names the file.
+// The result tells input errors (bad_argument: a file could not be read) from
+// write errors.
+WriteResult pack_tree(ArchiveWriter& w, const std::vector<TreeEntry>& entries, PackProgressFn progress,
+                      void* context, std::string& error);
+
+}  // namespace pack

@@ -1,0 +1,200 @@
+// Whole archives: a mixed tree packed stored, normal, solid and as volume
+// sets; every header checked by an independent walker, then the archive
+// extracted by the project's reader and compared with the tree.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "archive/driver.h"
+#include "pack/archive_writer.h"
+#include "pack/decode_helper.h"
+#include "pack/pack_folder.h"
+#include "pack/tree_helper.h"
+#include "unpack/checksum.h"
+
+using namespace pack;
+using namespace pack_test;
+
+namespace {
+
+struct Packed {
+    std::vector<std::string> volumes;  // paths, in order
+    ArchiveWriter writer;
+};
+
+void pack_tree_into(const std::string& tree, const std::string& first, const WriterOptions& options, Packed& out) {
+    std::vector<TreeEntry> entries;
+    std::string error;
+    ASSERT_TRUE(list_tree(tree.c_str(), options.solid, nullptr, entries, error)) << error;
+    ASSERT_EQ(writer_open(out.writer, first.c_str(), nullptr, options), WriteResult::ok);
+    ASSERT_EQ(pack_tree(out.writer, entries, nullptr, nullptr, error), WriteResult::ok) << error;
+    ASSERT_EQ(writer_close(out.writer), WriteResult::ok);
+    char name[260];
+    std::strcpy(name, first.c_str());
+    for (int i = 0; i < out.writer.volume_count; ++i) {
+        out.volumes.push_back(name);
+        next_volume_name(name);
+    }
+}
+
+// Checks the volume chain's structure: sizes, continuation flags, part CRCs.
+void check_volumes(const Packed& p, const WriterOptions& options) {
+    std::vector<WalkedVolume> walked;
+    for (const std::string& v : p.volumes) walked.push_back(walk_volume(read_bytes(v)));
+    for (size_t i = 0; i < walked.size(); ++i) {
+        const WalkedVolume& v = walked[i];
+        EXPECT_EQ((v.main_flags & 0x08) != 0, options.solid);
+        EXPECT_EQ((v.main_flags & 0x01) != 0, options.volume_size != 0);
+        if (options.volume_size) {
+            EXPECT_LE(v.size, options.volume_size) << "volume " << i;
+        }
+        ASSERT_FALSE(v.entries.empty());
+        if (i + 1 < walked.size()) {
+            const WalkedEntry& last = v.entries.back();
+            EXPECT_TRUE(last.flags & 0x02) << "a non-last volume ends inside an entry";
+            build_crc32_table();
+            uint32_t part_crc =
+                ~crc32_update(0xFFFFFFFFu, reinterpret_cast<const uint8_t*>(last.data.data()), last.data.size());
+            EXPECT_EQ(last.crc, part_crc) << "a non-last part stores the CRC of its packed bytes";
+            const WalkedEntry& next = walked[i + 1].entries.front();
+            EXPECT_TRUE(next.flags & 0x01);
+            EXPECT_EQ(next.name, last.name);
+            EXPECT_EQ(next.unpacked, last.unpacked);
+        }
+        for (size_t k = 0; k + 1 < v.entries.size(); ++k) EXPECT_FALSE(v.entries[k].flags & 0x02);
+        for (size_t k = 1; k < v.entries.size(); ++k) EXPECT_FALSE(v.entries[k].flags & 0x01);
+    }
+    // Solid flags: on every packed entry after the first packed one, and only there.
+    bool seen_packed = false;
+    for (const WalkedVolume& v : walked) {
+        for (const WalkedEntry& e : v.entries) {
+            if (e.flags & 0x01) continue;
+            bool packed = e.method != '0';
+            EXPECT_EQ((e.flags & 0x10) != 0, options.solid && packed && seen_packed) << e.name;
+            seen_packed = seen_packed || packed;
+        }
+    }
+}
+
+void round_trip(const WriterOptions& options, const std::string& tag) {
+    std::string base = fresh_folder(tag);
+    std::string tree = join(base, "tree");
+    std::string out = join(base, "out");
+    platform::make_directory(tree.c_str());
+    platform::make_directory(out.c_str());
+    ASSERT_TRUE(make_mixed_tree(tree));
+    Packed p;
+    pack_tree_into(tree, join(base, "set.rar"), options, p);
+    if (options.volume_size) {
+        EXPECT_GE(p.volumes.size(), 3u);
+    } else {
+        EXPECT_EQ(p.volumes.size(), 1u);
+    }
+    check_volumes(p, options);
+    EXPECT_EQ(extract_archive(p.volumes[0].c_str(), out.c_str()), SUCCESS);
+    auto want = read_tree(tree), got = read_tree(out);
+    EXPECT_EQ(want.size(), got.size());
+    for (const auto& [name, content] : want) {
+        auto it = got.find(name);
+        ASSERT_NE(it, got.end()) << "missing " << name;
+        EXPECT_TRUE(it->second == content) << "differs: " << name;
+    }
+    remove_tree(base);
+}
+
+}  // namespace
+
+TEST(ArchiveRoundTrip, Stored) { round_trip({0, false, 0}, "stored"); }
+TEST(ArchiveRoundTrip, Normal) { round_trip({3, false, 0}, "normal"); }
+TEST(ArchiveRoundTrip, SolidBest) { round_trip({5, true, 0}, "solid"); }
+TEST(ArchiveRoundTrip, Volumes) { round_trip({3, false, 40000}, "volumes"); }
+TEST(ArchiveRoundTrip, SolidVolumes) { round_trip({2, true, 30000}, "solidvol"); }
+TEST(ArchiveRoundTrip, StoredVolumesSmall) { round_trip({0, false, 4096}, "storedvol"); }
+
+TEST(ArchiveWriter, PacksTextSmallerThanStoredAndKeepsNames) {
+    std::string base = fresh_folder("names");
+    std::string tree = join(base, "tree");
+    platform::make_directory(tree.c_str());
+    ASSERT_TRUE(make_mixed_tree(tree));
+    Packed stored, packed;
+    pack_tree_into(tree, join(base, "a.rar"), {0, false, 0}, stored);
+    pack_tree_into(tree, join(base, "b.rar"), {3, false, 0}, packed);
+    EXPECT_LT(packed.writer.bytes_out * 5, stored.writer.bytes_out * 3);
+    EXPECT_EQ(packed.writer.audio_entries, 1u);
+    WalkedVolume v = walk_volume(read_bytes(packed.volumes[0]));
+    std::vector<std::string> names;
+    for (const auto& e : v.entries) names.push_back(e.name);
+    // Folders first, backslash separators, the Cyrillic name's bytes unchanged.
+    EXPECT_EQ(names[0], "bin");
+    EXPECT_NE(std::find(names.begin(), names.end(), "docs\\deep\\deeper\\tiny.txt"), names.end());
+    EXPECT_NE(std::find(names.begin(), names.end(), "\xF2\xE5\xF1\xF2.txt"), names.end());
+    EXPECT_NE(std::find(names.begin(), names.end(), "empty folder"), names.end());
+    for (const auto& e : v.entries) {
+        if (e.name == "bin\\noise.bin") {
+            EXPECT_EQ(e.method, '0') << "incompressible data is stored";
+        } else if (e.name == "readme.txt") {
+            EXPECT_EQ(e.method, '3');
+        } else if (e.name == "zero.bin") {
+            EXPECT_EQ(e.packed, 0u);
+        }
+    }
+    remove_tree(base);
+}
+
+TEST(ArchiveWriter, RejectsBadArguments) {
+    std::string base = fresh_folder("bad");
+    ArchiveWriter w;
+    EXPECT_EQ(writer_open(w, join(base, "x.rar").c_str(), nullptr, {3, false, 100}), WriteResult::bad_argument);
+    EXPECT_EQ(writer_open(w, join(base, "x.rar").c_str(), nullptr, {6, false, 0}), WriteResult::bad_argument);
+    EXPECT_EQ(writer_open(w, join(join(base, "no such folder"), "x.rar").c_str(), nullptr, {3, false, 0}),
+              WriteResult::write_failed);
+    ASSERT_EQ(writer_open(w, join(base, "x.rar").c_str(), nullptr, {3, false, 0}), WriteResult::ok);
+    EXPECT_EQ(writer_add_file(w, "", reinterpret_cast<const uint8_t*>("a"), 1, 0x21000000, 0x20),
+              WriteResult::bad_argument);
+    EXPECT_EQ(writer_add_file(w, std::string(260, 'n').c_str(), reinterpret_cast<const uint8_t*>("a"), 1,
+                              0x21000000, 0x20),
+              WriteResult::bad_argument);
+    EXPECT_EQ(writer_close(w), WriteResult::ok);
+    remove_tree(base);
+}
+
+TEST(ArchiveWriter, ManyFoldersStillFitAVolumeSet) {
+    // Entries without data cannot continue into the next volume; they must be
+    // placed where room is left, and the set must still be followed by a reader.
+    std::string base = fresh_folder("folders");
+    std::string tree = join(base, "tree");
+    std::string out = join(base, "out");
+    platform::make_directory(tree.c_str());
+    platform::make_directory(out.c_str());
+    for (int i = 0; i < 30; ++i) {
+        std::string f = join(tree, "folder number " + std::to_string(i));
+        platform::make_directory(f.c_str());
+        if (i % 3 == 0) write_bytes(join(f, "data.bin"), std::string(2000, static_cast<char>('a' + i)));
+    }
+    Packed p;
+    pack_tree_into(tree, join(base, "f.rar"), {0, false, 1024}, p);
+    check_volumes(p, {0, false, 1024});
+    EXPECT_EQ(extract_archive(p.volumes[0].c_str(), out.c_str()), SUCCESS);
+    EXPECT_EQ(read_tree(tree), read_tree(out));
+    remove_tree(base);
+}
+
+TEST(VolumeNames, FollowTheReadersSequence) {
+    auto next = [](const char* in) {
+        char b[260];
+        std::strcpy(b, in);
+        next_volume_name(b);
+        return std::string(b);
+    };
+    EXPECT_EQ(next("setup.exe"), "setup.r00");
+    EXPECT_EQ(next("setup.rar"), "setup.r00");
+    EXPECT_EQ(next("setup.r09"), "setup.r10");
+    EXPECT_EQ(next("setup.r99"), "setup.s00");
+    EXPECT_EQ(next("setup"), "setup.r00");
+    EXPECT_EQ(next("setup."), "setup.r00");
+    EXPECT_EQ(next("data.EXE"), "data.r00");
+    EXPECT_EQ(next("a.999"), "a.A00");
+    // Only the file name counts: a dot in a folder name is not an extension.
+    EXPECT_EQ(next("/tmp/x.d/installer"), "/tmp/x.d/installer.r00");
+    EXPECT_EQ(next("C:\\x.d\\setup.exe"), "C:\\x.d\\setup.r00");
+}
