@@ -125,7 +125,8 @@ bool build_bundle(const char* bundle_name, int last_index, char* const* files) {
         char program[platform::MAX_PATH_CHARS + 1];
         created = true;
         if (platform::own_program_path(program, sizeof program) == 0 ||
-            append_file(program, bundle_name, platform::FileOpen::read_write_always) != 0) {
+            append_file(program, bundle_name, platform::FileOpen::read_write_always) != 0 ||
+            !platform::make_executable(bundle_name)) {
             roll_back(bundle_name, created, 0);
             return false;
         }

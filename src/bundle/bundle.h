@@ -24,9 +24,10 @@ int64_t append_file(const char* source, const char* target, platform::FileOpen h
 
 // Builds or extends the bundle bundle_name (relative to the current folder)
 // with files[0..last_index]: a bundle that does not exist yet starts as a
-// copy of the running program. Names must be 1..255 characters and every
-// file must be readable; the result is false otherwise, and on any failure
-// the bundle is left exactly as it was before (a new one is deleted).
+// copy of the running program (runnable, like the program itself). Names
+// must be 1..255 characters and every file must be readable; the result is
+// false otherwise, and on any failure the bundle is left exactly as it was
+// before (a new one is deleted).
 bool build_bundle(const char* bundle_name, int last_index, char* const* files);
 
 // Writes every member of the bundle into destination (created when missing),

@@ -198,3 +198,11 @@ TEST_F(Bundle, AMemberThatCannotBeWrittenIsReportedButTheOthersAreWritten) {
     EXPECT_EQ(read_file(folder_.path() / "out" / "ok"), "b");
     EXPECT_TRUE(fs::is_directory(folder_.path() / "out" / "blocker"));
 }
+
+#ifndef _WIN32
+TEST_F(Bundle, ANewBundleRunsLikeTheProgram) {
+    write_file("a", "A");
+    ASSERT_TRUE(build("out", {"a"}));
+    EXPECT_NE(fs::status("out").permissions() & fs::perms::owner_exec, fs::perms::none);
+}
+#endif

@@ -234,6 +234,14 @@ bool truncate_file(const char* path, uint64_t size) {
     return path && ::truncate(path, static_cast<off_t>(size)) == 0;
 }
 
+bool make_executable(const char* path) {
+    struct stat st {};
+    if (!path || ::stat(path, &st) != 0) return false;
+    mode_t mode = st.st_mode & 07777;
+    mode |= (mode & 0444) >> 2;  // r -> x for owner, group and others
+    return ::chmod(path, mode) == 0;
+}
+
 bool is_symbolic_link(const char* path) {
     struct stat st {};
     return path && ::lstat(path, &st) == 0 && S_ISLNK(st.st_mode);

@@ -127,6 +127,8 @@ bool truncate_file(const char* path, uint64_t size) {
     return CloseHandle(file) && ok;
 }
 
+bool make_executable(const char*) { return true; }
+
 bool is_symbolic_link(const char* path) {
     DWORD attributes = GetFileAttributesA(path);
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
