@@ -6,6 +6,8 @@
 #include <cstring>
 #include <memory>
 
+#include "platform/system_extra.h"
+
 namespace pack {
 
 namespace {
@@ -69,6 +71,9 @@ bool walk(const std::string& folder, const std::string& prefix, int depth, const
             return false;
         }
         if (t.is_folder) {
+            // A link to a folder is not descended into: it may lead out of the
+            // tree or back into it.
+            if (platform::is_symbolic_link(t.path.c_str())) continue;
             std::string path = t.path, name = t.name;
             folders.push_back(std::move(t));
             if (!walk(path, name, depth + 1, skip_root_name, folders, files, error)) return false;

@@ -24,7 +24,8 @@ struct TreeEntry {
 // Lists the tree below folder, folders before the files inside them, names in
 // byte order (files of a solid archive grouped by extension, which helps the
 // shared window). An entry whose name equals skip_root_name (case-insensitive)
-// at the top level is left out. False with a message in error when the tree
+// at the top level is left out, and links to folders are not followed. False
+// with a message in error when the tree
 // cannot be listed or a name is too long for the format.
 bool list_tree(const char* folder, bool solid, const char* skip_root_name, std::vector<TreeEntry>& entries,
                std::string& error);

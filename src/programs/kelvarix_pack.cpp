@@ -1,0 +1,363 @@
+// kelvarix-pack: builds an installer in one step. It packs a folder into an
+// archive (with a setup.spt naming the product's setup program), and appends
+// that archive behind an installer stub with the bundle directory, exactly as
+// "kelvarix1 OUT -i archive.rar" would. Volume sets put the first volume into
+// the installer and the further ones beside it (OUT.r00, OUT.r01 ...).
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "bundle/bundle.h"
+#include "pack/archive_writer.h"
+#include "pack/pack_folder.h"
+#include "platform/console.h"
+#include "platform/platform.h"
+
+namespace {
+
+constexpr int EXIT_OK = 0, EXIT_USAGE = 1, EXIT_INPUT = 2, EXIT_WRITE = 3;
+
+void print_usage(FILE* out) {
+    std::fputs(
+        "Usage: kelvarix-pack [options] FOLDER SETUP_PROGRAM [PARAMETERS...]\n"
+        "Packs FOLDER into an installer that extracts it and runs SETUP_PROGRAM\n"
+        "(a path relative to FOLDER, without spaces) with PARAMETERS.\n"
+        "\n"
+        "Options:\n"
+        "  -o, --output OUT        installer to write (default: installer.exe,\n"
+        "                          or installer for the linux target)\n"
+        "  --target win32|win64|linux\n"
+        "                          the installer's system (default: this program's)\n"
+        "  --stub PATH             the installer program to use; by default it is\n"
+        "                          looked for beside kelvarix-pack: kelvarix1-w32.exe,\n"
+        "                          kelvarix1-w64.exe, kelvarix1-linux or kelvarix1(.exe)\n"
+        "  --level N               0 stored, 1 fastest ... 3 normal (default) ... 5 best\n"
+        "  --solid                 one compression stream over all files\n"
+        "  --volume-size N[k|m]    split into volumes of at most N bytes; the first\n"
+        "                          goes into the installer, the others beside it as\n"
+        "                          OUT.r00, OUT.r01 ... (copy them along)\n"
+        "  --archive               write only the archive to OUT (no installer)\n"
+        "  -q, --quiet             no progress and no summary\n"
+        "  -h, --help              this text\n"
+        "\n"
+        "Exit codes: 0 done, 1 usage error, 2 input error, 3 write error.\n",
+        out);
+}
+
+int usage_error(const char* message, const char* detail = "") {
+    std::fprintf(stderr, "kelvarix-pack: %s%s\nTry 'kelvarix-pack --help'.\n", message, detail);
+    return EXIT_USAGE;
+}
+
+bool parse_size(const char* text, uint64_t* size) {
+    char* end = nullptr;
+    unsigned long long v = std::strtoull(text, &end, 10);
+    if (end == text) return false;
+    uint64_t unit = 1;
+    if (*end == 'k' || *end == 'K') unit = 1024, ++end;
+    else if (*end == 'm' || *end == 'M') unit = 1024 * 1024, ++end;
+    if (*end != '\0' || v == 0 || v > 0xFFFFFFFFull / unit) return false;
+    *size = v * unit;
+    return true;
+}
+
+std::string folder_of(const std::string& path) {
+    size_t cut = std::string::npos;
+    for (size_t i = 0; i < path.size(); ++i)
+        if (platform::is_separator(path[i])) cut = i;
+    return cut == std::string::npos ? std::string() : path.substr(0, cut);
+}
+
+std::string name_of(const std::string& path) {
+    std::string folder = folder_of(path);
+    return folder.empty() && !(path.size() && platform::is_separator(path[0])) ? path
+                                                                                : path.substr(folder.size() + 1);
+}
+
+std::string join(const std::string& a, const std::string& b) {
+    return a.empty() ? b : a + platform::path_separator() + b;
+}
+
+bool file_exists(const std::string& path) {
+    uint32_t attributes = 0;
+    return platform::get_attributes(path.c_str(), &attributes) && !(attributes & platform::ATTR_DIRECTORY);
+}
+
+// The stub of the target: given, or found beside this program.
+bool find_stub(const std::string& target, std::string& stub) {
+    char own[platform::MAX_PATH_CHARS + 1];
+    if (platform::own_program_path(own, sizeof own) == 0) return false;
+    std::string here = folder_of(own);
+    bool windows_build = platform::path_separator() == '\\';
+    bool wide_build = sizeof(void*) == 8;
+    std::vector<std::string> names;
+    if (target == "win32") {
+        names = {"kelvarix1-w32.exe"};
+        if (windows_build && !wide_build) names.push_back("kelvarix1.exe");
+    } else if (target == "win64") {
+        names = {"kelvarix1-w64.exe"};
+        if (windows_build && wide_build) names.push_back("kelvarix1.exe");
+    } else {
+        names = {"kelvarix1-linux"};
+        if (!windows_build) names.push_back("kelvarix1");
+    }
+    for (const std::string& n : names) {
+        std::string candidate = join(here, n);
+        if (file_exists(candidate)) {
+            stub = candidate;
+            return true;
+        }
+    }
+    return false;
+}
+
+// Checks that the stub is a program of the target's kind.
+bool stub_matches(const std::string& stub, const std::string& target) {
+    platform::File* f = platform::file_open(stub.c_str(), platform::FileOpen::read);
+    if (!f) return false;
+    unsigned char head[4] = {};
+    size_t n = platform::file_read(f, head, 4);
+    platform::file_close(f);
+    if (n < 4) return false;
+    if (target == "linux") return std::memcmp(head, "\x7F" "ELF", 4) == 0;
+    return head[0] == 'M' && head[1] == 'Z';
+}
+
+uint32_t dos_time_now() {
+    std::time_t t = std::time(nullptr);
+    std::tm* l = std::localtime(&t);
+    if (!l || l->tm_year < 80) return (1u << 21) | (1u << 16);  // 1980-01-01
+    return static_cast<uint32_t>((l->tm_year - 80) << 25 | (l->tm_mon + 1) << 21 | l->tm_mday << 16 |
+                                 l->tm_hour << 11 | l->tm_min << 5 | l->tm_sec / 2);
+}
+
+struct ProgressLine {
+    bool on = false;
+    int last_percent = -1;
+};
+
+void show_progress(const char* name, uint64_t done, uint64_t total, void* context) {
+    ProgressLine* line = static_cast<ProgressLine*>(context);
+    if (!line->on) return;
+    int percent = total ? static_cast<int>(done * 100 / total) : 100;
+    char bar[31];
+    int filled = percent * 30 / 100;
+    for (int i = 0; i < 30; ++i) bar[i] = i < filled ? '#' : '.';
+    bar[30] = '\0';
+    size_t length = std::strlen(name);
+    if (length > 40) name += length - 40;
+    std::fprintf(stderr, "\r[%s] %3d%% %-40s", bar, percent, name);
+    std::fflush(stderr);
+    line->last_percent = percent;
+}
+
+void remove_outputs(const std::vector<std::string>& paths) {
+    for (const std::string& p : paths) platform::delete_file(p.c_str());
+}
+
+// Appends the bundle directory for one member behind the installer.
+bool write_bundle_directory(const std::string& installer, int64_t member_offset, const std::string& member_name) {
+    platform::File* f = platform::file_open(installer.c_str(), platform::FileOpen::read_write_existing);
+    if (!f) return false;
+    std::vector<unsigned char> d;
+    uint32_t offset = static_cast<uint32_t>(member_offset);
+    for (int i = 0; i < 4; ++i) d.push_back(static_cast<unsigned char>(offset >> (8 * i)));
+    d.push_back(static_cast<unsigned char>(member_name.size()));
+    d.insert(d.end(), member_name.begin(), member_name.end());
+    uint32_t size = static_cast<uint32_t>(5 + member_name.size());
+    for (int i = 0; i < 4; ++i) d.push_back(static_cast<unsigned char>(size >> (8 * i)));
+    bool ok = platform::file_seek(f, 0, platform::SeekFrom::end) && platform::file_write(f, d.data(), d.size()) == d.size();
+    return platform::file_close(f) && ok;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string output, target, stub;
+    int level = 3;
+    bool solid = false, archive_only = false, quiet = false;
+    uint64_t volume_size = 0;
+    std::vector<std::string> positional;
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
+        if (!positional.empty()) {
+            positional.push_back(a);  // parameters of the setup program, passed as they are
+        } else if (a == "-h" || a == "--help") {
+            print_usage(stdout);
+            return EXIT_OK;
+        } else if (a == "-o" || a == "--output") {
+            const char* v = value();
+            if (!v || !*v) return usage_error("missing value for ", a.c_str());
+            output = v;
+        } else if (a == "--target") {
+            const char* v = value();
+            if (!v) return usage_error("missing value for --target");
+            target = v;
+            if (target != "win32" && target != "win64" && target != "linux")
+                return usage_error("unknown target (win32, win64 or linux): ", v);
+        } else if (a == "--stub") {
+            const char* v = value();
+            if (!v || !*v) return usage_error("missing value for --stub");
+            stub = v;
+        } else if (a == "--level") {
+            const char* v = value();
+            if (!v || std::strlen(v) != 1 || v[0] < '0' || v[0] > '5')
+                return usage_error("--level takes a number from 0 to 5");
+            level = v[0] - '0';
+        } else if (a == "--solid") {
+            solid = true;
+        } else if (a == "--volume-size") {
+            const char* v = value();
+            if (!v || !parse_size(v, &volume_size))
+                return usage_error("--volume-size takes a size such as 1440k or 100m");
+            if (volume_size < pack::MIN_VOLUME_SIZE) return usage_error("--volume-size must be at least 512 bytes");
+        } else if (a == "--archive") {
+            archive_only = true;
+        } else if (a == "-q" || a == "--quiet") {
+            quiet = true;
+        } else if (a.size() > 1 && a[0] == '-') {
+            return usage_error("unknown option ", a.c_str());
+        } else {
+            positional.push_back(a);
+        }
+    }
+    if (positional.size() < 2) return usage_error("FOLDER and SETUP_PROGRAM are required");
+    const std::string folder = positional[0];
+    const std::string program = positional[1];
+    std::string parameters;
+    for (size_t i = 2; i < positional.size(); ++i) parameters += (i > 2 ? " " : "") + positional[i];
+
+    if (target.empty()) {
+        bool windows_build = platform::path_separator() == '\\';
+        target = windows_build ? (sizeof(void*) == 8 ? "win64" : "win32") : "linux";
+    }
+    if (output.empty()) output = archive_only ? "installer.rar" : (target == "linux" ? "installer" : "installer.exe");
+
+    // The setup program: one word, present in the folder unless it names its own root.
+    if (program.find(' ') != std::string::npos || program.find('\t') != std::string::npos) {
+        std::fprintf(stderr, "kelvarix-pack: the setup program's name must not contain spaces: %s\n", program.c_str());
+        return EXIT_INPUT;
+    }
+    bool rooted = platform::is_absolute_path(program.c_str()) || (program.size() > 1 && program[1] == ':');
+    if (!rooted && !file_exists(join(folder, program))) {
+        std::fprintf(stderr, "kelvarix-pack: %s is not in %s\n", program.c_str(), folder.c_str());
+        return EXIT_INPUT;
+    }
+    if (!archive_only) {
+        if (stub.empty() && !find_stub(target, stub)) {
+            std::fprintf(stderr,
+                         "kelvarix-pack: no installer program for target %s beside kelvarix-pack; "
+                         "give one with --stub PATH\n",
+                         target.c_str());
+            return EXIT_INPUT;
+        }
+        if (!stub_matches(stub, target)) {
+            std::fprintf(stderr, "kelvarix-pack: %s is not a %s program\n", stub.c_str(), target.c_str());
+            return EXIT_INPUT;
+        }
+    }
+
+    std::vector<pack::TreeEntry> entries;
+    std::string error;
+    if (!pack::list_tree(folder.c_str(), solid, "setup.spt", entries, error)) {
+        std::fprintf(stderr, "kelvarix-pack: %s\n", error.c_str());
+        return EXIT_INPUT;
+    }
+
+    auto started = std::chrono::steady_clock::now();
+    std::string member_name = name_of(output);
+    {
+        size_t dot = member_name.find_last_of('.');
+        member_name = (dot == std::string::npos ? member_name : member_name.substr(0, dot)) + ".rar";
+    }
+    std::string first_volume = archive_only ? output : output + ".part";
+    std::vector<std::string> created;
+
+    pack::ArchiveWriter* writer = new pack::ArchiveWriter;
+    pack::WriterOptions options{level, solid, volume_size};
+    pack::WriteResult r = pack::writer_open(*writer, first_volume.c_str(), output.c_str(), options);
+    if (r != pack::WriteResult::ok) {
+        std::fprintf(stderr, "kelvarix-pack: cannot create %s\n", first_volume.c_str());
+        delete writer;
+        return r == pack::WriteResult::bad_argument ? EXIT_USAGE : EXIT_WRITE;
+    }
+    created.push_back(first_volume);
+
+    std::string script = "[Values]\r\nSetupFile=" + program + (parameters.empty() ? "" : " " + parameters) + "\r\n";
+    r = pack::writer_add_file(*writer, "setup.spt", reinterpret_cast<const uint8_t*>(script.data()), script.size(),
+                              dos_time_now(), platform::ATTR_ARCHIVE);
+    ProgressLine line;
+    line.on = !quiet && platform::stderr_is_terminal();
+    if (r == pack::WriteResult::ok) r = pack::pack_tree(*writer, entries, show_progress, &line, error);
+    if (r == pack::WriteResult::ok) r = pack::writer_close(*writer);
+    else pack::writer_abandon(*writer);
+    if (line.on) std::fputs("\n", stderr);
+
+    // Every volume written so far, for the clean-up after a failure.
+    {
+        char name[platform::MAX_PATH_CHARS + 1];
+        std::snprintf(name, sizeof name, "%s", output.c_str());
+        for (int i = 1; i < writer->volume_count; ++i) {
+            pack::next_volume_name(name);
+            created.push_back(name);
+        }
+    }
+    if (r != pack::WriteResult::ok) {
+        std::fprintf(stderr, "kelvarix-pack: %s\n",
+                     error.empty() ? (r == pack::WriteResult::volume_too_small ? "volume size too small"
+                                                                                : "cannot write the archive")
+                                   : error.c_str());
+        remove_outputs(created);
+        delete writer;
+        return r == pack::WriteResult::bad_argument ? EXIT_INPUT : EXIT_WRITE;
+    }
+
+    if (!archive_only) {
+        int64_t copied = append_file(stub.c_str(), output.c_str(), platform::FileOpen::read_write_always);
+        int64_t offset = copied == 0 ? append_file(first_volume.c_str(), output.c_str(),
+                                                   platform::FileOpen::read_write_append)
+                                     : -1;
+        if (copied != 0 || offset < 0 || offset > 0xFFFFFFFFll ||
+            !write_bundle_directory(output, offset, member_name)) {
+            std::fprintf(stderr, "kelvarix-pack: cannot write the installer %s\n", output.c_str());
+            created.push_back(output);
+            remove_outputs(created);
+            delete writer;
+            return EXIT_WRITE;
+        }
+        platform::delete_file(first_volume.c_str());
+        if (target == "linux") {
+            // The installer is a program: let it be run.
+            std::error_code ec;
+            std::filesystem::permissions(output,
+                                         std::filesystem::perms::owner_exec | std::filesystem::perms::group_exec |
+                                             std::filesystem::perms::others_exec,
+                                         std::filesystem::perm_options::add, ec);
+        }
+    }
+
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    if (!quiet) {
+        uint64_t in = writer->bytes_in, out = writer->bytes_out;
+        std::fprintf(stderr, "%s: %llu files, %llu folders, %llu bytes -> %llu bytes (%.1f%%) in %.2f s\n",
+                     output.c_str(), static_cast<unsigned long long>(writer->files - 1),
+                     static_cast<unsigned long long>(writer->folders), static_cast<unsigned long long>(in),
+                     static_cast<unsigned long long>(out), in ? 100.0 * static_cast<double>(out) / in : 100.0,
+                     seconds);
+        if (writer->volume_count > 1) {
+            char next[platform::MAX_PATH_CHARS + 1];
+            std::snprintf(next, sizeof next, "%s", output.c_str());
+            pack::next_volume_name(next);
+            std::fprintf(stderr, "%d volumes: keep %s and the %d further ones (%s ...) together\n",
+                         writer->volume_count, output.c_str(), writer->volume_count - 1, next);
+        }
+    }
+    delete writer;
+    return EXIT_OK;
+}
