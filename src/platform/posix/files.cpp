@@ -3,6 +3,7 @@
 // attributes are mapped onto what a POSIX mode can express (read-only clears the
 // write bits of a file, a folder is a folder, the rest is dropped).
 #include "platform/platform.h"
+#include "platform/fault_hooks.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -91,6 +92,7 @@ bool has_wildcards(const char* text) { return std::strpbrk(text, "*?") != nullpt
 // ---------------------------------------------------------------- files
 
 File* file_open(const char* path, FileOpen how, FileShare) {
+    if (fault_on_open(path, how)) return nullptr;
     if (!path || !*path) return nullptr;
     switch (how) {
     case FileOpen::read:
@@ -123,6 +125,7 @@ size_t file_read(File* f, void* buffer, size_t count) {
 size_t file_write(File* f, const void* buffer, size_t count) {
     if (!f) return 0;
     if (count == 0) return 0;
+    if (fault_on_write(count)) { f->failed = true; return 0; }
     size_t n = std::fwrite(buffer, 1, count, f->stream);
     if (n < count || std::ferror(f->stream)) f->failed = true;
     return n;
@@ -160,6 +163,7 @@ bool file_has_error(File* f) { return f && (f->failed || std::ferror(f->stream))
 
 bool file_close(File* f) {
     if (!f) return true;
+    if (fault_on_close()) f->failed = true;
     bool ok = std::fclose(f->stream) == 0 && !f->failed;
     std::free(f);
     return ok;
@@ -206,6 +210,7 @@ bool file_set_dos_time(File* f, uint32_t dos_date_time) {
 // ---------------------------------------------------------------- files and folders by path
 
 DirResult make_directory(const char* path) {
+    if (fault_on_make_directory(path)) return DirResult::other;
     if (::mkdir(path, 0777) == 0) return DirResult::ok;
     switch (errno) {
     case ENOENT:

@@ -7,6 +7,7 @@
 // containers put over one) count as fixed; tmpfs and ramfs as RAM disks;
 // media the kernel marks removable as removable; network file systems as remote.
 #include "platform/platform.h"
+#include "platform/fault_hooks.h"
 #include "platform/system_extra.h"
 #include "platform/text.h"
 
@@ -219,7 +220,10 @@ size_t own_program_path(char* buffer, size_t size) {
     return static_cast<size_t>(n);
 }
 
-void exit_process(int code) { std::exit(code); }
+void exit_process(int code) {
+    fault_on_exit(code);
+    std::exit(code);
+}
 
 void route_break_signals(void (*handler)(int)) {
     const int signals[] = {SIGINT, SIGTERM};

@@ -3,6 +3,7 @@
 // then wrapped in a buffered C stream, so small reads and writes stay cheap.
 // Names are ANSI byte strings passed to the system unchanged.
 #include "platform/platform.h"
+#include "platform/fault_hooks.h"
 
 #include <windows.h>
 
@@ -37,6 +38,7 @@ uint32_t dos_time_of(const FILETIME& utc) {
 // ---------------------------------------------------------------- files
 
 File* file_open(const char* path, FileOpen how, FileShare share) {
+    if (fault_on_open(path, how)) return nullptr;
     if (!path || !*path) return nullptr;
     DWORD access = GENERIC_READ | GENERIC_WRITE;
     DWORD disposition = OPEN_EXISTING;
@@ -91,6 +93,7 @@ size_t file_read(File* f, void* buffer, size_t count) {
 
 size_t file_write(File* f, const void* buffer, size_t count) {
     if (!f || count == 0) return 0;
+    if (fault_on_write(count)) { f->failed = true; return 0; }
     size_t n = std::fwrite(buffer, 1, count, f->stream);
     if (n < count || std::ferror(f->stream)) f->failed = true;
     return n;
@@ -128,6 +131,7 @@ bool file_has_error(File* f) { return f && (f->failed || std::ferror(f->stream))
 
 bool file_close(File* f) {
     if (!f) return true;
+    if (fault_on_close()) f->failed = true;
     bool ok = std::fclose(f->stream) == 0 && !f->failed;
     std::free(f);
     return ok;
@@ -157,6 +161,7 @@ bool file_set_dos_time(File* f, uint32_t dos_date_time) {
 // ---------------------------------------------------------------- files and folders by path
 
 DirResult make_directory(const char* path) {
+    if (fault_on_make_directory(path)) return DirResult::other;
     if (CreateDirectoryA(path, nullptr)) return DirResult::ok;
     switch (GetLastError()) {
     case ERROR_FILE_NOT_FOUND:

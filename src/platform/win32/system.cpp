@@ -3,6 +3,7 @@
 // and message boxes (shown through the wide API so the Windows-1251 texts
 // read correctly whatever the system's code page).
 #include "platform/platform.h"
+#include "platform/fault_hooks.h"
 #include "platform/system_extra.h"
 #include "platform/text.h"
 
@@ -107,7 +108,10 @@ size_t own_program_path(char* buffer, size_t size) {
     return n;
 }
 
-void exit_process(int code) { std::exit(code); }
+void exit_process(int code) {
+    fault_on_exit(code);
+    std::exit(code);
+}
 
 void route_break_signals(void (*handler)(int)) {
     const int signals[] = {SIGINT, SIGTERM, SIGBREAK};
