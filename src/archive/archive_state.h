@@ -100,6 +100,7 @@ struct ArchiveState {
     int32_t unpacked_done;
     uint32_t data_checksum;
     int drive_index;
+    bool volume_switch_failed;  // the current entry's data could not be followed
     const char* archive_path;  // the path the run was asked to extract
 
     // ---- the extraction driver

@@ -96,7 +96,12 @@ void after_the_data(bool discard, bool& checksum_failed) {
     if (!discard) {
         bool good = a.format == FORMAT_OLD ? a.data_checksum == a.file_header.file_crc
                                            : ~a.data_checksum == a.file_header.file_crc;
-        if (!good) {
+        if (a.volume_switch_failed) {
+            // The rest of the data is on a volume that could not be opened:
+            // the file was not extracted (not a damaged-data case).
+            a.status = WARNING;
+            checksum_failed = true;
+        } else if (!good) {
             a.status = CRC_ERROR;
             checksum_failed = true;
         }
@@ -215,6 +220,7 @@ WalkEnd walk_headers() {
             if (!discard) copy_text(a.entry_file_name, driver.output_path);
 
             a.unpacked_done = 0;
+            a.volume_switch_failed = false;
             a.data_checksum = a.format == FORMAT_OLD ? 0u : 0xFFFFFFFFu;
             a.packed_left = h.packed_size;
             decoder_bytes_left() = static_cast<int32_t>(h.unpacked_size);

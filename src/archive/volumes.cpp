@@ -32,6 +32,8 @@ void show_error(const char* text) {
 int fail_switch(const char* text) {
     ArchiveState& a = archive_state;
     show_error(text);
+    a.volume_switch_failed = true;
+    a.status = WARNING;
     if (a.archive_file) {
         platform::File* f = a.archive_file;
         a.archive_file = nullptr;

@@ -1,0 +1,97 @@
+// Helpers of the archive reader tests: a scratch folder per test, file
+// helpers, corpus paths and unattended message boxes recorded in a log.
+#pragma once
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "archive/archive_state.h"
+#include "archive/driver.h"
+
+namespace archive_test {
+
+namespace fs = std::filesystem;
+
+inline void set_env(const char* name, const std::string& value) {
+#ifdef _WIN32
+    _putenv_s(name, value.c_str());
+#else
+    setenv(name, value.c_str(), 1);
+#endif
+}
+
+inline std::string read_bytes(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline void write_bytes(const fs::path& path, const std::string& content) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(content.data(), static_cast<std::streamsize>(content.size()));
+}
+
+inline fs::path corpus(const std::string& name) { return fs::path(KX_CORPUS_DIR) / name; }
+
+// Bytes of a recognisable pattern (differs per seed).
+inline std::string pattern(size_t n, unsigned seed) {
+    std::string s(n, '\0');
+    unsigned x = seed * 2654435761u + 1;
+    for (size_t i = 0; i < n; ++i) {
+        x = x * 1103515245u + 12345u;
+        s[i] = static_cast<char>(x >> 16);
+    }
+    return s;
+}
+
+// Every regular file below root, as paths relative to it with '/'.
+inline std::vector<std::string> files_below(const fs::path& root) {
+    std::vector<std::string> out;
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(root, ec); !ec && it != fs::recursive_directory_iterator();
+         it.increment(ec))
+        if (it->is_regular_file()) out.push_back(fs::relative(it->path(), root).generic_string());
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+// A fresh folder under the system's temporary folder with "out" inside it;
+// message boxes are unattended and recorded in "messages.log" there.
+class Scratch {
+public:
+    Scratch() {
+        previous_ = fs::current_path();
+        static unsigned counter = 0;
+        path_ = fs::temp_directory_path() /
+                ("kxa_" + std::to_string(static_cast<unsigned>(std::rand())) + "_" + std::to_string(++counter));
+        fs::remove_all(path_);
+        fs::create_directories(path_ / "out");
+        path_ = fs::canonical(path_);
+        set_env("KELVARIX_UNATTENDED", "1");
+        set_env("KELVARIX_MESSAGE_LOG", (path_ / "messages.log").string());
+    }
+    ~Scratch() {
+        std::error_code ec;
+        fs::current_path(previous_, ec);
+        for (auto it = fs::recursive_directory_iterator(path_, ec); !ec && it != fs::recursive_directory_iterator();
+             it.increment(ec))
+            fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
+        fs::remove_all(path_, ec);
+    }
+    fs::path operator/(const std::string& name) const { return path_ / name; }
+    const fs::path& path() const { return path_; }
+    fs::path out() const { return path_ / "out"; }
+    std::string messages() const { return read_bytes(path_ / "messages.log"); }
+    // Extracts archive into out/.
+    int extract(const fs::path& archive) const { return extract_archive(archive.string().c_str(), out().string().c_str()); }
+
+private:
+    fs::path path_;
+    fs::path previous_;
+};
+
+}  // namespace archive_test
