@@ -72,7 +72,12 @@ protected:
     void TearDown() override {
         fs::current_path(start_);
         std::error_code ignored;
-        fs::remove_all(folder_, ignored);
+        // A launched program may still be running in the folder for a moment
+        // (Windows keeps a process's current folder from being removed).
+        for (int i = 0; i < 40 && fs::exists(folder_); ++i) {
+            fs::remove_all(folder_, ignored);
+            if (fs::exists(folder_)) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
         fs::remove(record_, ignored);
         reset_shell_state();
     }

@@ -1,0 +1,277 @@
+#!/usr/bin/env bash
+# End-to-end install with the 64-bit Windows build under wine64 on a virtual
+# X display: the installer extracts its payload into the Windows temporary
+# folder (PTemp_a ...), launches the program setup.spt names with the
+# parameter text, its own path, its own folder and the extraction folder,
+# handles a missing script (the Error 4 box, answered with Enter) and a
+# damaged payload, shows its progress window while a large payload extracts
+# (screenshot kept in BUILD_DIR/e2e/), and a click on Cancel answered with
+# OK removes the extraction folder and ends with exit code 0.
+#
+# Usage: tests/e2e/install_wine.sh [BUILD_DIR]   (default: build-w64)
+# Needs wine64, Xvfb, xdotool and ImageMagick's import. Exit code 0 when
+# every case passes.
+set -u
+
+here=$(cd "$(dirname "$0")" && pwd)
+build=$(realpath "${1:-build-w64}")
+wine=/usr/lib/wine/wine64
+kelvarix1=$build/src/programs/kelvarix1.exe
+record_args=$build/tests/record-args.exe
+for program in "$kelvarix1" "$record_args" "$wine"; do
+    [ -e "$program" ] || { echo "missing $program"; exit 2; }
+done
+for tool in Xvfb xdotool import python3; do
+    command -v "$tool" >/dev/null || { echo "missing $tool"; exit 2; }
+done
+
+artifacts=$build/e2e
+mkdir -p "$artifacts"
+work=$(realpath "$(mktemp -d "${TMPDIR:-/tmp}/kx-e2e-wine.XXXXXX")")
+xvfb_pid=
+cleanup() {
+    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
+    rm -rf "$work"
+}
+trap cleanup EXIT
+failures=0
+pass() { echo "PASS $1"; }
+fail() { echo "FAIL $1: $2"; failures=$((failures + 1)); }
+
+# A prefix of its own, kept beside the build: created once (some seconds),
+# and no other wine user's folders in its temporary folder.
+export WINEPREFIX=$artifacts/wineprefix
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+
+# A free X display for the windows.
+for n in $(seq 140 199); do
+    [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
+    Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+    xvfb_pid=$!
+    export DISPLAY=":$n"
+    for _ in $(seq 1 50); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.1; done
+    kill -0 "$xvfb_pid" 2>/dev/null && break
+    xvfb_pid=
+done
+[ -n "$xvfb_pid" ] || { echo "could not start Xvfb"; exit 2; }
+
+# Windows path of a Unix path (through the Z: drive) and the reverse.
+win_path() { echo "Z:$1" | tr / '\\'; }
+unix_path() { "$wine" winepath.exe -u "$1" 2>/dev/null | tr -d '\r'; }
+
+temp_win=$("$wine" cmd.exe /c 'echo %TEMP%' 2>/dev/null | tr -d '\r')
+temp_unix=$(unix_path "$temp_win")
+[ -d "$temp_unix" ] || { echo "no wine temporary folder ($temp_win)"; exit 2; }
+rm -rf "$temp_unix"/PTemp_?
+
+# make_installer CASE FILE...: payload.rar of the stored files (NAME=PATH),
+# packed behind a copy of kelvarix1.exe as $work/CASE/inst.exe.
+make_installer() {
+    local case_dir=$work/$1
+    shift
+    mkdir -p "$case_dir"
+    python3 "$here/make_stored_rar.py" "$case_dir/payload.rar" "$@" || return 1
+    cp "$kelvarix1" "$case_dir/kelvarix1.exe"
+    (cd "$case_dir" && KELVARIX_UNATTENDED=1 "$wine" kelvarix1.exe inst.exe -i payload.rar </dev/null >/dev/null 2>&1)
+    [ -s "$case_dir/inst.exe" ]
+}
+
+# start_installer CASE [unattended]: starts inst.exe in the background; its
+# exit code lands in CASE/rc.
+start_installer() {
+    local case_dir=$work/$1
+    local unattended=${2:-}
+    rm -f "$case_dir/rc" "$case_dir/record.txt" "$case_dir/messages.log"
+    (cd "$case_dir" && KX_RECORD_ARGS=$(win_path "$case_dir/record.txt") \
+        KELVARIX_MESSAGE_LOG=$(win_path "$case_dir/messages.log") KELVARIX_UNATTENDED=$unattended \
+        "$wine" inst.exe </dev/null >"$case_dir/stdout.txt" 2>"$case_dir/stderr.txt"
+     echo $? >"$case_dir/rc") &
+    installer_pid=$!
+}
+
+# Waits for the installer started last (never for Xvfb).
+wait_installer() { wait "$installer_pid"; }
+
+wait_for() {
+    local tries=$(($2 * 10))
+    for _ in $(seq 1 "$tries"); do [ -e "$1" ] && return 0; sleep 0.1; done
+    return 1
+}
+
+# A top-level window whose title matches $1, looked for $2 times 50 ms.
+find_window() {
+    local id
+    for _ in $(seq 1 "$2"); do
+        id=$(xdotool search --name "$1" 2>/dev/null | head -1)
+        [ -n "$id" ] && { echo "$id"; return 0; }
+        sleep 0.05
+    done
+    return 1
+}
+
+new_ptemp() { ls -d "$temp_unix"/PTemp_? 2>/dev/null; }
+
+# ---------------------------------------------------------------- the payload
+src=$work/src
+mkdir -p "$src"
+printf '[Values]\r\nSetupFile=record-args.exe -x -y\r\n' >"$src/setup.spt"
+printf 'Hello from the product\r\n' >"$src/readme.txt"
+head -c 300000 /dev/urandom >"$src/data.bin"
+cp "$record_args" "$src/record-args.exe"
+
+# ---------------------------------------------------------------- 1. install and launch
+if make_installer ok "setup.spt=$src/setup.spt" "record-args.exe=$src/record-args.exe" \
+    "readme.txt=$src/readme.txt" "docs\\data.bin=$src/data.bin"; then
+    start_installer ok 1
+    wait_installer
+    folder_win="$temp_win\\PTemp_a"
+    if [ "$(cat "$work/ok/rc")" != 0 ]; then
+        fail install "exit code $(cat "$work/ok/rc")"
+    elif ! wait_for "$work/ok/record.txt" 20; then
+        fail install "the setup program did not run"
+    else
+        expected="-x -y $(win_path "$work/ok/inst.exe") $(win_path "$work/ok") $folder_win"
+        got=$(sed -n 1p "$work/ok/record.txt" | tr -d '\r')
+        cwd=$(sed -n 2p "$work/ok/record.txt" | tr -d '\r')
+        if [ "$got" != "$expected" ]; then
+            fail install "parameters '$got', expected '$expected'"
+        elif [ "$cwd" != "$folder_win" ]; then
+            fail install "setup program ran in '$cwd', expected '$folder_win'"
+        elif ! cmp -s "$src/data.bin" "$temp_unix/PTemp_a/docs/data.bin"; then
+            fail install "extracted files differ"
+        elif [ -s "$work/ok/messages.log" ]; then
+            fail install "unexpected message: $(cat "$work/ok/messages.log")"
+        else
+            pass install
+        fi
+    fi
+else
+    fail install "could not build the installer"
+fi
+sleep 1  # the setup program may still hold its folder
+rm -rf "$temp_unix"/PTemp_?
+
+# ---------------------------------------------------------------- 2. no setup.spt: the real Error 4 box
+if make_installer noscript "readme.txt=$src/readme.txt"; then
+    start_installer noscript
+    if box=$(find_window '^ERROR$' 600); then
+        import -window root "$artifacts/error4-box.png" 2>/dev/null
+        xdotool key --window "$box" Return 2>/dev/null
+    fi
+    wait_installer
+    if [ -z "${box:-}" ]; then
+        fail no-script "no ERROR box appeared"
+    elif [ "$(cat "$work/noscript/rc")" != 0 ]; then
+        fail no-script "exit code $(cat "$work/noscript/rc")"
+    elif ! grep -qx "ERROR: Error 4! Can't execute setup script." "$work/noscript/messages.log"; then
+        fail no-script "no Error 4 box: $(cat "$work/noscript/messages.log" 2>/dev/null)"
+    elif [ -n "$(new_ptemp)" ]; then
+        fail no-script "extraction folder left behind: $(new_ptemp)"
+    else
+        pass no-script
+    fi
+else
+    fail no-script "could not build the installer"
+fi
+
+# ---------------------------------------------------------------- 3. damaged payload
+if make_installer damaged "setup.spt=$src/setup.spt" "record-args.exe=$src/record-args.exe" \
+    "data.bin=$src/data.bin"; then
+    size=$(stat -c %s "$work/damaged/inst.exe")
+    offset=$((size - 150000))
+    byte=$(dd if="$work/damaged/inst.exe" bs=1 skip=$offset count=1 2>/dev/null | od -An -tu1 | tr -d ' ')
+    printf "$(printf '\\%03o' $(((byte + 1) % 256)))" |
+        dd of="$work/damaged/inst.exe" bs=1 seek=$offset conv=notrunc 2>/dev/null
+    start_installer damaged 1
+    wait_installer
+    log=$work/damaged/messages.log
+    if [ "$(cat "$work/damaged/rc")" != 0 ]; then
+        fail damaged "exit code $(cat "$work/damaged/rc")"
+    elif ! grep -q "^Ошибка: Ошибка 5.Нарушена целостность установочного комплекта! " "$log"; then
+        fail damaged "no integrity box: $(cat "$log" 2>/dev/null)"
+    elif ! grep -qx "ERROR: Error 2. Can't Distribute." "$log"; then
+        fail damaged "no Error 2 box"
+    elif [ -e "$work/damaged/record.txt" ]; then
+        fail damaged "setup program launched from a damaged payload"
+    else
+        pass damaged
+    fi
+else
+    fail damaged "could not build the installer"
+fi
+rm -rf "$temp_unix"/PTemp_?
+
+# ---------------------------------------------------------------- 4. the window while a large payload extracts
+head -c 200000000 /dev/urandom >"$src/big.bin"
+if make_installer big "setup.spt=$src/setup.spt" "record-args.exe=$src/record-args.exe" \
+    "readme.txt=$src/readme.txt" "big.bin=$src/big.bin"; then
+    rm -f "$src/big.bin" "$work/big/payload.rar"
+    start_installer big 1
+    shot=$artifacts/progress-window.png
+    rm -f "$shot"
+    if window=$(find_window '^Orvanta Installer' 600) && wait_for "$temp_unix/PTemp_a/big.bin" 30; then
+        sleep 0.1
+        import -window root "$shot" 2>/dev/null
+    fi
+    wait_installer
+    if [ ! -s "$shot" ]; then
+        fail window "no screenshot of the progress window"
+    elif [ "$(cat "$work/big/rc")" != 0 ] || ! wait_for "$work/big/record.txt" 20; then
+        fail window "the large install did not complete"
+    else
+        # The window's pixels: the blue bar, the grey background and the
+        # Cancel button must be there (the PNG is kept for a look).
+        blue=$(convert "$shot" -fill white +opaque 'rgb(0,0,255)' -fill black -opaque 'rgb(0,0,255)' \
+            -format '%[fx:int(w*h*(1-mean))]' info: 2>/dev/null)
+        grey=$(convert "$shot" -fill white +opaque 'rgb(192,192,192)' -fill black -opaque 'rgb(192,192,192)' \
+            -format '%[fx:int(w*h*(1-mean))]' info: 2>/dev/null)
+        if [ "${blue:-0}" -lt 10 ] || [ "${grey:-0}" -lt 10000 ]; then
+            fail window "screenshot lacks the window (blue $blue, grey $grey): $shot"
+        else
+            pass "window (screenshot $shot)"
+        fi
+    fi
+else
+    fail window "could not build the installer"
+fi
+sleep 1
+rm -rf "$temp_unix"/PTemp_?
+
+# ---------------------------------------------------------------- 5. Cancel, then OK
+if [ -s "$work/big/inst.exe" ]; then
+    start_installer big
+    question=
+    if window=$(find_window '^Orvanta Installer' 600); then
+        # The click waits in the queue until the next progress message looks
+        # at it; click again until the question shows.
+        for _ in $(seq 1 40); do
+            [ -e "$work/big/rc" ] && break
+            xdotool mousemove --window "$window" 200 82 click 1 2>/dev/null
+            question=$(find_window '^Предупреждение$' 10) && [ -n "$question" ] && break
+        done
+    fi
+    if [ -n "$question" ]; then
+        import -window root "$artifacts/cancel-question.png" 2>/dev/null
+        xdotool key --window "$question" Return 2>/dev/null
+    fi
+    wait_installer
+    if [ -z "$question" ]; then
+        fail cancel "no question after the click on Cancel"
+    elif [ "$(cat "$work/big/rc")" != 0 ]; then
+        fail cancel "exit code $(cat "$work/big/rc")"
+    elif [ -n "$(new_ptemp)" ]; then
+        fail cancel "extraction folder left behind: $(new_ptemp)"
+    elif [ -e "$work/big/record.txt" ]; then
+        fail cancel "setup program launched after Cancel"
+    else
+        pass cancel
+    fi
+fi
+rm -rf "$temp_unix"/PTemp_?
+
+if [ "$failures" != 0 ]; then
+    echo "install_wine: $failures case(s) failed"
+    exit 1
+fi
+echo "install_wine: all cases passed"
