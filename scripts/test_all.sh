@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test: the Linux tests, the 32-bit link
+# check, and the 64-bit Windows tests under wine64. One step per line; the
+# ctest runs stay last so the output ends with their summary.
+set -euo pipefail
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+cd "$root"
+
+bash scripts/build_all.sh
+
+echo "== 32-bit Windows program"
+kind=$(file build-w32/src/programs/kelvarix1.exe)
+echo "$kind"
+[[ "$kind" == *"PE32 executable (GUI) Intel 80386"* ]]
+
+echo "== wine prefix"
+export WINEDEBUG=-all
+export WINEPREFIX="$root/build-w64/wineprefix"
+/usr/lib/wine/wine64 wineboot --init >/dev/null 2>&1 || true
+/usr/lib/wine/wineserver -w 2>/dev/null || true
+
+echo "== Linux tests"
+ctest --test-dir build --output-on-failure -j 2
+
+echo "== 64-bit Windows tests under wine64"
+xvfb-run -a ctest --test-dir build-w64 --output-on-failure
