@@ -1,0 +1,144 @@
+// Damaged packed data: bit flips, truncations, garbage and sizes that lie.
+// Every variant must end, stay inside its buffers (run these under the
+// sanitizers too), and give the same output and the same decoder state on the
+// fast path as on the reference path.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+
+#include "unpack/decoder_state.h"
+#include "unpack/unpack_support.h"
+
+using namespace unpack_test;
+
+namespace {
+
+struct Outcome {
+    std::vector<uint8_t> output;
+    std::vector<uint8_t> state;
+    std::vector<uint8_t> window;
+};
+
+Outcome run_path(const std::vector<uint8_t>& packed, int32_t size, int method, bool reference,
+                 const std::vector<uint8_t>* solid_lead = nullptr, int32_t lead_size = 0) {
+    reset_decoder_state();
+    if (solid_lead)
+        decode(*solid_lead, lead_size, method, 0, reference);
+    int solid = solid_lead ? (method >= 20 ? 0x10 : 1) : 0;
+    Outcome o;
+    o.output = decode(packed, size, method, solid, reference);
+    const uint8_t* raw = reinterpret_cast<const uint8_t*>(&decoder_state);
+    o.state.assign(raw, raw + sizeof decoder_state);
+    o.window.assign(test_window(), test_window() + WINDOW_SIZE);
+    return o;
+}
+
+void expect_same_paths(const std::vector<uint8_t>& packed, int32_t size, int method, const std::string& what,
+                       const std::vector<uint8_t>* solid_lead = nullptr, int32_t lead_size = 0) {
+    Outcome fast = run_path(packed, size, method, false, solid_lead, lead_size);
+    Outcome ref = run_path(packed, size, method, true, solid_lead, lead_size);
+    ASSERT_TRUE(fast.output == ref.output) << what;
+    ASSERT_TRUE(fast.state == ref.state) << what;
+    ASSERT_TRUE(fast.window == ref.window) << what;
+    // A damaged entry may end early or run over by less than one match.
+    ASSERT_LE(fast.output.size(), size_t(size) + 270) << what;
+}
+
+struct Sample {
+    std::string archive;
+    size_t index;  // among the archive's packed entries
+};
+
+std::vector<CorpusEntry> packed_entries(const std::string& archive) {
+    std::vector<CorpusEntry> out;
+    for (CorpusEntry& e : read_archive({archive}))
+        if (e.method != 0)
+            out.push_back(std::move(e));
+    return out;
+}
+
+class Damaged : public ::testing::TestWithParam<Sample> {};
+
+TEST_P(Damaged, FlipsAndTruncationsDecodeAlikeOnBothPaths) {
+    std::vector<CorpusEntry> entries = packed_entries(GetParam().archive);
+    ASSERT_GT(entries.size(), GetParam().index);
+    const CorpusEntry& e = entries[GetParam().index];
+    std::mt19937 rng(uint32_t(e.packed.size()));
+    int32_t size = int32_t(e.unpacked_size);
+    for (int variant = 0; variant < 40; ++variant) {
+        std::vector<uint8_t> p = e.packed;
+        int flips = 1 + variant % 4;
+        for (int f = 0; f < flips; ++f) {
+            // Half the flips hit the first bytes, where the tables and the first flags are.
+            size_t at = variant % 2 ? rng() % std::min<size_t>(p.size(), 64) : rng() % p.size();
+            p[at] ^= uint8_t(1u << (rng() % 8));
+        }
+        expect_same_paths(p, size, e.version, e.name + " flips #" + std::to_string(variant));
+    }
+    for (size_t cut : {size_t(0), size_t(1), size_t(2), size_t(5), size_t(31), e.packed.size() / 3,
+                       e.packed.size() / 2, e.packed.size() - 1}) {
+        std::vector<uint8_t> p(e.packed.begin(), e.packed.begin() + long(std::min(cut, e.packed.size())));
+        expect_same_paths(p, size, e.version, e.name + " cut at " + std::to_string(cut));
+    }
+    // Sizes that lie: far more than the data holds, and less.
+    expect_same_paths(e.packed, size * 8 + 100000, e.version, e.name + " size too large");
+    expect_same_paths(e.packed, size / 2, e.version, e.name + " size too small");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Corpus, Damaged,
+    ::testing::Values(Sample{"Rar2.rar", 0}, Sample{"Rar2.rar", 2}, Sample{"test_v2.rar", 5},
+                      Sample{"BoatModernEnglish-audio-text-unpack20.rar", 0}, Sample{"Rar15.rar", 0},
+                      Sample{"Rar15.rar", 2}, Sample{"rar14-solid.rar", 0}),
+    [](const ::testing::TestParamInfo<Sample>& info) {
+        std::string n = info.param.archive.substr(0, info.param.archive.find('.')) + "_" +
+                        std::to_string(info.param.index);
+        for (char& c : n)
+            if (!isalnum(uint8_t(c)))
+                c = '_';
+        return n;
+    });
+
+TEST(DamagedSolid, DamagedSecondEntryAfterAGoodOne) {
+    for (const char* archive : {"rar14-solid.rar", "test_v2solid5.rar"}) {
+        std::vector<CorpusEntry> entries = packed_entries(archive);
+        ASSERT_GE(entries.size(), 2u);
+        std::mt19937 rng(9);
+        for (int variant = 0; variant < 20; ++variant) {
+            std::vector<uint8_t> p = entries[1].packed;
+            p[rng() % p.size()] ^= uint8_t(1u << (rng() % 8));
+            if (variant % 5 == 4)
+                p.resize(p.size() / 2);
+            expect_same_paths(p, int32_t(entries[1].unpacked_size), entries[1].version,
+                              std::string(archive) + " #" + std::to_string(variant), &entries[0].packed,
+                              int32_t(entries[0].unpacked_size));
+        }
+    }
+}
+
+TEST(DamagedGarbage, RandomBytesDecodeAlikeOnBothPaths) {
+    std::mt19937 rng(23);
+    for (int variant = 0; variant < 60; ++variant) {
+        std::vector<uint8_t> p(size_t(rng() % 30000));
+        for (auto& b : p)
+            b = variant % 3 == 0 ? uint8_t(rng() & rng()) : uint8_t(rng());
+        int32_t size = int32_t(rng() % 200000);
+        expect_same_paths(p, size, variant % 2 ? 20 : 15, "garbage #" + std::to_string(variant));
+    }
+}
+
+// Data that is used up long before the entry's size: the decoder stops once
+// it has read more than 8 KiB past the end instead of decoding stale bytes
+// up to the size.
+TEST(DamagedGarbage, TruncatedEntryOfAHugeSizeEndsEarly) {
+    std::vector<CorpusEntry> entries = packed_entries("Rar2.rar");
+    ASSERT_FALSE(entries.empty());
+    std::vector<uint8_t> p(entries[0].packed.begin(), entries[0].packed.begin() + 3000);
+    reset_decoder_state();
+    std::vector<uint8_t> out = decode(p, 0x7FFFFFF0, 20, 0);
+    EXPECT_LT(decoder_state.bytes_left, 0);
+    EXPECT_LT(out.size(), 50u * 1024 * 1024);
+}
+
+}  // namespace
