@@ -26,7 +26,8 @@ void print_usage(FILE* out) {
     std::fputs(
         "Usage: kelvarix-pack [options] FOLDER SETUP_PROGRAM [PARAMETERS...]\n"
         "Packs FOLDER into an installer that extracts it and runs SETUP_PROGRAM\n"
-        "(a path relative to FOLDER, without spaces) with PARAMETERS.\n"
+        "(a path relative to FOLDER, without spaces) with PARAMETERS. Options go\n"
+        "before FOLDER; everything after SETUP_PROGRAM is passed to it as it is.\n"
         "\n"
         "Options:\n"
         "  -o, --output OUT        installer to write (default: installer.exe,\n"
@@ -239,6 +240,12 @@ int main(int argc, char** argv) {
     }
     if (output.empty()) output = archive_only ? "installer.rar" : (target == "linux" ? "installer" : "installer.exe");
 
+    uint32_t folder_attributes = 0;
+    if (!platform::get_attributes(folder.c_str(), &folder_attributes) ||
+        !(folder_attributes & platform::ATTR_DIRECTORY)) {
+        std::fprintf(stderr, "kelvarix-pack: not a folder: %s\n", folder.c_str());
+        return EXIT_INPUT;
+    }
     // The setup program: one word, present in the folder unless it names its own root.
     if (program.find(' ') != std::string::npos || program.find('\t') != std::string::npos) {
         std::fprintf(stderr, "kelvarix-pack: the setup program's name must not contain spaces: %s\n", program.c_str());
