@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "archive/archive_state.h"
 #include "archive/driver.h"
 
@@ -65,9 +67,15 @@ class Scratch {
 public:
     Scratch() {
         previous_ = fs::current_path();
+        // Named after the running test: a death test's child process (which
+        // re-runs the test body on Windows) then works in the same folder.
+        static std::string last_test;
         static unsigned counter = 0;
-        path_ = fs::temp_directory_path() /
-                ("kxa_" + std::to_string(static_cast<unsigned>(std::rand())) + "_" + std::to_string(++counter));
+        const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
+        std::string name = test ? std::string(test->test_suite_name()) + "." + test->name() : "none";
+        if (name != last_test) counter = 0;
+        last_test = name;
+        path_ = fs::temp_directory_path() / ("kxa_" + name + "_" + std::to_string(++counter));
         fs::remove_all(path_);
         fs::create_directories(path_ / "out");
         path_ = fs::canonical(path_);
