@@ -55,7 +55,11 @@ public:
 
 private:
     void ProgressCommon();
-    void DrawName(HDC dc, const RECT& area);
+    void PaintProgress();
+    void DrawBar(HDC dc, HBRUSH bar_brush);
+    void DrawNameArea(HDC dc);
+    void DrawPicture(HDC dc);
+    void DrawCancel(HDC dc);
 
     HDC window_dc = nullptr;
     HDC memory_dc = nullptr;
@@ -67,6 +71,11 @@ private:
     // candidate position, so it is done once per file rather than per paint.
     char fitted[PROGRESS_NAME_CHARS] = {};
     bool fitted_valid = false;
+    // What the window shows now, so a progress message redraws only what
+    // changed (the picture always changes). -1: the bar was never drawn.
+    int32_t shown_filled_width = -1;
+    bool name_shown = false;
+    HBRUSH progress_brush = nullptr;  // the bar colour, kept while the window draws
 };
 
 MainWindow main_window;
@@ -94,6 +103,7 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
             if (lparam == 0) {
                 view.SetName(pending_name);
                 fitted_valid = false;
+                name_shown = false;
                 ResetBar();
             } else {
                 view.percent = lparam > 100 ? 100 : static_cast<int32_t>(lparam);
@@ -109,17 +119,13 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
 // Repaint at once, then look at one pending click: only a click on Cancel,
 // confirmed in the question box, ends the run (through on_cancel).
 void MainWindow::ProgressCommon() {
-    Paint();
-    const RECT bar = to_rect(view.bar);
-    InvalidateRect(handle, &bar, FALSE);
+    PaintProgress();
     MSG click;
     if (!PeekMessageA(&click, handle, WM_LBUTTONDOWN, WM_LBUTTONDOWN, PM_REMOVE)) return;
     const int32_t x = static_cast<int16_t>(LOWORD(click.lParam));
     const int32_t y = static_cast<int16_t>(HIWORD(click.lParam));
     if (!view.cancel.contains(x, y)) return;
-    if (platform::message_box(PROGRESS_CANCEL_QUESTION, PROGRESS_CANCEL_CAPTION, MB_OKCANCEL) != IDOK) {
-        return;
-    }
+    if (platform::message_box(PROGRESS_CANCEL_QUESTION, PROGRESS_CANCEL_CAPTION, MB_OKCANCEL) != IDOK) return;
     if (on_cancel != nullptr) on_cancel();
     platform::exit_process(0);
 }
@@ -130,6 +136,12 @@ void MainWindow::LoadPictures() {
     slot_b = LoadBitmapA(module, "disk2");
     if (slot_a != nullptr) GetObjectA(slot_a, sizeof picture_info, &picture_info);
     window_dc = GetDC(handle);
+    if (window_dc != nullptr) {
+        SelectObject(window_dc, GetStockObject(ANSI_VAR_FONT));
+        SetTextColor(window_dc, RGB(0, 0, 0));
+        SetBkMode(window_dc, TRANSPARENT);
+    }
+    progress_brush = CreateSolidBrush(RGB(0, 0, 255));
     memory_dc = CreateCompatibleDC(window_dc);
     if (memory_dc != nullptr && slot_a != nullptr) {
         initial_picture = static_cast<HBITMAP>(SelectObject(memory_dc, slot_a));
@@ -143,59 +155,94 @@ void MainWindow::ReleaseDrawing() {
     memory_dc = nullptr;
     if (window_dc != nullptr) ReleaseDC(handle, window_dc);
     window_dc = nullptr;
+    if (progress_brush != nullptr) DeleteObject(progress_brush);
+    progress_brush = nullptr;
 }
 
-void MainWindow::DrawName(HDC dc, const RECT& area) {
-    if (!fitted_valid) {
-        fit_progress_name(view.name, area.right - area.left, measure_in_dc, dc, fitted, sizeof fitted);
-        fitted_valid = true;
-    }
-    RECT text_rect = area;
-    DrawTextA(dc, fitted, -1, &text_rect, DT_SINGLELINE);
-}
-
-void MainWindow::Paint() {
-    const HBRUSH bar_brush = CreateSolidBrush(RGB(0, 0, 255));
-    const HBRUSH background = static_cast<HBRUSH>(GetStockObject(LTGRAY_BRUSH));
-
-    PAINTSTRUCT ps;
-    const HDC paint_dc = BeginPaint(handle, &ps);
-    SetROP2(paint_dc, R2_XORPEN);
+// The bar: background, the coloured part when percent is not 0 (empty below
+// 6 pixels), the sunken edge drawn in XOR mode.
+void MainWindow::DrawBar(HDC dc, HBRUSH bar_brush) {
+    const int old_mix = SetROP2(dc, R2_XORPEN);
     RECT bar = to_rect(view.bar);
-    FillRect(paint_dc, &bar, background);
+    FillRect(dc, &bar, static_cast<HBRUSH>(GetStockObject(LTGRAY_BRUSH)));
     if (view.percent != 0) {
         const RECT filled = to_rect(view.FilledRect());
-        FillRect(paint_dc, &filled, bar_brush);
+        FillRect(dc, &filled, bar_brush);
     }
-    DrawEdge(paint_dc, &bar, BDR_SUNKENOUTER, BF_TOPLEFT);
-    DrawEdge(paint_dc, &bar, BDR_SUNKENOUTER, BF_BOTTOMRIGHT);
+    DrawEdge(dc, &bar, BDR_SUNKENOUTER, BF_TOPLEFT);
+    DrawEdge(dc, &bar, BDR_SUNKENOUTER, BF_BOTTOMRIGHT);
+    SetROP2(dc, old_mix);
+    shown_filled_width = view.filled_width;
+}
 
-    const HDC dc = GetDC(handle);
-    SelectObject(dc, GetStockObject(ANSI_VAR_FONT));
-    const RECT area = to_rect(view.TextArea());
-    FillRect(dc, &area, background);
-    SetTextColor(dc, RGB(0, 0, 0));
-    SetBkMode(dc, TRANSPARENT);
-    if (view.has_name) DrawName(dc, area);
-
-    if (memory_dc != nullptr && slot_a != nullptr && slot_b != nullptr) {
-        if (view.NextPicture()) {
-            slot_a = static_cast<HBITMAP>(SelectObject(memory_dc, slot_b));
-        } else {
-            slot_b = static_cast<HBITMAP>(SelectObject(memory_dc, slot_a));
+// The text area above the bar and the name fitted into it; dc has the
+// window's font, black text and a transparent background.
+void MainWindow::DrawNameArea(HDC dc) {
+    RECT area = to_rect(view.TextArea());
+    FillRect(dc, &area, static_cast<HBRUSH>(GetStockObject(LTGRAY_BRUSH)));
+    if (view.has_name) {
+        if (!fitted_valid) {
+            fit_progress_name(view.name, area.right - area.left, measure_in_dc, dc, fitted, sizeof fitted);
+            fitted_valid = true;
         }
-        BitBlt(dc, 12, 5, picture_info.bmWidth, picture_info.bmHeight, memory_dc, 0, 0, SRCCOPY);
-    } else {
-        view.NextPicture();
+        DrawTextA(dc, fitted, -1, &area, DT_SINGLELINE);
     }
-    EndPaint(handle, &ps);
+    name_shown = true;
+}
 
+// The next frame of the disk animation at (12, 5): the two pictures swap
+// slots on every call, so the first shows DISK2, the second DISK1 ...
+void MainWindow::DrawPicture(HDC dc) {
+    if (memory_dc == nullptr || slot_a == nullptr || slot_b == nullptr) {
+        view.NextPicture();
+        return;
+    }
+    if (view.NextPicture()) {
+        slot_a = static_cast<HBITMAP>(SelectObject(memory_dc, slot_b));
+    } else {
+        slot_b = static_cast<HBITMAP>(SelectObject(memory_dc, slot_a));
+    }
+    BitBlt(dc, 12, 5, picture_info.bmWidth, picture_info.bmHeight, memory_dc, 0, 0, SRCCOPY);
+}
+
+void MainWindow::DrawCancel(HDC dc) {
     RECT cancel = to_rect(view.cancel);
     DrawFrameControl(dc, &cancel, DFC_BUTTON, DFCS_BUTTONPUSH);
     DrawTextA(dc, "Cancel", -1, &cancel, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
+}
+
+// The complete picture, for WM_PAINT: the bar inside BeginPaint/EndPaint,
+// then name, disk picture and Cancel button on the window's drawing context.
+void MainWindow::Paint() {
+    const HBRUSH bar_brush = CreateSolidBrush(RGB(0, 0, 255));
+    PAINTSTRUCT ps;
+    const HDC paint_dc = BeginPaint(handle, &ps);
+    DrawBar(paint_dc, bar_brush);
+
+    const HDC dc = GetDC(handle);
+    SelectObject(dc, GetStockObject(ANSI_VAR_FONT));
+    SetTextColor(dc, RGB(0, 0, 0));
+    SetBkMode(dc, TRANSPARENT);
+    DrawNameArea(dc);
+    DrawPicture(dc);
+    EndPaint(handle, &ps);
+    DrawCancel(dc);
 
     DeleteObject(bar_brush);
     ReleaseDC(handle, dc);
+}
+
+// The repaint on every progress message, kept cheap because it runs after
+// every block written: it draws on the drawing context held since the
+// pictures were loaded, with the brush made then, and only what changed -
+// the bar when its filled width moved, the name when a new file started,
+// and the next animation picture. The Cancel button never changes; WM_PAINT
+// draws it.
+void MainWindow::PaintProgress() {
+    if (window_dc == nullptr) return;
+    if (view.filled_width != shown_filled_width) DrawBar(window_dc, progress_brush);
+    if (!name_shown) DrawNameArea(window_dc);
+    DrawPicture(window_dc);
 }
 
 }  // namespace

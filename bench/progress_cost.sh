@@ -1,0 +1,124 @@
+#!/usr/bin/env bash
+# What the progress display costs: an installer extracting a 200 MB payload
+# with its window showing, against kelvarix-x extracting the same archive
+# with no window. Two payloads: one 200 MB file, and 2000 files of 100 KB
+# (a new-file message, a name fitting and a repaint per file).
+#
+# Usage: bench/progress_cost.sh [W64_BUILD_DIR] [NATIVE_BUILD_DIR] [RUNS]
+#   defaults: build-w64 build 3. The Windows build runs under wine64 on a
+#   virtual X display (Xvfb); the Linux build draws its terminal line into a
+#   pseudo-terminal (script). A build dir that lacks the programs is skipped.
+# Prints best and median seconds of each side and the ratio of the bests.
+# Never fails a build: figures only.
+set -u
+
+here=$(cd "$(dirname "$0")/.." && pwd)
+w64=$(realpath "${1:-build-w64}" 2>/dev/null || echo "")
+native=$(realpath "${2:-build}" 2>/dev/null || echo "")
+runs=${3:-3}
+wine=/usr/lib/wine/wine64
+writer=$here/tests/e2e/make_stored_rar.py
+
+work=$(realpath "$(mktemp -d "${TMPDIR:-/tmp}/kx-bench-progress.XXXXXX")")
+xvfb_pid=
+cleanup() {
+    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+now() { date +%s.%N; }
+# best and median of the numbers on stdin
+stats() { sort -g | awk '{a[NR]=$1} END {printf "best %.3f s  median %.3f s", a[1], a[int((NR+1)/2)]}'; }
+best() { sort -g | head -1; }
+
+# ---------------------------------------------------------------- payloads
+mkdir -p "$work/src/many"
+printf '[Values]\r\nSetupFile=noop\r\n' >"$work/src/setup.spt"
+head -c 200000000 /dev/urandom >"$work/src/big.bin"
+for i in $(seq 1 2000); do
+    # Slices of the big file, so the two payloads hold the same bytes.
+    dd if="$work/src/big.bin" of="$work/src/many/f$i.dat" bs=100000 skip=$((i - 1)) count=1 2>/dev/null
+done
+many_entries=()
+for i in $(seq 1 2000); do many_entries+=("data\\f$i.dat=$work/src/many/f$i.dat"); done
+
+# payload NAME SETUP_PROGRAM_PATH SETUP_NAME: writes $work/NAME-{one,many}.rar
+payloads() {
+    printf '[Values]\r\nSetupFile=%s\r\n' "$3" >"$work/src/$1-setup.spt"
+    python3 "$writer" "$work/$1-one.rar" "setup.spt=$work/src/$1-setup.spt" "$3=$2" "big.bin=$work/src/big.bin"
+    python3 "$writer" "$work/$1-many.rar" "setup.spt=$work/src/$1-setup.spt" "$3=$2" "${many_entries[@]}"
+}
+
+# ---------------------------------------------------------------- Windows build under wine64
+if [ -n "$w64" ] && [ -e "$w64/src/programs/kelvarix1.exe" ] && [ -e "$w64/src/programs/kelvarix-x.exe" ] &&
+    [ -x "$wine" ] && command -v Xvfb >/dev/null; then
+    export WINEPREFIX=$w64/e2e/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+    for n in $(seq 140 199); do
+        [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
+        Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+        xvfb_pid=$!
+        export DISPLAY=":$n"
+        sleep 1
+        kill -0 "$xvfb_pid" 2>/dev/null && break
+        xvfb_pid=
+    done
+    temp_unix=$("$wine" winepath.exe -u "$("$wine" cmd.exe /c 'echo %TEMP%' 2>/dev/null | tr -d '\r')" 2>/dev/null)
+    payloads win "$w64/tests/record-args.exe" record-args.exe
+    cp "$w64/src/programs/kelvarix1.exe" "$w64/src/programs/kelvarix-x.exe" "$work/"
+    for kind in one many; do
+        (cd "$work" && KELVARIX_UNATTENDED=1 "$wine" kelvarix1.exe "inst-$kind.exe" -i "win-$kind.rar" >/dev/null 2>&1)
+        : >"$work/x.times"
+        : >"$work/inst.times"
+        for _ in $(seq 1 "$runs"); do
+            rm -rf "$work/out" "$temp_unix"/PTemp_?
+            mkdir -p "$work/out"
+            t0=$(now)
+            (cd "$work" && "$wine" kelvarix-x.exe "win-$kind.rar" 'out\' >/dev/null 2>&1)
+            t1=$(now)
+            (cd "$work" && "$wine" "inst-$kind.exe" >/dev/null 2>&1)
+            t2=$(now)
+            echo "$t1 - $t0" | bc >>"$work/x.times"
+            echo "$t2 - $t1" | bc >>"$work/inst.times"
+        done
+        rm -rf "$work/out" "$temp_unix"/PTemp_?
+        label=$([ "$kind" = one ] && echo "1 x 200 MB" || echo "2000 x 100 KB")
+        echo "wine64, $label: kelvarix-x $(stats <"$work/x.times");  installer with window $(stats <"$work/inst.times")"
+        echo "wine64, $label: ratio (best installer / best kelvarix-x) = $(echo "scale=3; $(best <"$work/inst.times") / $(best <"$work/x.times")" | bc)"
+    done
+    rm -f "$work"/inst-*.exe "$work"/win-*.rar
+    kill "$xvfb_pid" 2>/dev/null
+    xvfb_pid=
+else
+    echo "wine64: skipped (no Windows build in '${1:-build-w64}', or no wine64/Xvfb)"
+fi
+
+# ---------------------------------------------------------------- Linux build, terminal line
+if [ -n "$native" ] && [ -x "$native/src/programs/kelvarix1" ] && [ -x "$native/src/programs/kelvarix-x" ] &&
+    command -v script >/dev/null; then
+    printf '#!/bin/sh\nexit 0\n' >"$work/src/noop"
+    payloads lin "$work/src/noop" noop
+    cp "$native/src/programs/kelvarix1" "$native/src/programs/kelvarix-x" "$work/"
+    for kind in one many; do
+        (cd "$work" && ./kelvarix1 "inst-$kind" -i "lin-$kind.rar" >/dev/null 2>&1 && chmod +x "inst-$kind")
+        : >"$work/x.times"
+        : >"$work/inst.times"
+        for _ in $(seq 1 "$runs"); do
+            rm -rf "$work/out" "$work/tmp"
+            mkdir -p "$work/out" "$work/tmp"
+            t0=$(now)
+            (cd "$work" && script -qec "./kelvarix-x lin-$kind.rar out/" /dev/null >/dev/null 2>&1 </dev/null)
+            t1=$(now)
+            (cd "$work" && TMPDIR=$work/tmp script -qec "./inst-$kind" /dev/null >/dev/null 2>&1 </dev/null)
+            t2=$(now)
+            echo "$t1 - $t0" | bc >>"$work/x.times"
+            echo "$t2 - $t1" | bc >>"$work/inst.times"
+        done
+        rm -rf "$work/out" "$work/tmp"
+        label=$([ "$kind" = one ] && echo "1 x 200 MB" || echo "2000 x 100 KB")
+        echo "linux, $label: kelvarix-x $(stats <"$work/x.times");  installer with terminal line $(stats <"$work/inst.times")"
+        echo "linux, $label: ratio (best installer / best kelvarix-x) = $(echo "scale=3; $(best <"$work/inst.times") / $(best <"$work/x.times")" | bc)"
+    done
+else
+    echo "linux: skipped (no native build in '${2:-build}')"
+fi
