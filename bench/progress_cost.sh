@@ -12,12 +12,10 @@
 # Never fails a build: figures only.
 set -u
 
-here=$(cd "$(dirname "$0")/.." && pwd)
 w64=$(realpath "${1:-build-w64}" 2>/dev/null || echo "")
 native=$(realpath "${2:-build}" 2>/dev/null || echo "")
 runs=${3:-3}
 wine=/usr/lib/wine/wine64
-writer=$here/tests/e2e/make_stored_rar.py
 
 work=$(realpath "$(mktemp -d "${TMPDIR:-/tmp}/kx-bench-progress.XXXXXX")")
 xvfb_pid=
@@ -26,6 +24,10 @@ cleanup() {
     rm -rf "$work"
 }
 trap cleanup EXIT
+
+# The payload writer of the tests, from the native build.
+writer=$native/tests/make-stored-rar
+[ -x "$writer" ] || { echo "missing $writer (build make-stored-rar natively)"; exit 0; }
 
 now() { date +%s.%N; }
 # best and median of the numbers on stdin
@@ -46,14 +48,14 @@ for i in $(seq 1 2000); do many_entries+=("data\\f$i.dat=$work/src/many/f$i.dat"
 # payload NAME SETUP_PROGRAM_PATH SETUP_NAME: writes $work/NAME-{one,many}.rar
 payloads() {
     printf '[Values]\r\nSetupFile=%s\r\n' "$3" >"$work/src/$1-setup.spt"
-    python3 "$writer" "$work/$1-one.rar" "setup.spt=$work/src/$1-setup.spt" "$3=$2" "big.bin=$work/src/big.bin"
-    python3 "$writer" "$work/$1-many.rar" "setup.spt=$work/src/$1-setup.spt" "$3=$2" "${many_entries[@]}"
+    "$writer" "$work/$1-one.rar" "setup.spt=$work/src/$1-setup.spt" "$3=$2" "big.bin=$work/src/big.bin"
+    "$writer" "$work/$1-many.rar" "setup.spt=$work/src/$1-setup.spt" "$3=$2" "${many_entries[@]}"
 }
 
 # ---------------------------------------------------------------- Windows build under wine64
 if [ -n "$w64" ] && [ -e "$w64/src/programs/kelvarix1.exe" ] && [ -e "$w64/src/programs/kelvarix-x.exe" ] &&
     [ -x "$wine" ] && command -v Xvfb >/dev/null; then
-    export WINEPREFIX=$w64/e2e/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+    export WINEPREFIX=${WINEPREFIX:-$w64/e2e/wineprefix} WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
     for n in $(seq 140 199); do
         [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
         Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &

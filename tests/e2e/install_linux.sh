@@ -9,12 +9,12 @@
 # Exit code 0 when every case passes.
 set -u
 
-here=$(cd "$(dirname "$0")" && pwd)
 build=$(realpath "${1:-build}")
 kelvarix1=$build/src/programs/kelvarix1
 record_args=$build/tests/record-args
-for program in "$kelvarix1" "$record_args"; do
-    [ -x "$program" ] || { echo "missing $program (build kelvarix1 and record-args first)"; exit 2; }
+writer=$build/tests/make-stored-rar
+for program in "$kelvarix1" "$record_args" "$writer"; do
+    [ -x "$program" ] || { echo "missing $program (build kelvarix1, record-args and make-stored-rar first)"; exit 2; }
 done
 
 work=$(realpath "$(mktemp -d "${TMPDIR:-/tmp}/kx-e2e-linux.XXXXXX")")
@@ -30,7 +30,7 @@ make_installer() {
     local case_dir=$work/$1
     shift
     mkdir -p "$case_dir/tmp"
-    python3 "$here/make_stored_rar.py" "$case_dir/payload.rar" "$@" || return 1
+    "$writer" "$case_dir/payload.rar" "$@" || return 1
     cp "$kelvarix1" "$case_dir/kelvarix1"
     (cd "$case_dir" && ./kelvarix1 inst -i payload.rar) || return 1
     # The packed copy is the installer; give it the execute bit it needs here.

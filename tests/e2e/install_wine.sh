@@ -13,15 +13,15 @@
 # every case passes.
 set -u
 
-here=$(cd "$(dirname "$0")" && pwd)
 build=$(realpath "${1:-build-w64}")
 wine=/usr/lib/wine/wine64
 kelvarix1=$build/src/programs/kelvarix1.exe
 record_args=$build/tests/record-args.exe
-for program in "$kelvarix1" "$record_args" "$wine"; do
+writer=$build/tests/make-stored-rar.exe
+for program in "$kelvarix1" "$record_args" "$writer" "$wine"; do
     [ -e "$program" ] || { echo "missing $program"; exit 2; }
 done
-for tool in Xvfb xdotool import python3; do
+for tool in Xvfb xdotool import convert; do
     command -v "$tool" >/dev/null || { echo "missing $tool"; exit 2; }
 done
 
@@ -40,7 +40,7 @@ fail() { echo "FAIL $1: $2"; failures=$((failures + 1)); }
 
 # A prefix of its own, kept beside the build: created once (some seconds),
 # and no other wine user's folders in its temporary folder.
-export WINEPREFIX=$artifacts/wineprefix
+export WINEPREFIX=${WINEPREFIX:-$artifacts/wineprefix}
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 
@@ -71,7 +71,8 @@ make_installer() {
     local case_dir=$work/$1
     shift
     mkdir -p "$case_dir"
-    python3 "$here/make_stored_rar.py" "$case_dir/payload.rar" "$@" || return 1
+    # Run from a Linux folder, the writer reads /x/y as Z:\x\y, the same file.
+    (cd "$case_dir" && "$wine" "$writer" payload.rar "$@" </dev/null) || return 1
     cp "$kelvarix1" "$case_dir/kelvarix1.exe"
     (cd "$case_dir" && KELVARIX_UNATTENDED=1 "$wine" kelvarix1.exe inst.exe -i payload.rar </dev/null >/dev/null 2>&1)
     [ -s "$case_dir/inst.exe" ]
