@@ -184,6 +184,16 @@ TEST_F(RunSetupScript, PlainDataFileIsNotLaunched) {
     EXPECT_EQ(fs::status(folder_ / "readme.txt").permissions() & fs::perms::owner_exec, fs::perms::none);
 }
 
+TEST_F(RunSetupScript, ProgramInSubfolderNamedWithBackslash) {
+    // Scripts are written for Windows; the extracted folder uses slashes.
+    fs::create_directories(folder_ / "bin");
+    place_program("bin/setup");
+    write_file(folder_ / "setup.spt", "[Values]\nSetupFile=bin\\setup   a  b\n");
+    ASSERT_TRUE(run_setup_script("setup.spt"));
+    // Runs of spaces separate words, as a Windows program's start-up splits them.
+    EXPECT_EQ(wait_for_record(), "a b " + tail() + "\n" + folder_.string() + "\n");
+}
+
 TEST_F(RunSetupScript, ProgramWithAbsolutePath) {
     place_program("elsewhere");
     write_file(folder_ / "setup.spt", "[Values]\nSetupFile=" + (folder_ / "elsewhere").string() + "\n");

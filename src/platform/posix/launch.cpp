@@ -64,15 +64,17 @@ void write_all(int fd, const void* data, size_t size) {
 intptr_t shell_execute_open(void* /*owner_window*/, const char* file, const char* parameters) {
     if (file == nullptr || file[0] == '\0') return LAUNCH_FILE_NOT_FOUND;
 
-    // A name without a folder is looked for in the current folder, not on PATH.
+    // A name without a folder is looked for in the current folder, not on
+    // PATH. Scripts written for Windows separate folders with backslashes,
+    // which the extraction turned into slashes on disk.
     char path[MAX_PATH_CHARS + 3];
-    if (std::strchr(file, '/') == nullptr) {
-        if (std::strlen(file) + 2 >= sizeof path) return LAUNCH_FILE_NOT_FOUND;
-        std::strcpy(path, "./");
-        std::strcat(path, file);
-    } else {
-        if (std::strlen(file) >= sizeof path) return LAUNCH_FILE_NOT_FOUND;
-        std::strcpy(path, file);
+    const size_t file_length = std::strlen(file);
+    if (file_length + 2 >= sizeof path) return LAUNCH_FILE_NOT_FOUND;
+    const bool absolute = file[0] == '/' || file[0] == '\\';
+    std::strcpy(path, absolute ? "" : "./");
+    std::strcat(path, file);
+    for (char* p = path; *p != '\0'; ++p) {
+        if (*p == '\\') *p = '/';
     }
     if (::access(path, F_OK) != 0) return LAUNCH_FILE_NOT_FOUND;
     if (!is_runnable_file(path)) return LAUNCH_FILE_NOT_FOUND;
