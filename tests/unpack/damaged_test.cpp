@@ -20,24 +20,24 @@ struct Outcome {
     std::vector<uint8_t> window;
 };
 
-Outcome run_path(const std::vector<uint8_t>& packed, int32_t size, int method, bool reference,
-                 const std::vector<uint8_t>* solid_lead = nullptr, int32_t lead_size = 0) {
+// Fills o (kept between calls, so the large buffers are not allocated anew).
+void run_path(Outcome& o, const std::vector<uint8_t>& packed, int32_t size, int method, bool reference,
+              const std::vector<uint8_t>* solid_lead, int32_t lead_size) {
     reset_decoder_state();
     if (solid_lead)
         decode(*solid_lead, lead_size, method, 0, reference);
     int solid = solid_lead ? (method >= 20 ? 0x10 : 1) : 0;
-    Outcome o;
     o.output = decode(packed, size, method, solid, reference);
     const uint8_t* raw = reinterpret_cast<const uint8_t*>(&decoder_state);
     o.state.assign(raw, raw + sizeof decoder_state);
     o.window.assign(test_window(), test_window() + WINDOW_SIZE);
-    return o;
 }
 
 void expect_same_paths(const std::vector<uint8_t>& packed, int32_t size, int method, const std::string& what,
                        const std::vector<uint8_t>* solid_lead = nullptr, int32_t lead_size = 0) {
-    Outcome fast = run_path(packed, size, method, false, solid_lead, lead_size);
-    Outcome ref = run_path(packed, size, method, true, solid_lead, lead_size);
+    static Outcome fast, ref;
+    run_path(fast, packed, size, method, false, solid_lead, lead_size);
+    run_path(ref, packed, size, method, true, solid_lead, lead_size);
     ASSERT_TRUE(fast.output == ref.output) << what;
     ASSERT_TRUE(fast.state == ref.state) << what;
     ASSERT_TRUE(fast.window == ref.window) << what;
@@ -124,7 +124,9 @@ TEST(DamagedGarbage, RandomBytesDecodeAlikeOnBothPaths) {
         for (auto& b : p)
             b = variant % 3 == 0 ? uint8_t(rng() & rng()) : uint8_t(rng());
         int32_t size = int32_t(rng() % 200000);
-        expect_same_paths(p, size, variant % 2 ? 20 : 15, "garbage #" + std::to_string(variant));
+        std::string what = "garbage #";
+        what += std::to_string(variant);
+        expect_same_paths(p, size, variant % 2 ? 20 : 15, what);
     }
 }
 
