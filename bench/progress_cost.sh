@@ -8,8 +8,10 @@
 #   defaults: build-w64 build 3. The Windows build runs under wine64 on a
 #   virtual X display (Xvfb); the Linux build draws its terminal line into a
 #   pseudo-terminal (script). A build dir that lacks the programs is skipped.
-# Prints best and median seconds of each side and the ratio of the bests.
-# Never fails a build: figures only.
+# Prints, for each side, the best and median wall-clock seconds and the best
+# processor seconds (user + system of the program and its children; on a
+# loaded machine the processor time is the steadier figure), and the ratios
+# of the bests. Never fails a build: figures only.
 set -u
 
 w64=$(realpath "${1:-build-w64}" 2>/dev/null || echo "")
@@ -29,10 +31,28 @@ trap cleanup EXIT
 writer=$native/tests/make-stored-rar
 [ -x "$writer" ] || { echo "missing $writer (build make-stored-rar natively)"; exit 0; }
 
-now() { date +%s.%N; }
-# best and median of the numbers on stdin
-stats() { sort -g | awk '{a[NR]=$1} END {printf "best %.3f s  median %.3f s", a[1], a[int((NR+1)/2)]}'; }
-best() { sort -g | head -1; }
+# timed FILE COMMAND...: runs the command, appends "wall cpu" seconds to FILE.
+timed() {
+    local file=$1
+    shift
+    /usr/bin/time -f '%e %U %S' -o "$work/time.out" "$@" >/dev/null 2>&1 </dev/null
+    awk '{printf "%.3f %.3f\n", $1, $2 + $3}' "$work/time.out" >>"$file"
+}
+# summary FILE: best and median wall, best processor time
+summary() {
+    local walls
+    walls=$(awk '{print $1}' "$1" | sort -g)
+    printf 'wall best %s s median %s s, cpu best %s s' "$(echo "$walls" | head -1)" \
+        "$(echo "$walls" | sed -n "$(( ($(echo "$walls" | wc -l) + 1) / 2 ))p")" "$(best_of "$1" 2)"
+}
+best_of() { awk -v k="$2" '{print $k}' "$1" | sort -g | head -1; }
+# report LABEL: the two sides and the ratios of their bests
+report() {
+    echo "$1: kelvarix-x $(summary "$work/x.times")"
+    echo "$1: installer $(summary "$work/inst.times")"
+    echo "$1: ratio installer / kelvarix-x: wall $(echo "scale=3; $(best_of "$work/inst.times" 1) / $(best_of "$work/x.times" 1)" | bc)," \
+        "cpu $(echo "scale=3; $(best_of "$work/inst.times" 2) / $(best_of "$work/x.times" 2)" | bc)"
+}
 
 # ---------------------------------------------------------------- payloads
 mkdir -p "$work/src/many"
@@ -75,18 +95,11 @@ if [ -n "$w64" ] && [ -e "$w64/src/programs/kelvarix1.exe" ] && [ -e "$w64/src/p
         for _ in $(seq 1 "$runs"); do
             rm -rf "$work/out" "$temp_unix"/PTemp_?
             mkdir -p "$work/out"
-            t0=$(now)
-            (cd "$work" && "$wine" kelvarix-x.exe "win-$kind.rar" 'out\' >/dev/null 2>&1)
-            t1=$(now)
-            (cd "$work" && "$wine" "inst-$kind.exe" >/dev/null 2>&1)
-            t2=$(now)
-            echo "$t1 - $t0" | bc >>"$work/x.times"
-            echo "$t2 - $t1" | bc >>"$work/inst.times"
+            (cd "$work" && timed "$work/x.times" "$wine" kelvarix-x.exe "win-$kind.rar" 'out\')
+            (cd "$work" && timed "$work/inst.times" "$wine" "inst-$kind.exe")
         done
         rm -rf "$work/out" "$temp_unix"/PTemp_?
-        label=$([ "$kind" = one ] && echo "1 x 200 MB" || echo "2000 x 100 KB")
-        echo "wine64, $label: kelvarix-x $(stats <"$work/x.times");  installer with window $(stats <"$work/inst.times")"
-        echo "wine64, $label: ratio (best installer / best kelvarix-x) = $(echo "scale=3; $(best <"$work/inst.times") / $(best <"$work/x.times")" | bc)"
+        report "wine64 with window, $([ "$kind" = one ] && echo "1 x 200 MB" || echo "2000 x 100 KB")"
     done
     rm -f "$work"/inst-*.exe "$work"/win-*.rar
     kill "$xvfb_pid" 2>/dev/null
@@ -108,18 +121,11 @@ if [ -n "$native" ] && [ -x "$native/src/programs/kelvarix1" ] && [ -x "$native/
         for _ in $(seq 1 "$runs"); do
             rm -rf "$work/out" "$work/tmp"
             mkdir -p "$work/out" "$work/tmp"
-            t0=$(now)
-            (cd "$work" && script -qec "./kelvarix-x lin-$kind.rar out/" /dev/null >/dev/null 2>&1 </dev/null)
-            t1=$(now)
-            (cd "$work" && TMPDIR=$work/tmp script -qec "./inst-$kind" /dev/null >/dev/null 2>&1 </dev/null)
-            t2=$(now)
-            echo "$t1 - $t0" | bc >>"$work/x.times"
-            echo "$t2 - $t1" | bc >>"$work/inst.times"
+            (cd "$work" && timed "$work/x.times" script -qec "./kelvarix-x lin-$kind.rar out/" /dev/null)
+            (cd "$work" && export TMPDIR=$work/tmp && timed "$work/inst.times" script -qec "./inst-$kind" /dev/null)
         done
         rm -rf "$work/out" "$work/tmp"
-        label=$([ "$kind" = one ] && echo "1 x 200 MB" || echo "2000 x 100 KB")
-        echo "linux, $label: kelvarix-x $(stats <"$work/x.times");  installer with terminal line $(stats <"$work/inst.times")"
-        echo "linux, $label: ratio (best installer / best kelvarix-x) = $(echo "scale=3; $(best <"$work/inst.times") / $(best <"$work/x.times")" | bc)"
+        report "linux with terminal line, $([ "$kind" = one ] && echo "1 x 200 MB" || echo "2000 x 100 KB")"
     done
 else
     echo "linux: skipped (no native build in '${2:-build}')"

@@ -113,6 +113,19 @@ find_window() {
 
 new_ptemp() { ls -d "$temp_unix"/PTemp_? 2>/dev/null; }
 
+# ---------------------------------------------------------------- 0. the exported window procedure
+# The class procedure is exported under the plain name WndProc, also from the
+# 32-bit product (where stdcall would decorate it) when its build is beside.
+exports_wndproc() { objdump -p "$1" 2>/dev/null | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' | grep -qE '\] WndProc$'; }
+w32_program=${build%-w64}-w32/src/programs/kelvarix1.exe
+if ! exports_wndproc "$kelvarix1"; then
+    fail export "kelvarix1.exe exports no WndProc"
+elif [ -e "$w32_program" ] && ! exports_wndproc "$w32_program"; then
+    fail export "the 32-bit kelvarix1.exe exports no WndProc"
+else
+    pass "export$([ -e "$w32_program" ] && echo " (64 and 32 bit)")"
+fi
+
 # ---------------------------------------------------------------- the payload
 src=$work/src
 mkdir -p "$src"

@@ -41,6 +41,7 @@ struct TerminalWindow {
     char fitted[PROGRESS_NAME_CHARS] = {};
     bool fitted_valid = false;
     int fitted_columns = 0;
+    int columns = 0;  // terminal width, asked again whenever a new file starts
 };
 
 TerminalWindow terminal;
@@ -180,7 +181,8 @@ void draw_line() {
         write_text("\n");
         terminal.caption_shown = true;
     }
-    const int columns = terminal_columns();
+    if (terminal.columns == 0) terminal.columns = terminal_columns();
+    const int columns = terminal.columns;
     const bool with_bar = columns - FIXED_COLUMNS >= MIN_NAME_COLUMNS;
     int name_columns = with_bar ? columns - FIXED_COLUMNS : columns - 3;
     if (name_columns < 1) name_columns = 1;
@@ -255,7 +257,10 @@ void progress_window_set_caption(const char* text_cp1251) {
 void progress_window_notify(long lparam, const char* name) {
     if (!terminal.open) return;
     terminal.view.Apply(lparam, name);
-    if (lparam == 0) terminal.fitted_valid = false;
+    if (lparam == 0) {
+        terminal.fitted_valid = false;
+        terminal.columns = 0;
+    }
     if (!terminal.shows) return;
     keys_single();
     draw_line();
