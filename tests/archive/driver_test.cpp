@@ -2,6 +2,7 @@
 // (hostile names, damaged data, odd entries) and the abort codes.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstring>
 
 #include "archive/archive_state.h"
@@ -326,4 +327,23 @@ TEST(DriverDeathTest, FailedCloseOfOutputEndsWithFatalError) {
             extract_archive(archive.c_str(), out.c_str());
         },
         ::testing::ExitedWithCode(FATAL_ERROR), "");
+}
+
+TEST(DriverDeathTest, BreakSignalEndsWithUserBreakAndDeletesOnlyThePartialFile) {
+    Scratch s;
+    BlockArchive a;
+    a.marker().main_header();
+    a.file({.name = "done.txt", .data = "kept"});
+    a.file({.name = "partial.bin", .data = pattern(3000000, 4)});
+    a.save(s / "b.rar");
+    std::string archive = (s / "b.rar").string(), out = s.out().string();
+    EXPECT_EXIT(
+        {
+            set_progress_sink([](long lparam) {
+                if (lparam > 0 && lparam < 100) std::raise(SIGINT);
+            });
+            extract_archive(archive.c_str(), out.c_str());
+        },
+        ::testing::ExitedWithCode(USER_BREAK), "");
+    EXPECT_EQ(files_below(s.out()), std::vector<std::string>{"done.txt"});
 }

@@ -209,3 +209,10 @@ TEST(VolumesDeathTest, SolidSetWithoutFirstVolumeEndsWithFatalError) {
     std::string archive = (s / "lone.rar").string(), out = s.out().string();
     EXPECT_EXIT(extract_archive(archive.c_str(), out.c_str()), ::testing::ExitedWithCode(FATAL_ERROR), "");
 }
+
+TEST(VolumesDeathTest, CancelledDiskPromptEndsWithUserBreak) {
+    Scratch s;  // unattended: the prompt is answered with Cancel
+    reset_archive_state();
+    std::strcpy(archive_state.volume_name, "A:\\setup.r00");
+    EXPECT_EXIT(ask_for_next_disk(), ::testing::ExitedWithCode(USER_BREAK), "");
+}

@@ -152,6 +152,10 @@ bool file_set_dos_time(File* f, uint32_t dos_date_time) {
     unsigned day = date & 31, month = (date >> 5) & 15;
     unsigned seconds = (time & 31) * 2, minutes = (time >> 5) & 63, hours = time >> 11;
     if (day < 1 || month < 1 || month > 12 || hours > 23 || minutes > 59 || seconds > 59) return false;
+    unsigned year = 1980u + (date >> 9);
+    static const unsigned DAYS[12] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    if (day > DAYS[month - 1] || (month == 2 && day == 29 && !leap)) return false;
     FILETIME local, utc;
     if (!DosDateTimeToFileTime(date, time, &local)) return false;
     if (!LocalFileTimeToFileTime(&local, &utc)) return false;
