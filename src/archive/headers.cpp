@@ -294,12 +294,20 @@ void make_relative_name(char* destination, const char* source) {
 bool is_safe_relative_name(const char* name) {
     if (name[0] == '\0' || platform::is_absolute_path(name) || platform::is_separator(name[0])) return false;
     if (name[1] == ':') return false;
-    const char* component = name;
+    // A component made only of dots and spaces with two dots or more ("..",
+    // "...", ".. ") may reach the parent once the system trims its tail.
+    int dots = 0;
+    bool only_dots_and_spaces = true;
     for (const char* p = name;; ++p) {
         if (*p == '\0' || platform::is_separator(*p)) {
-            if (p - component == 2 && component[0] == '.' && component[1] == '.') return false;
+            if (only_dots_and_spaces && dots >= 2) return false;
             if (*p == '\0') break;
-            component = p + 1;
+            dots = 0;
+            only_dots_and_spaces = true;
+        } else if (*p == '.') {
+            ++dots;
+        } else if (*p != ' ') {
+            only_dots_and_spaces = false;
         }
     }
     return true;

@@ -32,5 +32,6 @@ int fetch_block(uint8_t wanted_type, bool accept_sub_blocks);
 // separator from source into destination (both 260 bytes; may be the same).
 void make_relative_name(char* destination, const char* source);
 // True when a name made relative can be written below the destination:
-// not empty, not absolute, no drive prefix and no ".." component.
+// not empty, not absolute, no drive prefix and no ".." component (nor one
+// made only of dots and spaces, which the system may trim to "..").
 bool is_safe_relative_name(const char* name);

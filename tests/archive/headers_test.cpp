@@ -311,4 +311,8 @@ TEST(RelativeNames, NamesLeadingOutsideTheDestinationAreUnsafe) {
     EXPECT_FALSE(is_safe_relative_name("/etc/x"));
     EXPECT_FALSE(is_safe_relative_name("\\x"));
     EXPECT_FALSE(is_safe_relative_name("D:x"));
+    EXPECT_FALSE(is_safe_relative_name("dir/.. /x"));
+    EXPECT_FALSE(is_safe_relative_name(".../x"));
+    EXPECT_TRUE(is_safe_relative_name("./x"));
+    EXPECT_TRUE(is_safe_relative_name(".hidden/x"));
 }
