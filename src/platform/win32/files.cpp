@@ -42,12 +42,12 @@ File* file_open(const char* path, FileOpen how, FileShare share) {
     if (!path || !*path) return nullptr;
     DWORD access = GENERIC_READ | GENERIC_WRITE;
     DWORD disposition = OPEN_EXISTING;
-    int flags = _O_BINARY;
+    int flags = _O_BINARY | _O_RDWR;
     const char* mode = "r+b";
     switch (how) {
     case FileOpen::read:
         access = GENERIC_READ;
-        flags |= _O_RDONLY;
+        flags = _O_BINARY | _O_RDONLY;
         mode = "rb";
         break;
     case FileOpen::read_write_always:
