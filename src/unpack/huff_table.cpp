@@ -36,14 +36,20 @@ void build_huff_table(const uint8_t* lengths, HuffTable& table, uint32_t n) {
     // grows, so when both ends of a prefix's range have the same length L
     // (at most FAST_BITS) the whole range has it, and the symbol depends only
     // on the top L bits: limit[L - 1] is a multiple of 2^(16 - L) whenever a
-    // code of length L lies above it.
+    // code of length L lies above it. The lengths at both ends are found by
+    // walking the limits upward once.
     constexpr uint32_t shift = 16 - FAST_BITS;
+    uint32_t low_len = 1;
+    uint32_t high_len = 1;
     for (uint32_t prefix = 0; prefix < (1u << FAST_BITS); ++prefix) {
         uint32_t low = prefix << shift;
-        uint32_t high = low | ((1u << shift) - 1);
-        uint32_t len = huff_code_length(table, low);
-        if (len <= uint32_t(FAST_BITS) && len == huff_code_length(table, high))
-            table.fast[prefix] = huff_symbol_at(table, low, len) << 4 | len;
+        uint32_t high = (low | ((1u << shift) - 1)) & 0xFFFE;
+        while (low_len < 15 && low >= table.limit[low_len])
+            ++low_len;
+        while (high_len < 15 && high >= table.limit[high_len])
+            ++high_len;
+        if (low_len <= uint32_t(FAST_BITS) && low_len == high_len)
+            table.fast[prefix] = huff_symbol_at(table, low, low_len) << 4 | low_len;
         else
             table.fast[prefix] = 0;
     }

@@ -1,7 +1,9 @@
 // The 2.0 method: LZ77 over the 1 MiB window with transmitted prefix codes,
 // and its audio mode. One template serves the reference decoder (limit search,
 // byte-wise copies) and the fast one (table look-up, word-wise copies).
+#include <bit>
 #include <cstring>
+#include <type_traits>
 
 #include "unpack/decoder_state.h"
 #include "unpack/huff_table.h"
@@ -202,6 +204,148 @@ void check_trailing_tables() {
     }
 }
 
+// Normal-mode items with the bit position, out_pos and bytes_left held in
+// registers (window stores may alias the state, so the state fields would be
+// reloaded after every byte). Runs the frame's per-item checks itself and
+// returns, with the state written back, when the frame has work to do before
+// the next item (a refill, a flush, the end of the entry) or after a table
+// block. Decodes exactly what decode_item<FastPath> would, item by item.
+void normal_items_fast() {
+    DecoderState& s = decoder_state;
+    V20State& v = s.v20;
+    uint8_t* const w = s.window;
+    const uint8_t* const buf = s.input.in_buffer;
+    uint32_t bitpos = uint32_t(s.input.in_pos) * 8 + uint32_t(s.input.in_bit);
+    uint32_t out = s.out_pos;
+    int32_t left = s.bytes_left;
+    const HuffTable& main_table = v.main_table;
+    const HuffTable& distance_table = v.distance_table;
+    const HuffTable& repeat_table = v.repeat_table;
+
+    // bitbuf holds the bits from bitpos on, first bit at the top; avail of
+    // them are valid. A reload reads eight bytes at in_pos, which stays
+    // below 8162 + 8 here, inside the buffer and its spare bytes.
+    static_assert(MAIN_REFILL_LIMIT + 16 <= IN_BUFFER_SIZE + IN_BUFFER_SPARE);
+    uint64_t bitbuf = 0;
+    uint32_t avail = 0;
+    auto reload = [&]() {
+        uint64_t x;
+        std::memcpy(&x, buf + (bitpos >> 3), 8);
+        if constexpr (std::endian::native == std::endian::little)
+            x = __builtin_bswap64(x);
+        bitbuf = x << (bitpos & 7);
+        avail = 64 - (bitpos & 7);
+    };
+    auto consume = [&](uint32_t n) {
+        bitbuf <<= n;
+        avail -= n;
+        bitpos += n;
+    };
+    auto bits = [&](uint32_t n) -> uint32_t {
+        if (n == 0)
+            return 0;
+        if (avail < 16)
+            reload();
+        uint32_t x = uint32_t(bitbuf >> (64 - n));
+        consume(n);
+        return x;
+    };
+    auto decode = [&](const HuffTable& t) -> uint32_t {
+        if (avail < 16)
+            reload();
+        uint32_t h = uint32_t(bitbuf >> 48);
+        uint32_t e = t.fast[h >> (16 - FAST_BITS)];
+        if (e != 0) {
+            consume(e & 15);
+            return e >> 4;
+        }
+        uint32_t len = huff_code_length(t, h);
+        consume(len);
+        return huff_symbol_at(t, h, len);
+    };
+    auto copy = [&](uint32_t length, uint32_t distance) {
+        s.recent_distances[s.recent_index & 3] = distance;
+        s.last_distance = distance;
+        s.recent_index = (s.recent_index + 1) & 3;
+        s.last_length = length;
+        left -= int32_t(length);
+        uint32_t from = (out - distance) & WINDOW_MASK;
+        uint32_t gap = (out - from) & WINDOW_MASK;
+        if (out + length <= WINDOW_SIZE && from + length <= WINDOW_SIZE && gap >= 8) {
+            uint8_t* dst = w + out;
+            const uint8_t* src = w + from;
+            uint32_t i = 0;
+            for (; i + 8 <= length; i += 8)
+                std::memcpy(dst + i, src + i, 8);
+            for (; i < length; ++i)
+                dst[i] = src[i];
+            out = (out + length) & WINDOW_MASK;
+        } else {
+            for (uint32_t i = 0; i < length; ++i) {
+                w[out] = w[(out - distance) & WINDOW_MASK];
+                out = (out + 1) & WINDOW_MASK;
+            }
+        }
+    };
+    auto write_back = [&]() {
+        s.input.in_pos = int32_t(bitpos >> 3);
+        s.input.in_bit = int32_t(bitpos & 7);
+        s.out_pos = out;
+        s.bytes_left = left;
+    };
+
+    for (;;) {
+        uint32_t sym = decode(main_table);
+        if (sym < 256) {
+            w[out++] = uint8_t(sym);
+            left -= 1;
+        } else if (sym >= 270) {
+            uint32_t j = sym - 270;
+            uint32_t length = LENGTH_BASES[j] + 3 + bits(LENGTH_EXTRA_BITS[j]);
+            uint32_t d = decode(distance_table);
+            uint32_t distance = DISTANCE_BASES[d] + 1 + bits(DISTANCE_EXTRA_BITS[d]);
+            if (distance >= 0x2000) {
+                ++length;
+                if (distance >= 0x40000)
+                    ++length;
+            }
+            copy(length, distance);
+        } else if (sym == SYMBOL_REPEAT_LAST) {
+            copy(s.last_length, s.last_distance);
+        } else if (sym < 261) {
+            uint32_t distance = s.recent_distances[(s.recent_index - (sym - 256)) & 3];
+            uint32_t r = decode(repeat_table);
+            uint32_t length = LENGTH_BASES[r] + 2 + bits(LENGTH_EXTRA_BITS[r]);
+            if (distance >= 0x101) {
+                ++length;
+                if (distance >= 0x2000) {
+                    ++length;
+                    if (distance >= 0x40000)
+                        ++length;
+                }
+            }
+            copy(length, distance);
+        } else if (sym < SYMBOL_TABLE_BLOCK) {
+            uint32_t j = sym - 261;
+            uint32_t distance = SHORT_DISTANCE_BASES[j] + 1 + bits(SHORT_DISTANCE_EXTRA_BITS[j]);
+            copy(2, distance);
+        } else {
+            write_back();
+            read_code_tables<FastPath>();
+            return;
+        }
+        // The frame's checks before the next item.
+        if (left < 0)
+            break;
+        out &= WINDOW_MASK;
+        if ((bitpos >> 3) > uint32_t(MAIN_REFILL_LIMIT))
+            break;
+        if (((s.flushed_pos - out) & WINDOW_MASK) < FLUSH_MARGIN && s.flushed_pos != out)
+            break;
+    }
+    write_back();
+}
+
 template <class Path>
 void run_v20(uint8_t* window, int solid) {
     DecoderState& s = decoder_state;
@@ -222,6 +366,8 @@ void run_v20(uint8_t* window, int solid) {
             flush_window();
         if (s.v20.audio_mode)
             decode_audio_item<Path>();
+        else if constexpr (std::is_same_v<Path, FastPath>)
+            normal_items_fast();
         else
             decode_item<Path>();
     }

@@ -1,0 +1,225 @@
+// Decoding throughput of the 2.0 and 1.5 methods on the reference archives'
+// entries, looped in memory, beside zlib's inflate on the same bytes deflated
+// at level 6. Prints MB of output per second, best and median of the runs.
+#include <algorithm>
+#include <ctime>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "unpack/checksum.h"
+#include "unpack/decoder.h"
+#include "unpack/decoder_state.h"
+
+#ifdef KX_HAVE_ZLIB
+#include <zlib.h>
+#endif
+
+namespace {
+
+struct Entry {
+    std::string name;
+    std::vector<uint8_t> packed;
+    uint32_t size = 0;
+    int version = 0;
+    int solid = 0;
+    std::vector<uint8_t> output;  // filled by the first decode
+};
+
+std::vector<uint8_t> read_file(const std::string& path) {
+    std::vector<uint8_t> data;
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f)
+        return data;
+    uint8_t buf[65536];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
+        data.insert(data.end(), buf, buf + n);
+    std::fclose(f);
+    return data;
+}
+
+uint32_t le16(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8; }
+uint32_t le32(const uint8_t* p) { return le16(p) | le16(p + 2) << 16; }
+
+// The packed entries of a single-volume archive, with the solid flag the
+// extraction driver would pass.
+std::vector<Entry> packed_entries(const std::string& file) {
+    std::vector<Entry> out;
+    std::vector<uint8_t> a = read_file(std::string(KX_CORPUS_DIR) + "/" + file);
+    if (a.size() < 7)
+        return out;
+    if (std::memcmp(a.data(), "RE~^", 4) == 0) {
+        bool solid = a[6] & 0x08;
+        for (size_t pos = le16(&a[4]); pos + 21 <= a.size();) {
+            const uint8_t* h = &a[pos];
+            Entry e;
+            uint32_t packed = le32(h);
+            e.size = le32(h + 4);
+            e.version = 13;
+            e.name.assign(reinterpret_cast<const char*>(h + 21), h[19]);
+            size_t data = pos + le16(h + 10);
+            if (data + packed > a.size())
+                break;
+            e.packed.assign(a.begin() + long(data), a.begin() + long(data + packed));
+            e.solid = solid && !out.empty();
+            if (h[20] != 0)
+                out.push_back(e);
+            pos = data + packed;
+        }
+        return out;
+    }
+    for (size_t pos = 7; pos + 7 <= a.size();) {
+        const uint8_t* h = &a[pos];
+        uint32_t flags = le16(h + 3);
+        uint32_t header_size = le16(h + 5);
+        if (header_size < 7)
+            break;
+        uint64_t add = (flags & 0x8000) && pos + 11 <= a.size() ? le32(h + 7) : 0;
+        if (h[2] == 0x74 && pos + 32 <= a.size()) {
+            Entry e;
+            uint32_t packed = le32(h + 7);
+            add = packed;
+            e.size = le32(h + 11);
+            e.version = h[24];
+            e.name.assign(reinterpret_cast<const char*>(h + 32), le16(h + 26));
+            size_t data = pos + header_size;
+            if (data + packed > a.size())
+                break;
+            e.packed.assign(a.begin() + long(data), a.begin() + long(data + packed));
+            e.solid = e.version > 15 ? int(flags & 0x10) : 0;
+            if (h[25] != 0x30 && (flags & 0xE0) != 0xE0)
+                out.push_back(e);
+        }
+        if (h[2] == 0x7B)
+            break;
+        pos += header_size + add;
+    }
+    return out;
+}
+
+const std::vector<uint8_t>* source;
+size_t source_pos;
+std::vector<uint8_t>* sink;
+uint64_t sink_bytes;
+
+int32_t bench_read(uint8_t* buffer, int32_t count) {
+    size_t n = std::min(size_t(count), source->size() - source_pos);
+    std::memcpy(buffer, source->data() + source_pos, n);
+    source_pos += n;
+    return int32_t(n);
+}
+
+int32_t bench_write(const uint8_t* buffer, int32_t count) {
+    if (sink)
+        sink->insert(sink->end(), buffer, buffer + count);
+    sink_bytes += uint64_t(count);
+    return count;
+}
+
+std::vector<uint8_t> window(WINDOW_SIZE);
+
+void decode_entry(Entry& e, bool reference) {
+    source = &e.packed;
+    source_pos = 0;
+    decoder_bytes_left() = int32_t(e.size);
+    if (e.version > 15)
+        (reference ? decompress_v20_reference : decompress_v20)(window.data(), e.solid);
+    else
+        (reference ? decompress_v15_reference : decompress_v15)(window.data(), e.solid);
+}
+
+// Process CPU time: the build machine is shared, and other processes' load
+// should not count against either side.
+double cpu_seconds() { return double(std::clock()) / CLOCKS_PER_SEC; }
+
+struct Figures {
+    double best = 0, median = 0;
+};
+
+template <class Run>
+Figures measure(uint64_t bytes_per_pass, Run run) {
+    // Enough passes per run for about 16 MB of output.
+    int passes = int(std::max<uint64_t>(1, (16u << 20) / std::max<uint64_t>(1, bytes_per_pass)));
+    std::vector<double> rates;
+    for (int r = 0; r < 9; ++r) {
+        double t0 = cpu_seconds();
+        for (int p = 0; p < passes; ++p)
+            run();
+        double s = cpu_seconds() - t0;
+        rates.push_back(double(bytes_per_pass) * passes / s / 1e6);
+    }
+    std::sort(rates.begin(), rates.end());
+    return {rates.back(), rates[rates.size() / 2]};
+}
+
+void bench_set(const char* title, std::vector<Entry> entries) {
+    if (entries.empty()) {
+        std::printf("%-34s (corpus file missing)\n", title);
+        return;
+    }
+    uint64_t total = 0;
+    uint64_t packed = 0;
+    decoder_io.read_packed = bench_read;
+    decoder_io.write_unpacked = bench_write;
+    reset_decoder_state();
+    for (Entry& e : entries) {
+        sink = &e.output;
+        decode_entry(e, false);
+        total += e.size;
+        packed += e.packed.size();
+    }
+    sink = nullptr;
+    auto run_all = [&](bool reference) {
+        for (Entry& e : entries)
+            decode_entry(e, reference);
+    };
+    Figures fast = measure(total, [&] { run_all(false); });
+    Figures ref = measure(total, [&] { run_all(true); });
+    std::printf("%-34s %7.1f KB -> %6.1f KB  fast %7.1f / %7.1f  reference %7.1f / %7.1f", title,
+                double(packed) / 1024, double(total) / 1024, fast.best, fast.median, ref.best, ref.median);
+#ifdef KX_HAVE_ZLIB
+    std::vector<std::vector<uint8_t>> deflated;
+    uint64_t deflated_size = 0;
+    for (const Entry& e : entries) {
+        uLongf n = compressBound(uLong(e.output.size()));
+        std::vector<uint8_t> d(n);
+        compress2(d.data(), &n, e.output.data(), uLong(e.output.size()), 6);
+        d.resize(n);
+        deflated_size += n;
+        deflated.push_back(std::move(d));
+    }
+    std::vector<uint8_t> out(WINDOW_SIZE * 4);
+    Figures z = measure(total, [&] {
+        for (size_t i = 0; i < entries.size(); ++i) {
+            uLongf n = uLongf(out.size());
+            uncompress(out.data(), &n, deflated[i].data(), uLong(deflated[i].size()));
+        }
+    });
+    std::printf("  zlib-6 (%6.1f KB) %7.1f / %7.1f  fast/zlib %.2f", double(deflated_size) / 1024, z.best, z.median,
+                fast.median / z.median);
+#endif
+    std::printf("\n");
+}
+
+}  // namespace
+
+int main() {
+    build_crc32_table();
+    std::printf("MB/s of unpacked output per CPU second, best / median of 9 runs (each about 16 MB)\n");
+    std::printf("decoder memory: window %u KiB + state %zu KiB (fixed, no allocation while decoding)\n\n",
+                WINDOW_SIZE / 1024, sizeof(DecoderState) / 1024);
+    std::printf("-- 2.0 method\n");
+    bench_set("Rar2.rar (exe, jpg, txt)", packed_entries("Rar2.rar"));
+    auto v2 = packed_entries("test_v2.rar");
+    if (v2.size() >= 5)
+        v2 = {v2[4]};
+    bench_set("test_v2.rar p5.bin", v2);
+    bench_set("BoatModernEnglish regular", packed_entries("BoatModernEnglish-regular-unpack20.rar"));
+    bench_set("BoatModernEnglish audio mode", packed_entries("BoatModernEnglish-audio-text-unpack20.rar"));
+    std::printf("-- 1.5 method\n");
+    bench_set("Rar15.rar (exe, jpg, txt)", packed_entries("Rar15.rar"));
+    bench_set("rar14-solid.rar (3 solid entries)", packed_entries("rar14-solid.rar"));
+    return 0;
+}
