@@ -30,8 +30,11 @@ void fill_input(int first) {
         n = decoder_io.read_packed(in.in_buffer + IN_KEEP, IN_REFILL_AT);
         in.in_end = n > 0 ? n + IN_KEEP : in.in_pos;
     }
-    if (n <= 0 && ++s.empty_fills >= 2)
+    if (n <= 0 && ++s.empty_fills >= 2) {
+        end_window_count();
         s.bytes_left = -1;
+        s.entry_left = -1;
+    }
 }
 
 void flush_window() {
@@ -60,7 +63,8 @@ void reset_decoder(int solid) {
     s.recent_index = 0;
     s.last_length = 0;
     s.last_distance = 0;
-    std::memset(s.window, 0, WINDOW_SIZE);
+    s.fill_base = 0;
+    s.entry_left = s.bytes_left;
     std::memset(v.previous_lengths, 0, sizeof v.previous_lengths);
     s.flushed_pos = 0;
     s.out_pos = 0;

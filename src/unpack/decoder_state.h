@@ -124,6 +124,13 @@ struct DecoderState {
     uint32_t last_distance;
     uint32_t last_length;
     BitInput input;
+    // The window is not cleared at a fresh start; instead every byte a match
+    // takes from a position not written since then reads as 0, exactly as if
+    // it had been cleared. fill_base counts the bytes written before the
+    // current entry (at most WINDOW_SIZE); entry_left is bytes_left at the
+    // entry's start, so the bytes written so far follow from bytes_left.
+    uint32_t fill_base;
+    int32_t entry_left;
     // Fills of the current entry that delivered no bytes. Valid packed data
     // never makes a second one: that needs more than 8 KiB of bits read past
     // its end. Damaged data that gets there ends the entry (see fill_input).
@@ -144,8 +151,9 @@ void fill_input(int first);
 // Passes the window bytes from flushed_pos to out_pos to write_unpacked (two
 // calls when the output wrapped) and sets flushed_pos = out_pos.
 void flush_window();
-// Shared per-entry reset; solid == 0 also clears the window, positions,
-// recent matches, the audio channels and previous_lengths.
+// Shared per-entry reset; solid == 0 also empties the window (see
+// fill_base), clears positions, recent matches, the audio channels and
+// previous_lengths.
 void reset_decoder(int solid);
 
 inline uint32_t peek_bits() {
@@ -170,15 +178,49 @@ inline uint32_t read_bits(int n) {
     return v;
 }
 
+// Bytes of the window written since the last fresh start, at most
+// WINDOW_SIZE, given the entry's current bytes_left.
+inline uint32_t window_filled(int32_t bytes_left) {
+    const DecoderState& s = decoder_state;
+    int64_t n = int64_t(s.fill_base) + (int64_t(s.entry_left) - bytes_left);
+    if (n <= 0)
+        return 0;
+    return n >= int64_t(WINDOW_SIZE) ? WINDOW_SIZE : uint32_t(n);
+}
+
+// Marks the start of an entry's output (after the frame's bytes_left -= 1).
+inline void begin_window_count() { decoder_state.entry_left = decoder_state.bytes_left; }
+// Folds the bytes written so far into fill_base (end of an entry).
+inline void end_window_count() {
+    DecoderState& s = decoder_state;
+    s.fill_base = window_filled(s.bytes_left);
+    s.entry_left = s.bytes_left;
+}
+
+// How many leading bytes of a match read positions never written since the
+// fresh start: the i-th byte reads from distance back while filled + i
+// bytes exist, so it is unwritten while distance > filled + i. A distance of
+// 0 (or a whole window) reads the position being written, WINDOW_SIZE back.
+inline uint32_t unwritten_prefix(uint32_t length, uint32_t distance, uint32_t filled) {
+    uint32_t back = distance & WINDOW_MASK;
+    if (back == 0)
+        back = WINDOW_SIZE;
+    if (back <= filled)
+        return 0;
+    return back - filled < length ? back - filled : length;
+}
+
 // The byte-wise copy of the format's rules: counts down bytes_left, then
-// copies length bytes from distance back, masking both positions per byte.
+// copies length bytes from distance back, masking both positions per byte;
+// unwritten positions read as 0.
 inline void copy_match_bytewise(uint32_t length, uint32_t distance) {
     DecoderState& s = decoder_state;
+    uint32_t zeros = unwritten_prefix(length, distance, window_filled(s.bytes_left));
     s.bytes_left -= int32_t(length);
     uint8_t* w = s.window;
     uint32_t out = s.out_pos & WINDOW_MASK;
     for (uint32_t i = 0; i < length; ++i) {
-        w[out] = w[(out - distance) & WINDOW_MASK];
+        w[out] = i < zeros ? 0 : w[(out - distance) & WINDOW_MASK];
         out = (out + 1) & WINDOW_MASK;
     }
     s.out_pos = out;
@@ -188,6 +230,10 @@ inline void copy_match_bytewise(uint32_t length, uint32_t distance) {
 // eight bytes at a time when neither end wraps and the distance allows it.
 inline void copy_match_fast(uint32_t length, uint32_t distance) {
     DecoderState& s = decoder_state;
+    if (unwritten_prefix(length, distance, window_filled(s.bytes_left)) != 0) {
+        copy_match_bytewise(length, distance);
+        return;
+    }
     uint32_t out = s.out_pos & WINDOW_MASK;
     uint32_t from = (out - distance) & WINDOW_MASK;
     uint32_t gap = (out - from) & WINDOW_MASK;  // distance within the window

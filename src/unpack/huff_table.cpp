@@ -32,13 +32,34 @@ void build_huff_table(const uint8_t* lengths, HuffTable& table, uint32_t n) {
     }
     table.symbol_count = n;
 
-    // Look-up by the top FAST_BITS bits. The code length never falls as h
-    // grows, so when both ends of a prefix's range have the same length L
-    // (at most FAST_BITS) the whole range has it, and the symbol depends only
-    // on the top L bits: limit[L - 1] is a multiple of 2^(16 - L) whenever a
-    // code of length L lies above it. The lengths at both ends are found by
-    // walking the limits upward once.
     constexpr uint32_t shift = 16 - FAST_BITS;
+    uint64_t kraft = 0;  // code space used, in units of 2^-16
+    for (uint32_t len = 1; len < 16; ++len)
+        kraft += uint64_t(count[len]) << (16 - len);
+    if (kraft <= 0x10000) {
+        // A prefix code (complete or not): the codes of length L are the
+        // consecutive L-bit values from limit[L - 1], in symbol order, so each
+        // code of at most FAST_BITS bits owns a block of look-up entries.
+        // Entries no such code owns fall back to the limits.
+        std::memset(table.fast, 0, sizeof table.fast);
+        for (uint32_t len = 1; len <= uint32_t(FAST_BITS); ++len) {
+            uint32_t code = table.limit[len - 1] >> (16 - len);
+            uint32_t span = 1u << (FAST_BITS - len);
+            for (uint32_t k = table.first_index[len]; k < table.first_index[len] + count[len]; ++k, ++code) {
+                uint32_t entry = table.symbols[k] << 4 | len;
+                for (uint32_t r = 0; r < span; ++r)
+                    table.fast[code * span + r] = entry;
+            }
+        }
+        return;
+    }
+    // Overfull lengths (damaged data): the limits are clamped, so follow the
+    // limit rule itself. The code length never falls as h grows, so when both
+    // ends of a prefix's range have the same length L (at most FAST_BITS) the
+    // whole range has it, and the symbol depends only on the top L bits:
+    // limit[L - 1] is a multiple of 2^(16 - L) whenever a code of length L
+    // lies above it. The lengths at both ends are found by walking the
+    // limits upward once.
     uint32_t low_len = 1;
     uint32_t high_len = 1;
     for (uint32_t prefix = 0; prefix < (1u << FAST_BITS); ++prefix) {

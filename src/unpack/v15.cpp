@@ -301,6 +301,7 @@ void run_v15(uint8_t* window, int solid) {
         init_rank_tables();
     s.out_pos = s.flushed_pos;
     s.bytes_left -= 1;
+    begin_window_count();
     if (s.bytes_left >= 0) {
         read_flag_byte<Path>();
         s.v15.flag_bits_left = 8;
@@ -316,6 +317,7 @@ void run_v15(uint8_t* window, int solid) {
             flush_window();
         decode_item_v15<Path>();
     }
+    end_window_count();
     flush_window();
 }
 

@@ -268,10 +268,11 @@ void normal_items_fast() {
         s.last_distance = distance;
         s.recent_index = (s.recent_index + 1) & 3;
         s.last_length = length;
+        uint32_t zeros = unwritten_prefix(length, distance, window_filled(left));
         left -= int32_t(length);
         uint32_t from = (out - distance) & WINDOW_MASK;
         uint32_t gap = (out - from) & WINDOW_MASK;
-        if (out + length <= WINDOW_SIZE && from + length <= WINDOW_SIZE && gap >= 8) {
+        if (zeros == 0 && out + length <= WINDOW_SIZE && from + length <= WINDOW_SIZE && gap >= 8) {
             uint8_t* dst = w + out;
             const uint8_t* src = w + from;
             uint32_t i = 0;
@@ -282,7 +283,7 @@ void normal_items_fast() {
             out = (out + length) & WINDOW_MASK;
         } else {
             for (uint32_t i = 0; i < length; ++i) {
-                w[out] = w[(out - distance) & WINDOW_MASK];
+                w[out] = i < zeros ? 0 : w[(out - distance) & WINDOW_MASK];
                 out = (out + 1) & WINDOW_MASK;
             }
         }
@@ -355,6 +356,7 @@ void run_v20(uint8_t* window, int solid) {
     if (!solid)
         read_code_tables<Path>();
     s.bytes_left -= 1;
+    begin_window_count();
     while (s.bytes_left >= 0) {
         s.out_pos &= WINDOW_MASK;
         if (s.input.in_pos > MAIN_REFILL_LIMIT) {
@@ -371,6 +373,7 @@ void run_v20(uint8_t* window, int solid) {
         else
             decode_item<Path>();
     }
+    end_window_count();
     check_trailing_tables<Path>();
     flush_window();
 }

@@ -113,8 +113,10 @@ TEST_F(Core, FlushAfterWrapMakesTwoCalls) {
 TEST_F(Core, MatchOfDistanceOneRepeatsTheByte) {
     uint8_t* w = test_window();
     w[99] = 'x';
+    decoder_state.fill_base = 100;
     decoder_state.out_pos = 100;
     decoder_state.bytes_left = 50;
+    decoder_state.entry_left = 50;
     copy_match_fast(10, 1);
     EXPECT_EQ(decoder_state.out_pos, 110u);
     EXPECT_EQ(decoder_state.bytes_left, 40);
@@ -124,7 +126,8 @@ TEST_F(Core, MatchOfDistanceOneRepeatsTheByte) {
 }
 
 // The word-wise copy against the byte-wise one, near both window ends and at
-// every short distance, including distances of a whole window.
+// every short distance, including distances of a whole window, with the
+// window full and with only a few bytes written since the fresh start.
 TEST_F(Core, FastCopyMatchesBytewiseCopy) {
     std::mt19937 rng(5);
     std::vector<uint8_t> base(WINDOW_SIZE), a(WINDOW_SIZE), b(WINDOW_SIZE);
@@ -134,9 +137,12 @@ TEST_F(Core, FastCopyMatchesBytewiseCopy) {
     b = base;
     const uint32_t starts[] = {0, 1, 7, 300, WINDOW_SIZE - 300, WINDOW_SIZE - 9, WINDOW_SIZE - 1};
     const uint32_t distances[] = {0, 1, 2, 3, 5, 7, 8, 9, 15, 16, 17, 100, 299, 0xFFFFF, WINDOW_SIZE, 983040};
+    decoder_state.entry_left = 1000;
+    for (uint32_t filled : {WINDOW_SIZE, 5u, 100u})
     for (uint32_t start : starts)
         for (uint32_t distance : distances)
             for (uint32_t length : {0u, 1u, 2u, 7u, 8u, 9u, 31u, 258u, 267u}) {
+                decoder_state.fill_base = filled;
                 decoder_state.window = a.data();
                 decoder_state.out_pos = start;
                 decoder_state.bytes_left = 1000;
@@ -149,7 +155,8 @@ TEST_F(Core, FastCopyMatchesBytewiseCopy) {
                 ASSERT_EQ(decoder_state.out_pos, out_ref);
                 ASSERT_EQ(decoder_state.bytes_left, 1000 - int32_t(length));
                 ASSERT_EQ(std::memcmp(a.data(), b.data(), WINDOW_SIZE), 0)
-                    << "start " << start << " distance " << distance << " length " << length;
+                    << "filled " << filled << " start " << start << " distance " << distance << " length "
+                    << length;
                 // Put the written stretch back for the next case.
                 for (uint32_t i = 0; i < length; ++i) {
                     uint32_t at = (start + i) & WINDOW_MASK;
@@ -177,13 +184,40 @@ TEST_F(Core, SolidResetKeepsEverythingButTheBitInput) {
     EXPECT_EQ(s.v20.previous_lengths[10], 4);
     EXPECT_EQ(s.v20.channels[1].weights[2], 5);
     reset_decoder(0);
-    EXPECT_EQ(test_window()[5], 0);
+    EXPECT_EQ(s.fill_base, 0u);
     EXPECT_EQ(s.out_pos, 0u);
     EXPECT_EQ(s.flushed_pos, 0u);
     EXPECT_EQ(s.recent_distances[2], 0u);
     EXPECT_EQ(s.last_length, 0u);
     EXPECT_EQ(s.v20.previous_lengths[10], 0);
     EXPECT_EQ(s.v20.channels[1].weights[2], 0);
+}
+
+// A fresh start does not clear the window, but every byte a match takes from
+// before the entry's first byte reads as 0, as from a cleared window; bytes
+// the entry wrote read as they are.
+TEST_F(Core, MatchBeforeTheFirstByteReadsZeros) {
+    uint8_t* w = test_window();
+    std::memset(w, 0xEE, WINDOW_SIZE);
+    DecoderState& s = decoder_state;
+    s.bytes_left = 100;
+    reset_decoder(0);
+    s.entry_left = s.bytes_left;
+    w[0] = 'a';
+    w[1] = 'b';
+    s.out_pos = 2;
+    s.bytes_left -= 2;
+    copy_match_fast(6, 4);  // two unwritten bytes, then "ab" "00" "ab"... byte by byte
+    EXPECT_EQ(std::string(w, w + 8), std::string("ab\0\0ab\0\0", 8));
+    copy_match_bytewise(3, 0);  // the position being written: a whole window back, unwritten
+    EXPECT_EQ(w[8], 0);
+    EXPECT_EQ(w[10], 0);
+    EXPECT_EQ(w[11], 0xEE);
+    s.bytes_left -= 1;  // as if one literal had been written at 11
+    w[11] = 'z';
+    s.out_pos = 12;
+    copy_match_fast(1, 1);
+    EXPECT_EQ(w[12], 'z');
 }
 
 // Size 0: no item is decoded and the final flush passes 0 bytes.
