@@ -281,8 +281,9 @@ WriteResult writer_add_file(ArchiveWriter& w, const char* name, const uint8_t* d
     bool solid = w.options.solid && w.packed_any;
     WavLayout wav;
     bool is_wav = try_audio && detect_wav(data, size, &wav);
-    EntryCoding coding = encode_entry(w.encoder, data, size, solid, is_wav ? &wav : nullptr, packed);
-    if (!w.options.solid && packed.size() >= size) {
+    EntryCoding coding =
+        encode_entry(w.encoder, data, size, solid, is_wav ? &wav : nullptr, packed, !w.options.solid);
+    if (!w.options.solid && (coding == EntryCoding::incompressible || packed.size() >= size)) {
         // Incompressible: stored costs nothing to decode and is never larger.
         return add_entry(w, make_header(name, flags, 0, usize, crc, dos_time, 20, '0', attributes),
                          std::vector<uint8_t>(data, data + size), crc);

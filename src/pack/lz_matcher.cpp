@@ -4,15 +4,35 @@
 #include "pack/lz_matcher.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 namespace pack {
 
 namespace {
 
-inline uint32_t hash3(const uint8_t* p) {
-    uint32_t v = static_cast<uint32_t>(p[0]) << 16 | static_cast<uint32_t>(p[1]) << 8 | p[2];
+// Chains link positions with equal four-byte prefixes: three-byte matches pay
+// only at small distances, and those come from the two-byte pair table.
+inline uint32_t hash4(const uint8_t* p) {
+    uint32_t v;
+    std::memcpy(&v, p, 4);
     return (v * 2654435761u) >> (32 - HASH_BITS);
+}
+
+// Number of equal leading bytes of a and b, at most max.
+inline uint32_t common_length(const uint8_t* a, const uint8_t* b, uint32_t max) {
+    uint32_t n = 0;
+    if constexpr (std::endian::native == std::endian::little) {
+        while (n + 8 <= max) {
+            uint64_t x, y;
+            std::memcpy(&x, a + n, 8);
+            std::memcpy(&y, b + n, 8);
+            if (uint64_t d = x ^ y) return n + static_cast<uint32_t>(std::countr_zero(d)) / 8;
+            n += 8;
+        }
+    }
+    while (n < max && a[n] == b[n]) ++n;
+    return n;
 }
 
 inline uint32_t pair(const uint8_t* p) { return static_cast<uint32_t>(p[0]) << 8 | p[1]; }
@@ -39,7 +59,7 @@ void slide(LzMatcher& lz) {
 
 }  // namespace
 
-void lz_init(LzMatcher& lz, int max_chain, uint32_t nice_length) {
+void lz_init(LzMatcher& lz, int max_chain, uint32_t nice_length, uint32_t good_length) {
     lz.buffer.clear();
     lz.entry_start = lz.lowest_match = lz.stream_start = lz.inserted = 0;
     lz.head.assign(size_t{1} << HASH_BITS, 0);
@@ -47,6 +67,7 @@ void lz_init(LzMatcher& lz, int max_chain, uint32_t nice_length) {
     lz.head2.assign(65536, 0);
     lz.max_chain = max_chain;
     lz.nice_length = nice_length;
+    lz.good_length = good_length;
 }
 
 void lz_begin_entry(LzMatcher& lz, const uint8_t* data, size_t size, bool continue_history) {
@@ -62,11 +83,11 @@ void lz_begin_entry(LzMatcher& lz, const uint8_t* data, size_t size, bool contin
 }
 
 void lz_insert_until(LzMatcher& lz, size_t end) {
-    size_t last = lz.buffer.size() >= 3 ? lz.buffer.size() - 2 : 0;  // positions with 3 bytes
+    size_t last = lz.buffer.size() >= 4 ? lz.buffer.size() - 3 : 0;  // positions with 4 bytes
     end = std::min(end, last);
     const uint8_t* base = lz.buffer.data();
     for (size_t pos = lz.inserted; pos < end; ++pos) {
-        uint32_t h = hash3(base + pos);
+        uint32_t h = hash4(base + pos);
         lz.prev[pos & (CHAIN_WINDOW - 1)] = lz.head[h];
         lz.head[h] = static_cast<uint32_t>(pos + 1);
         lz.head2[pair(base + pos)] = static_cast<uint32_t>(pos + 1);
@@ -77,32 +98,29 @@ void lz_insert_until(LzMatcher& lz, size_t end) {
 uint32_t lz_match_length(const LzMatcher& lz, size_t pos, uint32_t distance, size_t limit, uint32_t max_length) {
     if (distance == 0 || distance > pos || pos - distance < lz.lowest_match) return 0;
     const uint8_t* a = lz.buffer.data() + pos;
-    const uint8_t* b = a - distance;
-    uint32_t max = static_cast<uint32_t>(std::min<size_t>(max_length, limit - pos));
-    uint32_t n = 0;
-    while (n < max && a[n] == b[n]) ++n;
-    return n;
+    return common_length(a, a - distance, static_cast<uint32_t>(std::min<size_t>(max_length, limit - pos)));
 }
 
-MatchResult lz_longest_match(const LzMatcher& lz, size_t pos, size_t limit, uint32_t max_length) {
+MatchResult lz_longest_match(const LzMatcher& lz, size_t pos, size_t limit, uint32_t max_length, int chain) {
     MatchResult best;
     uint32_t max = static_cast<uint32_t>(std::min<size_t>(max_length, limit - pos));
-    if (max < 3 || pos + 3 > lz.buffer.size()) return best;
+    if (max < 4 || pos + 4 > lz.buffer.size()) return best;
     const uint8_t* base = lz.buffer.data();
     const uint8_t* cur = base + pos;
     size_t low = lz.lowest_match;
     if (pos > MAX_WINDOW_REACH && pos - MAX_WINDOW_REACH > low) low = pos - MAX_WINDOW_REACH;
-    uint32_t cand = lz.head[hash3(cur)];
-    int chain = lz.max_chain;
-    uint32_t best_len = 2;
+    uint32_t cand = lz.head[hash4(cur)];
+    if (chain <= 0) chain = lz.max_chain;
+    uint32_t best_len = 3;
     while (cand != 0 && chain-- > 0) {
         size_t c = cand - 1;
         if (c >= pos || c < low) break;
         const uint8_t* m = base + c;
-        if (m[best_len] == cur[best_len] && m[0] == cur[0] && m[1] == cur[1]) {
-            uint32_t n = 2;
-            while (n < max && m[n] == cur[n]) ++n;
+        if (m[best_len] == cur[best_len]) {
+            uint32_t n = common_length(m, cur, max);
             if (n > best_len) {
+                // Once a good match is in hand, only a few more candidates are worth a look.
+                if (best_len < lz.good_length && n >= lz.good_length) chain >>= 2;
                 best_len = n;
                 best.length = n;
                 best.distance = static_cast<uint32_t>(pos - c);

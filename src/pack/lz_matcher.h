@@ -1,4 +1,5 @@
-// Match finding over the 1 MiB window: hash chains on three-byte prefixes,
+// Match finding over the 1 MiB window: hash chains on four-byte prefixes and a
+// table of the latest position of every two-byte pair (for near matches),
 // kept across the entries of a solid stream. The buffer holds the history the
 // decoder's window still has (at most 1 MiB behind the current entry, plus up
 // to 1 MiB more that is kept only to make the history slide in whole MiB steps)
@@ -27,10 +28,11 @@ struct LzMatcher {
     std::vector<uint32_t> head2;  // last position + 1 of each two-byte pair (short matches)
     int max_chain = 32;
     uint32_t nice_length = 128;
+    uint32_t good_length = 32;  // a match this long shortens the rest of the search
 };
 
 // Prepares an empty matcher with the given search effort.
-void lz_init(LzMatcher& lz, int max_chain, uint32_t nice_length);
+void lz_init(LzMatcher& lz, int max_chain, uint32_t nice_length, uint32_t good_length);
 // Starts a new entry with data appended behind the history. When continue_history
 // is false the entry stands alone: nothing before it can be matched.
 void lz_begin_entry(LzMatcher& lz, const uint8_t* data, size_t size, bool continue_history);
@@ -41,12 +43,14 @@ struct MatchResult {
     uint32_t length = 0;
     uint32_t distance = 0;
 };
-// Longest match of at least 3 bytes for position pos, not running past limit;
+// Longest match of at least 4 bytes for position pos, not running past limit;
 // lengths are capped at max_length. Earlier (nearer) candidates win ties.
-MatchResult lz_longest_match(const LzMatcher& lz, size_t pos, size_t limit, uint32_t max_length);
+// chain: candidates to try (0: the matcher's max_chain).
+MatchResult lz_longest_match(const LzMatcher& lz, size_t pos, size_t limit, uint32_t max_length, int chain = 0);
 // Length of the match at distance for position pos (0 when it reaches below lowest_match).
 uint32_t lz_match_length(const LzMatcher& lz, size_t pos, uint32_t distance, size_t limit, uint32_t max_length);
-// Nearest earlier occurrence of the two bytes at pos within max_distance, or 0.
+// Nearest earlier occurrence of the two bytes at pos within max_distance, or 0
+// (positions whose successors were not all known when they were added excepted).
 uint32_t lz_short_candidate(const LzMatcher& lz, size_t pos, uint32_t max_distance);
 
 }  // namespace pack

@@ -22,18 +22,18 @@ int distance_slot(uint32_t v) {
 EncoderSettings settings_for_level(int level) {
     EncoderSettings s;
     switch (level) {
-        case 1: s = {4, 32, 0, false}; break;
-        case 2: s = {8, 64, 16, true}; break;
-        case 3: s = {32, 128, 64, true}; break;
-        case 4: s = {128, 258, 128, true}; break;
-        default: s = {512, 258, 258, true}; break;
+        case 1: s = {4, 32, 0, false, 8}; break;
+        case 2: s = {8, 64, 16, true, 16}; break;
+        case 3: s = {12, 96, 24, true, 16}; break;
+        case 4: s = {96, 258, 128, true, 64}; break;
+        default: s = {384, 258, 258, true, 128}; break;
     }
     return s;
 }
 
 void encoder_init(V20Encoder& enc, const EncoderSettings& settings) {
     enc.settings = settings;
-    lz_init(enc.lz, settings.max_chain, settings.nice_length);
+    lz_init(enc.lz, settings.max_chain, settings.nice_length, settings.good_length);
     enc.state = CoderState{};
 }
 
@@ -194,8 +194,10 @@ struct Choice {
     int32_t gain = 0;
 };
 
-// Rough bit costs, used only to choose between candidates.
-constexpr int32_t LITERAL_BITS = 8;
+// Rough bit costs, used only to choose between candidates. Gains are in 1/16
+// bit: a candidate's gain is what its bytes would cost as literals (at the
+// average literal cost of the last block) less what it costs itself.
+constexpr int32_t UNIT = 16;
 
 int32_t long_cost(uint32_t length, uint32_t distance) {
     uint32_t v = length - long_length_bonus(distance) - 3;
@@ -207,7 +209,8 @@ int32_t repeat_cost(uint32_t length, uint32_t distance) {
 }
 int32_t short_cost(uint32_t distance) { return 8 + SHORT_DISTANCE_EXTRA_BITS[short_distance_slot(distance - 1)]; }
 
-Choice choose(const LzMatcher& lz, const CoderState& st, size_t pos, size_t end) {
+// Best item at pos; chain limits the match search (0: the matcher's setting).
+Choice choose(const LzMatcher& lz, const CoderState& st, size_t pos, size_t end, int32_t lit, int chain = 0) {
     Choice best;
     for (int k = 1; k <= 4; ++k) {
         uint32_t d = st.recent_distances[(st.recent_index - k) & 3];
@@ -218,26 +221,34 @@ Choice choose(const LzMatcher& lz, const CoderState& st, size_t pos, size_t end)
         uint32_t bonus = repeat_length_bonus(d);
         uint32_t len = lz_match_length(lz, pos, d, end, MAX_REPEAT_CODED + bonus);
         if (k == 1 && d == st.last_distance && st.last_length > 0 && len >= st.last_length) {
-            int32_t gain = static_cast<int32_t>(st.last_length) * LITERAL_BITS - 7;
+            int32_t gain = static_cast<int32_t>(st.last_length) * lit - 7 * UNIT;
             if (gain > best.gain) best = {Kind::repeat_last, st.last_length, d, 0, gain};
         }
         if (len >= MIN_REPEAT_CODED + bonus) {
-            int32_t gain = static_cast<int32_t>(len) * LITERAL_BITS - repeat_cost(len, d);
+            int32_t gain = static_cast<int32_t>(len) * lit - repeat_cost(len, d) * UNIT;
             if (gain > best.gain) best = {Kind::repeat, len, d, k, gain};
         }
     }
     if (best.length < lz.nice_length) {
-        MatchResult m = lz_longest_match(lz, pos, end, MAX_LONG_FOUND);
+        MatchResult m = lz_longest_match(lz, pos, end, MAX_LONG_FOUND, chain);
         if (m.length >= MIN_LONG_CODED + long_length_bonus(m.distance)) {
-            int32_t gain = static_cast<int32_t>(m.length) * LITERAL_BITS - long_cost(m.length, m.distance);
+            int32_t gain = static_cast<int32_t>(m.length) * lit - long_cost(m.length, m.distance) * UNIT;
             if (gain > best.gain) best = {Kind::long_match, m.length, m.distance, 0, gain};
         }
     }
-    if (best.kind == Kind::literal && end - pos >= 2) {
+    // The nearest earlier copy of the next two bytes: a short match, or a
+    // three-byte match the four-byte chains cannot see.
+    if (best.length < 4 && end - pos >= 2) {
         uint32_t d = lz_short_candidate(lz, pos, MAX_SHORT_DISTANCE);
         if (d != 0) {
-            int32_t gain = 2 * LITERAL_BITS - short_cost(d);
-            if (gain > best.gain) best = {Kind::short_match, 2, d, 0, gain};
+            uint32_t len = lz_match_length(lz, pos, d, end, 3);
+            if (len >= 3) {
+                int32_t gain = 3 * lit - long_cost(3, d) * UNIT;
+                if (gain > best.gain) best = {Kind::long_match, 3, d, 0, gain};
+            } else if (len == 2) {
+                int32_t gain = 2 * lit - short_cost(d) * UNIT;
+                if (gain > best.gain) best = {Kind::short_match, 2, d, 0, gain};
+            }
         }
     }
     return best;
@@ -302,24 +313,40 @@ void emit_choice(NormalBlock& blk, CoderState& st, const Choice& c, uint8_t lite
     remember_match(st, c.length, c.distance);
 }
 
-// Parses from pos until the block is full or end is reached; returns the new position.
-size_t parse_block(V20Encoder& enc, size_t pos, size_t end, NormalBlock& blk) {
+// Parses from pos until the block is full or end is reached; returns the new
+// position. literal_only: no match search (for data that did not pack); its
+// positions are not entered in the chains either.
+size_t parse_block(V20Encoder& enc, size_t pos, size_t end, NormalBlock& blk, bool literal_only) {
+    if (literal_only) {
+        const uint8_t* buf = enc.lz.buffer.data();
+        size_t stop = std::min(end, pos + BLOCK_ITEMS);
+        for (; pos < stop; ++pos) {
+            Item it{};
+            it.symbol = buf[pos];
+            add_item(blk, it);
+        }
+        if (enc.lz.inserted < pos) enc.lz.inserted = pos;
+        return pos;
+    }
     LzMatcher& lz = enc.lz;
     CoderState& st = enc.state;
     const EncoderSettings& set = enc.settings;
     const uint8_t* buf = lz.buffer.data();
+    const int32_t lit = enc.literal_cost;
     bool have = false;
     Choice cur;
     while (pos < end && blk.items.size() < BLOCK_ITEMS) {
         if (!have) {
             lz_insert_until(lz, pos);
-            cur = choose(lz, st, pos, end);
+            cur = choose(lz, st, pos, end, lit);
         }
         have = false;
         if (set.lazy && cur.kind != Kind::literal && cur.length < set.lazy_limit && pos + 1 < end) {
             lz_insert_until(lz, pos + 1);
-            Choice next = choose(lz, st, pos + 1, end);
-            if (next.gain > cur.gain + LITERAL_BITS) {
+            // The look one byte ahead searches less when the match in hand is good.
+            int chain = cur.length >= set.good_length ? std::max(1, set.max_chain / 4) : std::max(1, set.max_chain / 2);
+            Choice next = choose(lz, st, pos + 1, end, lit, chain);
+            if (next.gain > cur.gain + lit) {
                 emit_choice(blk, st, Choice{}, buf[pos]);
                 ++pos;
                 cur = next;
@@ -397,18 +424,58 @@ void write_normal_block(BitWriter& bw, CoderState& st, NormalBlock& blk, bool fr
     write_items(bw, blk, st);
 }
 
-// Codes [pos, end) of the matcher's buffer in normal mode.
-void encode_normal(V20Encoder& enc, BitWriter& bw, size_t pos, size_t end, bool& fresh) {
+// The average cost of a literal under the tables just used, for the next
+// block's choices (in 1/16 bit, kept within 3 to 9 bits).
+void update_literal_cost(V20Encoder& enc, const NormalBlock& blk) {
+    uint64_t count = 0, bits = 0;
+    for (int i = 0; i < 256; ++i) {
+        count += blk.main_freq[i];
+        bits += static_cast<uint64_t>(blk.main_freq[i]) * enc.state.main_lengths[i];
+    }
+    if (count < 256) return;
+    int32_t cost = static_cast<int32_t>(bits * UNIT / count);
+    enc.literal_cost = std::clamp(cost, 3 * UNIT, 9 * UNIT);
+}
+
+// Input that must pack to less than this share (in 1/64) of its size in its
+// first GIVE_UP_PROBE bytes for the rest to be worth packing.
+constexpr size_t GIVE_UP_PROBE = 65536;
+constexpr uint64_t GIVE_UP_SHARE = 63;
+// A block of at least LITERAL_PROBE bytes that does not pack is followed by
+// LITERAL_RUN_BLOCKS blocks coded without match search.
+constexpr size_t LITERAL_PROBE = 8192;
+constexpr int LITERAL_RUN_BLOCKS = 4;
+
+// Codes [pos, end) of the matcher's buffer in normal mode. With probe set,
+// returns false as soon as the input turns out not to pack.
+bool encode_normal(V20Encoder& enc, BitWriter& bw, size_t pos, size_t end, bool& fresh, bool probe = false) {
     NormalBlock blk;
+    const size_t start = pos;
+    const uint64_t start_bits = bw.bit_count();
+    int literal_blocks = 0;  // blocks still to be coded without match search
     while (pos < end) {
+        const size_t block_start = pos;
+        const uint64_t block_bits = bw.bit_count();
+        const bool literal_only = literal_blocks > 0;
         blk.items.clear();
         std::memset(blk.main_freq, 0, sizeof(blk.main_freq));
         std::memset(blk.distance_freq, 0, sizeof(blk.distance_freq));
         std::memset(blk.repeat_freq, 0, sizeof(blk.repeat_freq));
-        pos = parse_block(enc, pos, end, blk);
+        pos = parse_block(enc, pos, end, blk, literal_only);
         write_normal_block(bw, enc.state, blk, fresh);
+        update_literal_cost(enc, blk);
         fresh = false;
+        // A block of matches that did not pack makes the next few skip the
+        // search; a literal-only block that packs ends the skipping.
+        bool packs = (bw.bit_count() - block_bits) * 64 <= (pos - block_start) * 8 * GIVE_UP_SHARE;
+        if (literal_only) literal_blocks = packs ? 0 : literal_blocks - 1;
+        else if (!packs && pos - block_start >= LITERAL_PROBE) literal_blocks = LITERAL_RUN_BLOCKS;
+        if (probe && pos - start >= GIVE_UP_PROBE && pos < end) {
+            probe = false;
+            if ((bw.bit_count() - start_bits) * 64 > (pos - start) * 8 * GIVE_UP_SHARE) return false;
+        }
     }
+    return true;
 }
 
 // ------------------------------------------------------------ audio blocks
@@ -460,8 +527,11 @@ void encode_audio(V20Encoder& enc, BitWriter& bw, size_t pos, size_t end, int ch
 }  // namespace
 
 EntryCoding encode_entry(V20Encoder& enc, const uint8_t* data, size_t size, bool solid, const WavLayout* wav,
-                         std::vector<uint8_t>& out) {
-    if (!solid) enc.state = CoderState{};
+                         std::vector<uint8_t>& out, bool may_give_up) {
+    if (!solid) {
+        enc.state = CoderState{};
+        enc.literal_cost = 8 * 16;
+    }
     lz_begin_entry(enc.lz, data, size, solid);
     size_t start = enc.lz.entry_start;
     size_t end = start + size;
@@ -483,7 +553,12 @@ EntryCoding encode_entry(V20Encoder& enc, const uint8_t* data, size_t size, bool
     size_t normal_start = out.size();
     BitWriter bw(out);
     bool fresh = !solid;
-    encode_normal(enc, bw, start, end, fresh);
+    if (!encode_normal(enc, bw, start, end, fresh, may_give_up && !solid && !try_audio)) {
+        // Stand-alone, so nothing later refers to this entry's positions.
+        enc.lz.inserted = std::max(enc.lz.inserted, end);
+        out.resize(normal_start);
+        return EntryCoding::incompressible;
+    }
     bw.flush();
     lz_insert_until(enc.lz, end);
     if (try_audio && audio_out.size() < out.size() - normal_start) {

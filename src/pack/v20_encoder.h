@@ -42,27 +42,31 @@ struct EncoderSettings {
     uint32_t nice_length = 128;  // a match this long is taken at once
     uint32_t lazy_limit = 64;    // matches shorter than this are checked one byte later
     bool lazy = true;
+    uint32_t good_length = 32;   // a match this long cuts the rest of the search short
 };
 
 struct V20Encoder {
     LzMatcher lz;
     CoderState state;
     EncoderSettings settings;
+    int32_t literal_cost = 8 * 16;  // estimated bits of a literal, in 1/16 bit
 };
 
 // Settings for packing levels 1 (fastest) to 5 (best).
 EncoderSettings settings_for_level(int level);
 void encoder_init(V20Encoder& enc, const EncoderSettings& settings);
 
-// Which coding an entry used.
-enum class EntryCoding { normal, audio };
+// Which coding an entry used; incompressible: the entry was given up early
+// (only when allowed) and out holds nothing to use: store it instead.
+enum class EntryCoding { normal, audio, incompressible };
 
 // Packs one entry of size bytes (at least 1) and appends its packed stream to out.
 // solid: the entry continues the previous packed entry's window and tables
 // (the file header then carries flag 0x10); otherwise the decoder starts afresh.
 // wav: when not null, the entry is also tried in audio mode and the shorter
-// coding is kept. Returns the coding that was kept.
+// coding is kept. may_give_up: a stand-alone entry whose first 64 KiB do not
+// pack is abandoned (the caller stores it). Returns the coding that was kept.
 EntryCoding encode_entry(V20Encoder& enc, const uint8_t* data, size_t size, bool solid, const WavLayout* wav,
-                         std::vector<uint8_t>& out);
+                         std::vector<uint8_t>& out, bool may_give_up = false);
 
 }  // namespace pack
