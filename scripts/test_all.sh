@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: the Linux tests, the 32-bit link
-# check, and the 64-bit Windows tests under wine64. One step per line; the
-# ctest runs stay last so the output ends with their summary.
+# check, and the 64-bit Windows tests under wine64. One step per line; new
+# steps go before the ctest runs, which stay last so the output ends with
+# their summary.
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -20,8 +21,11 @@ export WINEPREFIX="$root/build-w64/wineprefix"
 /usr/lib/wine/wine64 wineboot --init >/dev/null 2>&1 || true
 /usr/lib/wine/wineserver -w 2>/dev/null || true
 
+# Both test runs always run; the script fails when either failed.
+status=0
 echo "== Linux tests"
-ctest --test-dir build --output-on-failure -j 2
+ctest --test-dir build --output-on-failure -j 2 || status=1
 
 echo "== 64-bit Windows tests under wine64"
-xvfb-run -a ctest --test-dir build-w64 --output-on-failure
+xvfb-run -a ctest --test-dir build-w64 --output-on-failure || status=1
+exit $status
