@@ -11,27 +11,6 @@ void rescale_ranks(RankTable& t) {
         t.next_place[k] = (7 - k) * 32;
 }
 
-uint32_t use_rank_raised(RankTable& t, uint32_t place, RankLimit limit) {
-    place &= 0xFF;
-    for (;;) {
-        uint32_t v = t.entries[place];
-        // next_place[c] is the first place of counter group c, which holds
-        // the used entry's group; the mask only keeps damaged state in bounds.
-        uint32_t q = t.next_place[v & 0xFF] & 0xFF;
-        t.next_place[v & 0xFF] += 1;
-        v += 1;
-        uint32_t counter = v & 0xFF;
-        bool rescale = limit == RANK_LIMIT_LITERAL ? counter > 161 : counter == 0;
-        if (rescale) {
-            rescale_ranks(t);
-            continue;
-        }
-        t.entries[place] = t.entries[q];
-        t.entries[q] = v;
-        return v;
-    }
-}
-
 void init_rank_tables() {
     V15State& v = decoder_state.v15;
     for (uint32_t i = 0; i < 256; ++i) {

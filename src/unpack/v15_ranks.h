@@ -18,7 +18,26 @@ void rescale_ranks(RankTable& table);
 // Uses the entry at place (0..255): moves it to the front of its counter
 // group with the counter raised, rescaling first when the raise would pass
 // the limit. Returns the raised entry (value << 8 | new counter).
-uint32_t use_rank_raised(RankTable& table, uint32_t place, RankLimit limit);
+inline uint32_t use_rank_raised(RankTable& t, uint32_t place, RankLimit limit) {
+    place &= 0xFF;
+    for (;;) {
+        uint32_t v = t.entries[place];
+        // next_place[c] is the first place of counter group c, which holds
+        // the used entry's group; the mask only keeps damaged state in bounds.
+        uint32_t q = t.next_place[v & 0xFF] & 0xFF;
+        uint32_t counter = (v + 1) & 0xFF;
+        bool rescale = limit == RANK_LIMIT_LITERAL ? counter > 161 : counter == 0;
+        if (rescale) {
+            rescale_ranks(t);
+            continue;
+        }
+        t.next_place[v & 0xFF] += 1;
+        v += 1;
+        t.entries[place] = t.entries[q];
+        t.entries[q] = v;
+        return v;
+    }
+}
 
 // Same, returning the entry as it was (value << 8 | old counter).
 inline uint32_t use_rank(RankTable& table, uint32_t place, RankLimit limit) {
