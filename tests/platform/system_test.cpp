@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <string>
 
+#include "platform/dialogs.h"
 #include "platform/platform.h"
 #include "platform/system_extra.h"
 #include "support/scratch.h"
@@ -135,4 +136,12 @@ TEST(MessageBox, UnattendedSwitch) {
     EXPECT_TRUE(unattended());
     scratch::unset_env("KELVARIX_UNATTENDED");
     EXPECT_FALSE(unattended());
+}
+
+TEST(FolderQuestion, NobodyToAskMeansNoFolder) {
+    scratch::set_env("KELVARIX_UNATTENDED", "1");
+    char folder[16] = "keep";
+    EXPECT_FALSE(ask_for_folder("\xD3\xEA\xE0\xE6\xE8\xF2\xE5", folder, sizeof folder));
+    EXPECT_STREQ(folder, "keep");
+    scratch::unset_env("KELVARIX_UNATTENDED");
 }

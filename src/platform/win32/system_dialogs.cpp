@@ -3,6 +3,7 @@
 // into (the old-style dialog makes each folder it shows the current directory).
 #include "platform/dialogs.h"
 #include "platform/platform.h"
+#include "platform/system_extra.h"
 #include "platform/text.h"
 
 #include <windows.h>
@@ -38,6 +39,7 @@ UINT_PTR CALLBACK folder_dialog_hook(HWND dialog, UINT message, WPARAM wparam, L
 }  // namespace
 
 bool ask_for_folder(const char* title_cp1251, char* folder_out, size_t size) {
+    if (unattended()) return false;  // nobody to ask
     // The wide dialog shows the Russian title whatever the system's code page.
     // It gets a name buffer although the hook never reads it: some versions
     // of the common dialogs refuse to start without one.
