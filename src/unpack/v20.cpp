@@ -204,44 +204,38 @@ void check_trailing_tables() {
     }
 }
 
-// Normal-mode items with the bit position, out_pos and bytes_left held in
-// registers (window stores may alias the state, so the state fields would be
-// reloaded after every byte). Runs the frame's per-item checks itself and
-// returns, with the state written back, when the frame has work to do before
-// the next item (a refill, a flush, the end of the entry) or after a table
-// block. Decodes exactly what decode_item<FastPath> would, item by item.
-void normal_items_fast() {
-    DecoderState& s = decoder_state;
-    V20State& v = s.v20;
-    uint8_t* const w = s.window;
-    const uint8_t* const buf = s.input.in_buffer;
-    uint32_t bitpos = uint32_t(s.input.in_pos) * 8 + uint32_t(s.input.in_bit);
-    uint32_t out = s.out_pos;
-    int32_t left = s.bytes_left;
-    const HuffTable& main_table = v.main_table;
-    const HuffTable& distance_table = v.distance_table;
-    const HuffTable& repeat_table = v.repeat_table;
-
-    // bitbuf holds the bits from bitpos on, first bit at the top; avail of
-    // them are valid. A reload reads eight bytes at in_pos, which stays
-    // below 8162 + 8 here, inside the buffer and its spare bytes.
-    static_assert(MAIN_REFILL_LIMIT + 16 <= IN_BUFFER_SIZE + IN_BUFFER_SPARE);
+// The bit input, out_pos and bytes_left of the register loops below. Window
+// stores may alias the state, so state fields would be reloaded after every
+// byte; these copies live in registers and are written back before anything
+// else looks at the state.
+struct RegisterInput {
+    const uint8_t* buf;
+    uint32_t bitpos;  // in_pos * 8 + in_bit
+    // The bits from bitpos on, first bit at the top; avail of them are valid.
+    // A reload reads eight bytes at in_pos, which stays below 8162 + 8 in
+    // these loops, inside the buffer and its spare bytes.
     uint64_t bitbuf = 0;
     uint32_t avail = 0;
-    auto reload = [&]() {
+
+    RegisterInput()
+        : buf(decoder_state.input.in_buffer),
+          bitpos(uint32_t(decoder_state.input.in_pos) * 8 + uint32_t(decoder_state.input.in_bit)) {}
+
+    void reload() {
+        static_assert(MAIN_REFILL_LIMIT + 16 <= IN_BUFFER_SIZE + IN_BUFFER_SPARE);
         uint64_t x;
         std::memcpy(&x, buf + (bitpos >> 3), 8);
         if constexpr (std::endian::native == std::endian::little)
             x = __builtin_bswap64(x);
         bitbuf = x << (bitpos & 7);
         avail = 64 - (bitpos & 7);
-    };
-    auto consume = [&](uint32_t n) {
+    }
+    void consume(uint32_t n) {
         bitbuf <<= n;
         avail -= n;
         bitpos += n;
-    };
-    auto bits = [&](uint32_t n) -> uint32_t {
+    }
+    uint32_t bits(uint32_t n) {
         if (n == 0)
             return 0;
         if (avail < 16)
@@ -249,8 +243,8 @@ void normal_items_fast() {
         uint32_t x = uint32_t(bitbuf >> (64 - n));
         consume(n);
         return x;
-    };
-    auto decode = [&](const HuffTable& t) -> uint32_t {
+    }
+    uint32_t decode(const HuffTable& t) {
         if (avail < 16)
             reload();
         uint32_t h = uint32_t(bitbuf >> 48);
@@ -262,7 +256,70 @@ void normal_items_fast() {
         uint32_t len = huff_code_length(t, h);
         consume(len);
         return huff_symbol_at(t, h, len);
-    };
+    }
+    // The frame's test before the next item: a refill is due.
+    bool refill_due() const { return (bitpos >> 3) > uint32_t(MAIN_REFILL_LIMIT); }
+    void write_back() const {
+        decoder_state.input.in_pos = int32_t(bitpos >> 3);
+        decoder_state.input.in_bit = int32_t(bitpos & 7);
+    }
+};
+
+// The frame's test before the next item: a flush is due.
+inline bool flush_due(uint32_t out) {
+    uint32_t flushed = decoder_state.flushed_pos;
+    return ((flushed - out) & WINDOW_MASK) < FLUSH_MARGIN && flushed != out;
+}
+
+// Audio items in registers; returns to the frame like normal_items_fast.
+// Decodes exactly what decode_audio_item<FastPath> would, item by item.
+void audio_items_fast() {
+    DecoderState& s = decoder_state;
+    V20State& v = s.v20;
+    uint8_t* const w = s.window;
+    RegisterInput in;
+    uint32_t out = s.out_pos;
+    int32_t left = s.bytes_left;
+    for (;;) {
+        uint32_t sym = in.decode(v.audio_tables[v.current_channel & 3]);
+        if (sym == AUDIO_TABLE_BLOCK) {
+            in.write_back();
+            s.out_pos = out;
+            s.bytes_left = left;
+            read_code_tables<FastPath>();
+            return;
+        }
+        w[out++] = predict_audio_byte(sym);
+        if (++v.current_channel >= v.channel_count)
+            v.current_channel = 0;
+        left -= 1;
+        if (left < 0)
+            break;
+        out &= WINDOW_MASK;
+        if (in.refill_due() || flush_due(out))
+            break;
+    }
+    in.write_back();
+    s.out_pos = out;
+    s.bytes_left = left;
+}
+
+// Normal-mode items in registers. Runs the frame's per-item checks itself
+// and returns, with the state written back, when the frame has work to do
+// before the next item (a refill, a flush, the end of the entry) or after a
+// table block. Decodes exactly what decode_item<FastPath> would, item by item.
+void normal_items_fast() {
+    DecoderState& s = decoder_state;
+    V20State& v = s.v20;
+    uint8_t* const w = s.window;
+    RegisterInput in;
+    uint32_t out = s.out_pos;
+    int32_t left = s.bytes_left;
+    const HuffTable& main_table = v.main_table;
+    const HuffTable& distance_table = v.distance_table;
+    const HuffTable& repeat_table = v.repeat_table;
+    auto bits = [&](uint32_t n) { return in.bits(n); };
+    auto decode = [&](const HuffTable& t) { return in.decode(t); };
     auto copy = [&](uint32_t length, uint32_t distance) {
         s.recent_distances[s.recent_index & 3] = distance;
         s.last_distance = distance;
@@ -289,8 +346,7 @@ void normal_items_fast() {
         }
     };
     auto write_back = [&]() {
-        s.input.in_pos = int32_t(bitpos >> 3);
-        s.input.in_bit = int32_t(bitpos & 7);
+        in.write_back();
         s.out_pos = out;
         s.bytes_left = left;
     };
@@ -339,9 +395,7 @@ void normal_items_fast() {
         if (left < 0)
             break;
         out &= WINDOW_MASK;
-        if ((bitpos >> 3) > uint32_t(MAIN_REFILL_LIMIT))
-            break;
-        if (((s.flushed_pos - out) & WINDOW_MASK) < FLUSH_MARGIN && s.flushed_pos != out)
+        if (in.refill_due() || flush_due(out))
             break;
     }
     write_back();
@@ -366,12 +420,16 @@ void run_v20(uint8_t* window, int solid) {
         }
         if (((s.flushed_pos - s.out_pos) & WINDOW_MASK) < FLUSH_MARGIN && s.flushed_pos != s.out_pos)
             flush_window();
-        if (s.v20.audio_mode)
+        if constexpr (std::is_same_v<Path, FastPath>) {
+            if (s.v20.audio_mode)
+                audio_items_fast();
+            else
+                normal_items_fast();
+        } else if (s.v20.audio_mode) {
             decode_audio_item<Path>();
-        else if constexpr (std::is_same_v<Path, FastPath>)
-            normal_items_fast();
-        else
+        } else {
             decode_item<Path>();
+        }
     }
     end_window_count();
     check_trailing_tables<Path>();

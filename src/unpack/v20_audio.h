@@ -2,7 +2,67 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
+
+#include "unpack/decoder_state.h"
 
 // Turns one audio code of the current channel into an output byte and adapts
-// that channel's predictor. Uses decoder_state.v20.
-uint8_t predict_audio_byte(uint32_t code);
+// that channel's predictor. Uses decoder_state.v20. Each channel predicts its
+// next byte from its last byte and delta history with five weights, and every
+// 32 bytes moves one weight in the direction the eleven trial error sums favour.
+inline uint8_t predict_audio_byte(uint32_t code) {
+    V20State& v = decoder_state.v20;
+    AudioChannel& ch = v.channels[v.current_channel & 3];
+    int32_t* w = ch.weights;
+    int32_t* d = ch.deltas;
+
+    ch.byte_count += 1;
+    d[3] = d[2];
+    d[2] = d[1];
+    d[1] = ch.last_delta - d[0];
+    d[0] = ch.last_delta;
+
+    int32_t sum = 8 * ch.last_byte + w[0] * d[0] + w[1] * d[1] + w[2] * d[2] + w[3] * d[3] +
+                  w[4] * v.channel_delta;
+    uint32_t predicted = uint32_t(sum >> 3) & 0xFF;
+    uint8_t byte = uint8_t((predicted - code) & 0xFF);
+
+    int32_t e = int32_t(int8_t(uint8_t(code))) * 8;
+    int32_t cd = v.channel_delta;
+    uint32_t* err = ch.errors;
+    err[0] += uint32_t(std::abs(e));
+    err[1] += uint32_t(std::abs(e - d[0]));
+    err[2] += uint32_t(std::abs(e + d[0]));
+    err[3] += uint32_t(std::abs(e - d[1]));
+    err[4] += uint32_t(std::abs(e + d[1]));
+    err[5] += uint32_t(std::abs(e - d[2]));
+    err[6] += uint32_t(std::abs(e + d[2]));
+    err[7] += uint32_t(std::abs(e - d[3]));
+    err[8] += uint32_t(std::abs(e + d[3]));
+    err[9] += uint32_t(std::abs(e - cd));
+    err[10] += uint32_t(std::abs(e + cd));
+
+    ch.last_delta = int32_t(int8_t(uint8_t(byte - ch.last_byte)));
+    v.channel_delta = ch.last_delta;
+    ch.last_byte = byte;
+
+    if ((ch.byte_count & 31) == 0) {
+        uint32_t best = 0;
+        for (uint32_t i = 1; i < 11; ++i)
+            if (err[i] < err[best])
+                best = i;
+        for (uint32_t i = 0; i < 11; ++i)
+            err[i] = 0;
+        if (best != 0) {
+            // Odd indexes lower weight (best-1)/2, even ones raise it.
+            int32_t& weight = w[(best - 1) / 2];
+            if (best & 1) {
+                if (weight >= -16)
+                    --weight;
+            } else if (weight < 16) {
+                ++weight;
+            }
+        }
+    }
+    return byte;
+}
