@@ -9,9 +9,11 @@
 #   virtual X display (Xvfb); the Linux build draws its terminal line into a
 #   pseudo-terminal (script). A build dir that lacks the programs is skipped.
 # Prints, for each side, the best and median wall-clock seconds and the best
-# processor seconds (user + system of the program and its children; on a
-# loaded machine the processor time is the steadier figure), and the ratios
-# of the bests. Never fails a build: figures only.
+# processor seconds (user + system of the program and its children), the
+# ratio of the bests, and the ratio of the extraction alone: each side's best
+# minus its best on a one-file payload, which takes out what does not grow
+# with the payload (start-up, the window's creation, the setup launch).
+# Never fails a build: figures only.
 set -u
 
 w64=$(realpath "${1:-build-w64}" 2>/dev/null || echo "")
@@ -38,26 +40,33 @@ timed() {
     /usr/bin/time -f '%e %U %S' -o "$work/time.out" "$@" >/dev/null 2>&1 </dev/null
     awk '{printf "%.3f %.3f\n", $1, $2 + $3}' "$work/time.out" >>"$file"
 }
-# summary FILE: best and median wall, best processor time
-summary() {
-    local walls
-    walls=$(awk '{print $1}' "$1" | sort -g)
-    printf 'wall best %s s median %s s, cpu best %s s' "$(echo "$walls" | head -1)" \
-        "$(echo "$walls" | sed -n "$(( ($(echo "$walls" | wc -l) + 1) / 2 ))p")" "$(best_of "$1" 2)"
-}
 best_of() { awk -v k="$2" '{print $k}' "$1" | sort -g | head -1; }
-# report LABEL: the two sides and the ratios of their bests
+median_of() {
+    local values
+    values=$(awk -v k="$2" '{print $k}' "$1" | sort -g)
+    echo "$values" | sed -n "$(( ($(echo "$values" | wc -l) + 1) / 2 ))p"
+}
+summary() { printf 'wall best %s s median %s s, cpu best %s s' "$(best_of "$1" 1)" "$(median_of "$1" 1)" "$(best_of "$1" 2)"; }
+ratio() { echo "scale=3; $1 / $2" | bc | sed 's/^\./0./'; }
+
+# report PLATFORM KIND LABEL: the two sides, the ratio of their bests and the
+# ratio of their extraction alone (less the one-file payload's best).
 report() {
-    echo "$1: kelvarix-x $(summary "$work/x.times")"
-    echo "$1: installer $(summary "$work/inst.times")"
-    echo "$1: ratio installer / kelvarix-x: wall $(echo "scale=3; $(best_of "$work/inst.times" 1) / $(best_of "$work/x.times" 1)" | bc)," \
-        "cpu $(echo "scale=3; $(best_of "$work/inst.times" 2) / $(best_of "$work/x.times" 2)" | bc)"
+    local base=$work/$1
+    local x=$base-$2-x.times inst=$base-$2-inst.times
+    echo "$1, $3: kelvarix-x $(summary "$x")"
+    echo "$1, $3: installer  $(summary "$inst")"
+    local x_net inst_net
+    x_net=$(echo "$(best_of "$x" 1) - $(best_of "$base-tiny-x.times" 1)" | bc)
+    inst_net=$(echo "$(best_of "$inst" 1) - $(best_of "$base-tiny-inst.times" 1)" | bc)
+    echo "$1, $3: ratio installer / kelvarix-x: whole run $(ratio "$(best_of "$inst" 1)" "$(best_of "$x" 1)")," \
+        "extraction alone $(ratio "$inst_net" "$x_net") ($inst_net s / $x_net s)"
 }
 
 # ---------------------------------------------------------------- payloads
 mkdir -p "$work/src/many"
-printf '[Values]\r\nSetupFile=noop\r\n' >"$work/src/setup.spt"
 head -c 200000000 /dev/urandom >"$work/src/big.bin"
+printf 'x' >"$work/src/tiny.txt"
 for i in $(seq 1 2000); do
     # Slices of the big file, so the two payloads hold the same bytes.
     dd if="$work/src/big.bin" of="$work/src/many/f$i.dat" bs=100000 skip=$((i - 1)) count=1 2>/dev/null
@@ -65,11 +74,13 @@ done
 many_entries=()
 for i in $(seq 1 2000); do many_entries+=("data\\f$i.dat=$work/src/many/f$i.dat"); done
 
-# payload NAME SETUP_PROGRAM_PATH SETUP_NAME: writes $work/NAME-{one,many}.rar
+# payloads PLATFORM SETUP_PROGRAM_PATH SETUP_NAME: $work/PLATFORM-{tiny,one,many}.rar
 payloads() {
     printf '[Values]\r\nSetupFile=%s\r\n' "$3" >"$work/src/$1-setup.spt"
-    "$writer" "$work/$1-one.rar" "setup.spt=$work/src/$1-setup.spt" "$3=$2" "big.bin=$work/src/big.bin"
-    "$writer" "$work/$1-many.rar" "setup.spt=$work/src/$1-setup.spt" "$3=$2" "${many_entries[@]}"
+    local common=("setup.spt=$work/src/$1-setup.spt" "$3=$2")
+    "$writer" "$work/$1-tiny.rar" "${common[@]}" "tiny.txt=$work/src/tiny.txt"
+    "$writer" "$work/$1-one.rar" "${common[@]}" "big.bin=$work/src/big.bin"
+    "$writer" "$work/$1-many.rar" "${common[@]}" "${many_entries[@]}"
 }
 
 # ---------------------------------------------------------------- Windows build under wine64
@@ -86,22 +97,22 @@ if [ -n "$w64" ] && [ -e "$w64/src/programs/kelvarix1.exe" ] && [ -e "$w64/src/p
         xvfb_pid=
     done
     temp_unix=$("$wine" winepath.exe -u "$("$wine" cmd.exe /c 'echo %TEMP%' 2>/dev/null | tr -d '\r')" 2>/dev/null)
-    payloads win "$w64/tests/record-args.exe" record-args.exe
+    payloads wine64 "$w64/tests/record-args.exe" record-args.exe
     cp "$w64/src/programs/kelvarix1.exe" "$w64/src/programs/kelvarix-x.exe" "$work/"
-    for kind in one many; do
-        (cd "$work" && KELVARIX_UNATTENDED=1 "$wine" kelvarix1.exe "inst-$kind.exe" -i "win-$kind.rar" >/dev/null 2>&1)
-        : >"$work/x.times"
-        : >"$work/inst.times"
+    for kind in tiny one many; do
+        (cd "$work" && KELVARIX_UNATTENDED=1 "$wine" kelvarix1.exe "inst-$kind.exe" -i "wine64-$kind.rar" >/dev/null 2>&1)
         for _ in $(seq 1 "$runs"); do
-            rm -rf "$work/out" "$temp_unix"/PTemp_?
+            sleep 0.5  # the setup program started last may still be running in the folder
+            rm -rf "$work/out" "$temp_unix"/PTemp_? 2>/dev/null
             mkdir -p "$work/out"
-            (cd "$work" && timed "$work/x.times" "$wine" kelvarix-x.exe "win-$kind.rar" 'out\')
-            (cd "$work" && timed "$work/inst.times" "$wine" "inst-$kind.exe")
+            (cd "$work" && timed "$work/wine64-$kind-x.times" "$wine" kelvarix-x.exe "wine64-$kind.rar" 'out\')
+            (cd "$work" && timed "$work/wine64-$kind-inst.times" "$wine" "inst-$kind.exe")
         done
-        rm -rf "$work/out" "$temp_unix"/PTemp_?
-        report "wine64 with window, $([ "$kind" = one ] && echo "1 x 200 MB" || echo "2000 x 100 KB")"
     done
-    rm -f "$work"/inst-*.exe "$work"/win-*.rar
+    sleep 0.5
+    rm -rf "$work/out" "$temp_unix"/PTemp_? "$work"/inst-*.exe "$work"/wine64-*.rar 2>/dev/null
+    report wine64 one "window, 1 x 200 MB"
+    report wine64 many "window, 2000 x 100 KB"
     kill "$xvfb_pid" 2>/dev/null
     xvfb_pid=
 else
@@ -112,21 +123,20 @@ fi
 if [ -n "$native" ] && [ -x "$native/src/programs/kelvarix1" ] && [ -x "$native/src/programs/kelvarix-x" ] &&
     command -v script >/dev/null; then
     printf '#!/bin/sh\nexit 0\n' >"$work/src/noop"
-    payloads lin "$work/src/noop" noop
+    payloads linux "$work/src/noop" noop
     cp "$native/src/programs/kelvarix1" "$native/src/programs/kelvarix-x" "$work/"
-    for kind in one many; do
-        (cd "$work" && ./kelvarix1 "inst-$kind" -i "lin-$kind.rar" >/dev/null 2>&1 && chmod +x "inst-$kind")
-        : >"$work/x.times"
-        : >"$work/inst.times"
+    for kind in tiny one many; do
+        (cd "$work" && ./kelvarix1 "inst-$kind" -i "linux-$kind.rar" >/dev/null 2>&1 && chmod +x "inst-$kind")
         for _ in $(seq 1 "$runs"); do
             rm -rf "$work/out" "$work/tmp"
             mkdir -p "$work/out" "$work/tmp"
-            (cd "$work" && timed "$work/x.times" script -qec "./kelvarix-x lin-$kind.rar out/" /dev/null)
-            (cd "$work" && export TMPDIR=$work/tmp && timed "$work/inst.times" script -qec "./inst-$kind" /dev/null)
+            (cd "$work" && timed "$work/linux-$kind-x.times" script -qec "./kelvarix-x linux-$kind.rar out/" /dev/null)
+            (cd "$work" && export TMPDIR=$work/tmp && timed "$work/linux-$kind-inst.times" script -qec "./inst-$kind" /dev/null)
         done
-        rm -rf "$work/out" "$work/tmp"
-        report "linux with terminal line, $([ "$kind" = one ] && echo "1 x 200 MB" || echo "2000 x 100 KB")"
     done
+    rm -rf "$work/out" "$work/tmp"
+    report linux one "terminal line, 1 x 200 MB"
+    report linux many "terminal line, 2000 x 100 KB"
 else
     echo "linux: skipped (no native build in '${2:-build}')"
 fi
