@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "pack/audio_model.h"
 #include "pack/decode_helper.h"
@@ -195,4 +197,29 @@ TEST(Huffman, CanonicalCodesOrderedByLengthThenSymbol) {
     EXPECT_EQ(codes[0], 0b10);
     EXPECT_EQ(codes[2], 0b110);
     EXPECT_EQ(codes[3], 0b111);
+}
+
+TEST(EncoderRoundTrip, RealPcmRecordingFromTheCorpus) {
+    std::string path = std::string(KX_CORPUS_DIR) + "/originals/BoatModernEnglish.wav";
+    FILE* f = std::fopen(path.c_str(), "rb");
+    ASSERT_NE(f, nullptr) << path;
+    std::vector<uint8_t> wav(1 << 20);
+    wav.resize(std::fread(wav.data(), 1, wav.size(), f));
+    std::fclose(f);
+    WavLayout layout;
+    ASSERT_TRUE(detect_wav(wav.data(), wav.size(), &layout));
+    V20Encoder enc;
+    encoder_init(enc, settings_for_level(5));
+    EntryCoding coding;
+    std::vector<uint8_t> packed = encode_one(enc, wav, false, &layout, &coding);
+    V20Encoder plain;
+    encoder_init(plain, settings_for_level(5));
+    std::vector<uint8_t> normal = encode_one(plain, wav, false);
+    // The archiver that made the corpus packed it to 27902 bytes in its
+    // multimedia mode and 42551 bytes without.
+    EXPECT_EQ(coding, EntryCoding::audio);
+    EXPECT_LT(packed.size(), normal.size());
+    EXPECT_LT(packed.size(), 30000u);
+    decode_reset();
+    EXPECT_TRUE(decode_v20(packed, wav.size(), false) == wav);
 }
