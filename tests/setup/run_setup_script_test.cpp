@@ -177,6 +177,12 @@ TEST_F(RunSetupScript, ScriptWithoutExecuteBitIsMadeRunnable) {
     EXPECT_NE(fs::status(folder_ / "setup.sh").permissions() & fs::perms::owner_exec, fs::perms::none);
 }
 
+TEST_F(RunSetupScript, ScriptWithMissingInterpreterFails) {
+    write_file(folder_ / "setup.sh", "#!/nonexistent/shell\n");
+    write_file(folder_ / "setup.spt", "[Values]\nSetupFile=setup.sh\n");
+    EXPECT_FALSE(run_setup_script("setup.spt"));
+}
+
 TEST_F(RunSetupScript, PlainDataFileIsNotLaunched) {
     write_file(folder_ / "readme.txt", "just text\n");
     write_file(folder_ / "setup.spt", "[Values]\nSetupFile=readme.txt\n");
