@@ -28,6 +28,10 @@ static_assert(MAIN_REFILL_LIMIT >= IN_REFILL_AT && TABLE_REFILL_LIMIT >= IN_REFI
 static_assert(LENGTH_REFILL_LIMIT + 5 + 4 <= IN_BUFFER_SIZE + IN_BUFFER_SPARE,
               "a length symbol and its field, then a four-byte peek, stay inside the array");
 
+// Below this gap between out_pos and flushed_pos the window is flushed; every
+// match of either method is shorter.
+inline constexpr uint32_t FLUSH_MARGIN = 270;
+
 struct BitInput {
     uint8_t in_buffer[IN_BUFFER_SIZE + IN_BUFFER_SPARE];
     int32_t in_pos;  // byte index of the next unread bit

@@ -2,7 +2,10 @@
 // tables, running averages, flag weights, literal mode). One template serves
 // the reference decoder (scanned codes, byte-wise copies) and the fast one
 // (look-ups, word-wise copies).
+#include <type_traits>
+
 #include "unpack/decoder_state.h"
+#include "unpack/register_input.h"
 #include "unpack/v15_codes.h"
 #include "unpack/v15_ranks.h"
 
@@ -45,9 +48,10 @@ constexpr const FixedLookup& code_lookup(Code c) {
 }
 
 struct ReferencePath {
-    static uint32_t fixed(Code c) {
-        FixedValue v = fixed_code_scan(code_definition(c), peek_bits());
-        skip_bits(int(v.bits));
+    template <class In>
+    static uint32_t fixed(Code c, In& in) {
+        FixedValue v = fixed_code_scan(code_definition(c), in.peek());
+        in.consume(v.bits);
         return v.value;
     }
     static ShortCode short_code(int set, uint32_t toggle, uint32_t byte) {
@@ -57,9 +61,10 @@ struct ReferencePath {
 };
 
 struct FastPath {
-    static uint32_t fixed(Code c) {
-        uint32_t e = code_lookup(c)[peek_bits() >> 4];
-        skip_bits(int(e >> 12));
+    template <class In>
+    static uint32_t fixed(Code c, In& in) {
+        uint32_t e = code_lookup(c)[in.peek() >> 4];
+        in.consume(e >> 12);
         return e & 0xFFF;
     }
     static ShortCode short_code(int set, uint32_t toggle, uint32_t byte) {
@@ -82,15 +87,15 @@ inline void record_distance(uint32_t length, uint32_t distance) {
     s.last_distance = distance;
 }
 
-template <class Path>
-void read_flag_byte() {
+template <class Path, class In>
+void read_flag_byte(In& in) {
     V15State& v = decoder_state.v15;
-    uint32_t p = clamp_place(Path::fixed(Code::PLACE_5B));
+    uint32_t p = clamp_place(Path::fixed(Code::PLACE_5B, in));
     v.flag_byte = use_rank(v.flag_ranks, p, RANK_LIMIT_WRAP) >> 8;
 }
 
-template <class Path>
-void decode_literal_v15() {
+template <class Path, class In>
+void decode_literal_v15(In& in) {
     DecoderState& s = decoder_state;
     V15State& v = s.v15;
     uint32_t avg = v.literal_average;
@@ -99,17 +104,17 @@ void decode_literal_v15() {
               : avg > 0x35FF ? Code::PLACE_5B
               : avg > 0xDFF  ? Code::PLACE_5A
                              : Code::PLACE_4;
-    uint32_t p = Path::fixed(code);
+    uint32_t p = Path::fixed(code, in);
     if (v.literal_mode) {
         if (p == 0) {
-            if (read_bits(1)) {
+            if (in.bits(1)) {
                 v.literal_mode = 0;
                 v.literal_run = 0;
                 return;
             }
-            uint32_t length = read_bits(1) ? 4 : 3;
-            uint32_t w = Path::fixed(Code::PLACE_5B);
-            uint32_t distance = w * 32 + read_bits(5);
+            uint32_t length = in.bits(1) ? 4 : 3;
+            uint32_t w = Path::fixed(Code::PLACE_5B, in);
+            uint32_t distance = w * 32 + in.bits(5);
             Path::copy(length, distance);
             return;
         }
@@ -130,14 +135,14 @@ void decode_literal_v15() {
     s.bytes_left -= 1;
 }
 
-template <class Path>
-void decode_short_match() {
+template <class Path, class In>
+void decode_short_match(In& in) {
     DecoderState& s = decoder_state;
     V15State& v = s.v15;
     v.literal_run = 0;
-    uint32_t h = peek_bits();
+    uint32_t h = in.peek();
     if (v.repeat_count == 2) {
-        skip_bits(1);
+        in.consume(1);
         if (h >= 0x8000) {
             Path::copy(s.last_length, s.last_distance);
             return;
@@ -147,7 +152,7 @@ void decode_short_match() {
     }
     int set = v.short_length_average < 37 ? 1 : 2;
     ShortCode sc = Path::short_code(set, v.short_code_toggle, (h >> 8) & 0xFF);
-    skip_bits(int(sc.bits));
+    in.consume(sc.bits);
     uint32_t j = sc.code;
 
     if (j == 9) {
@@ -157,8 +162,8 @@ void decode_short_match() {
     }
     v.repeat_count = 0;
     if (j == 14) {
-        uint32_t length = Path::fixed(Code::LENGTH_3) + 5;
-        uint32_t distance = 0x8000 + read_bits(15);
+        uint32_t length = Path::fixed(Code::LENGTH_3, in) + 5;
+        uint32_t distance = 0x8000 + in.bits(15);
         s.last_length = length;
         s.last_distance = distance;
         Path::copy(length, distance);
@@ -168,7 +173,7 @@ void decode_short_match() {
     uint32_t distance;
     if (j >= 10) {
         distance = s.recent_distances[(s.recent_index - (j - 9)) & 3];
-        length = Path::fixed(Code::LENGTH_2) + 2;
+        length = Path::fixed(Code::LENGTH_2, in) + 2;
         if (length == 257 && j == 10) {
             v.short_code_toggle ^= 1;
             return;
@@ -180,7 +185,7 @@ void decode_short_match() {
     } else {
         v.short_length_average += j;
         v.short_length_average -= v.short_length_average >> 4;
-        uint32_t p = clamp_place(Path::fixed(Code::PLACE_5B));
+        uint32_t p = clamp_place(Path::fixed(Code::PLACE_5B, in));
         uint32_t d = v.short_distance_order[p];
         if (p > 0) {
             v.short_distance_order[p] = v.short_distance_order[p - 1];
@@ -193,8 +198,8 @@ void decode_short_match() {
     Path::copy(length, distance);
 }
 
-template <class Path>
-void decode_long_match() {
+template <class Path, class In>
+void decode_long_match(In& in) {
     DecoderState& s = decoder_state;
     V15State& v = s.v15;
     v.literal_run = 0;
@@ -206,19 +211,19 @@ void decode_long_match() {
     uint32_t a = v.long_length_average;
     uint32_t n;
     if (a >= 122) {
-        n = Path::fixed(Code::LENGTH_3);
+        n = Path::fixed(Code::LENGTH_3, in);
     } else if (a >= 64) {
-        n = Path::fixed(Code::LENGTH_2);
+        n = Path::fixed(Code::LENGTH_2, in);
     } else {
-        uint32_t h = peek_bits();
+        uint32_t h = in.peek();
         if (h < 0x100) {
             n = h;
-            skip_bits(16);
+            in.consume(16);
         } else {
             n = 0;
             while ((h & (0x8000u >> n)) == 0)
                 ++n;
-            skip_bits(int(n + 1));
+            in.consume(n + 1);
         }
     }
     v.long_length_average += n;
@@ -226,13 +231,13 @@ void decode_long_match() {
 
     uint32_t dpa = v.distance_place_average;
     Code code = dpa > 0x28FF ? Code::PLACE_5B : dpa > 0x6FF ? Code::PLACE_5A : Code::PLACE_4;
-    uint32_t p = clamp_place(Path::fixed(code));
+    uint32_t p = clamp_place(Path::fixed(code, in));
     v.distance_place_average += p;
     v.distance_place_average -= v.distance_place_average >> 8;
 
     uint32_t raised = use_rank_raised(v.distance_ranks, p, RANK_LIMIT_WRAP);
-    uint32_t distance = ((raised & 0xFF00) | (peek_bits() >> 8)) >> 1;
-    skip_bits(7);
+    uint32_t distance = ((raised & 0xFF00) | (in.peek() >> 8)) >> 1;
+    in.consume(7);
 
     uint32_t b = v.near_match_average;
     if (n == 1 || n == 4) {
@@ -254,40 +259,57 @@ void decode_long_match() {
     Path::copy(length, distance);
 }
 
-template <class Path>
-void decode_item_v15() {
+template <class Path, class In>
+void decode_item_v15(In& in) {
     V15State& v = decoder_state.v15;
     if (v.literal_mode) {
-        decode_literal_v15<Path>();
+        decode_literal_v15<Path>(in);
         return;
     }
     if (--v.flag_bits_left < 0) {
-        read_flag_byte<Path>();
+        read_flag_byte<Path>(in);
         v.flag_bits_left = 7;
     }
     if (v.flag_byte & 0x80) {
         v.flag_byte = (v.flag_byte << 1) & 0xFF;
         if (v.match_weight > v.literal_weight)
-            decode_long_match<Path>();
+            decode_long_match<Path>(in);
         else
-            decode_literal_v15<Path>();
+            decode_literal_v15<Path>(in);
         return;
     }
     v.flag_byte = (v.flag_byte << 1) & 0xFF;
     if (--v.flag_bits_left < 0) {
-        read_flag_byte<Path>();
+        read_flag_byte<Path>(in);
         v.flag_bits_left = 7;
     }
     if (v.flag_byte & 0x80) {
         v.flag_byte = (v.flag_byte << 1) & 0xFF;
         if (v.match_weight > v.literal_weight)
-            decode_literal_v15<Path>();
+            decode_literal_v15<Path>(in);
         else
-            decode_long_match<Path>();
+            decode_long_match<Path>(in);
     } else {
         v.flag_byte = (v.flag_byte << 1) & 0xFF;
-        decode_short_match<Path>();
+        decode_short_match<Path>(in);
     }
+}
+
+// Items with the bit input in registers. Runs the frame's per-item checks
+// itself and returns, with the input written back, when the frame has work
+// to do before the next item (a refill, a flush, the end of the entry).
+void items_v15_fast() {
+    DecoderState& s = decoder_state;
+    RegisterInput in;
+    for (;;) {
+        decode_item_v15<FastPath>(in);
+        if (s.bytes_left < 0)
+            break;
+        s.out_pos &= WINDOW_MASK;
+        if (in.refill_due() || flush_due(s.out_pos))
+            break;
+    }
+    in.write_back();
 }
 
 template <class Path>
@@ -302,8 +324,9 @@ void run_v15(uint8_t* window, int solid) {
     s.out_pos = s.flushed_pos;
     s.bytes_left -= 1;
     begin_window_count();
+    StateInput state_input;
     if (s.bytes_left >= 0) {
-        read_flag_byte<Path>();
+        read_flag_byte<Path>(state_input);
         s.v15.flag_bits_left = 8;
     }
     while (s.bytes_left >= 0) {
@@ -313,9 +336,12 @@ void run_v15(uint8_t* window, int solid) {
             if (s.bytes_left < 0)
                 break;
         }
-        if (((s.flushed_pos - s.out_pos) & WINDOW_MASK) < 270 && s.flushed_pos != s.out_pos)
+        if (flush_due(s.out_pos))
             flush_window();
-        decode_item_v15<Path>();
+        if constexpr (std::is_same_v<Path, FastPath>)
+            items_v15_fast();
+        else
+            decode_item_v15<Path>(state_input);
     }
     end_window_count();
     flush_window();

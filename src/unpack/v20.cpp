@@ -7,6 +7,7 @@
 
 #include "unpack/decoder_state.h"
 #include "unpack/huff_table.h"
+#include "unpack/register_input.h"
 #include "unpack/v20_audio.h"
 
 namespace {
@@ -30,9 +31,6 @@ constexpr uint8_t SHORT_DISTANCE_EXTRA_BITS[8] = {2, 2, 3, 4, 5, 6, 6, 6};
 constexpr uint32_t SYMBOL_REPEAT_LAST = 256;
 constexpr uint32_t SYMBOL_TABLE_BLOCK = 269;
 constexpr uint32_t AUDIO_TABLE_BLOCK = 256;
-// Below this gap between out_pos and flushed_pos the window is flushed; every
-// match of either method is shorter.
-constexpr uint32_t FLUSH_MARGIN = 270;
 
 struct ReferencePath {
     static uint32_t decode(const HuffTable& t) { return decode_symbol_reference(t); }
@@ -204,72 +202,6 @@ void check_trailing_tables() {
     }
 }
 
-// The bit input, out_pos and bytes_left of the register loops below. Window
-// stores may alias the state, so state fields would be reloaded after every
-// byte; these copies live in registers and are written back before anything
-// else looks at the state.
-struct RegisterInput {
-    const uint8_t* buf;
-    uint32_t bitpos;  // in_pos * 8 + in_bit
-    // The bits from bitpos on, first bit at the top; avail of them are valid.
-    // A reload reads eight bytes at in_pos, which stays below 8162 + 8 in
-    // these loops, inside the buffer and its spare bytes.
-    uint64_t bitbuf = 0;
-    uint32_t avail = 0;
-
-    RegisterInput()
-        : buf(decoder_state.input.in_buffer),
-          bitpos(uint32_t(decoder_state.input.in_pos) * 8 + uint32_t(decoder_state.input.in_bit)) {}
-
-    void reload() {
-        static_assert(MAIN_REFILL_LIMIT + 16 <= IN_BUFFER_SIZE + IN_BUFFER_SPARE);
-        uint64_t x;
-        std::memcpy(&x, buf + (bitpos >> 3), 8);
-        if constexpr (std::endian::native == std::endian::little)
-            x = __builtin_bswap64(x);
-        bitbuf = x << (bitpos & 7);
-        avail = 64 - (bitpos & 7);
-    }
-    void consume(uint32_t n) {
-        bitbuf <<= n;
-        avail -= n;
-        bitpos += n;
-    }
-    uint32_t bits(uint32_t n) {
-        if (n == 0)
-            return 0;
-        if (avail < 16)
-            reload();
-        uint32_t x = uint32_t(bitbuf >> (64 - n));
-        consume(n);
-        return x;
-    }
-    uint32_t decode(const HuffTable& t) {
-        if (avail < 16)
-            reload();
-        uint32_t h = uint32_t(bitbuf >> 48);
-        uint32_t e = t.fast[h >> (16 - FAST_BITS)];
-        if (e != 0) {
-            consume(e & 15);
-            return e >> 4;
-        }
-        uint32_t len = huff_code_length(t, h);
-        consume(len);
-        return huff_symbol_at(t, h, len);
-    }
-    // The frame's test before the next item: a refill is due.
-    bool refill_due() const { return (bitpos >> 3) > uint32_t(MAIN_REFILL_LIMIT); }
-    void write_back() const {
-        decoder_state.input.in_pos = int32_t(bitpos >> 3);
-        decoder_state.input.in_bit = int32_t(bitpos & 7);
-    }
-};
-
-// The frame's test before the next item: a flush is due.
-inline bool flush_due(uint32_t out) {
-    uint32_t flushed = decoder_state.flushed_pos;
-    return ((flushed - out) & WINDOW_MASK) < FLUSH_MARGIN && flushed != out;
-}
 
 // Audio items in registers; returns to the frame like normal_items_fast.
 // Decodes exactly what decode_audio_item<FastPath> would, item by item.
