@@ -11,31 +11,6 @@ namespace pack {
 
 namespace {
 
-// Chains link positions with equal four-byte prefixes: three-byte matches pay
-// only at small distances, and those come from the two-byte pair table.
-inline uint32_t hash4(const uint8_t* p) {
-    uint32_t v;
-    std::memcpy(&v, p, 4);
-    return (v * 2654435761u) >> (32 - HASH_BITS);
-}
-
-// Number of equal leading bytes of a and b, at most max.
-inline uint32_t common_length(const uint8_t* a, const uint8_t* b, uint32_t max) {
-    uint32_t n = 0;
-    if constexpr (std::endian::native == std::endian::little) {
-        while (n + 8 <= max) {
-            uint64_t x, y;
-            std::memcpy(&x, a + n, 8);
-            std::memcpy(&y, b + n, 8);
-            if (uint64_t d = x ^ y) return n + static_cast<uint32_t>(std::countr_zero(d)) / 8;
-            n += 8;
-        }
-    }
-    while (n < max && a[n] == b[n]) ++n;
-    return n;
-}
-
-inline uint32_t pair(const uint8_t* p) { return static_cast<uint32_t>(p[0]) << 8 | p[1]; }
 
 // Drops whole MiB steps of history so that at most 2 MiB stay in front of the
 // new entry; positions in the chains move down by the same amount, which keeps
@@ -82,7 +57,7 @@ void lz_begin_entry(LzMatcher& lz, const uint8_t* data, size_t size, bool contin
     lz.buffer.insert(lz.buffer.end(), data, data + size);
 }
 
-void lz_insert_until(LzMatcher& lz, size_t end) {
+void lz_insert_range(LzMatcher& lz, size_t end) {
     size_t last = lz.buffer.size() >= 4 ? lz.buffer.size() - 3 : 0;  // positions with 4 bytes
     end = std::min(end, last);
     const uint8_t* base = lz.buffer.data();
@@ -93,12 +68,6 @@ void lz_insert_until(LzMatcher& lz, size_t end) {
         lz.head2[pair(base + pos)] = static_cast<uint32_t>(pos + 1);
     }
     if (end > lz.inserted) lz.inserted = end;
-}
-
-uint32_t lz_match_length(const LzMatcher& lz, size_t pos, uint32_t distance, size_t limit, uint32_t max_length) {
-    if (distance == 0 || distance > pos || pos - distance < lz.lowest_match) return 0;
-    const uint8_t* a = lz.buffer.data() + pos;
-    return common_length(a, a - distance, static_cast<uint32_t>(std::min<size_t>(max_length, limit - pos)));
 }
 
 MatchResult lz_longest_match(const LzMatcher& lz, size_t pos, size_t limit, uint32_t max_length, int chain) {
@@ -130,15 +99,6 @@ MatchResult lz_longest_match(const LzMatcher& lz, size_t pos, size_t limit, uint
         cand = lz.prev[c & (CHAIN_WINDOW - 1)];
     }
     return best;
-}
-
-uint32_t lz_short_candidate(const LzMatcher& lz, size_t pos, uint32_t max_distance) {
-    if (pos + 2 > lz.buffer.size()) return 0;
-    uint32_t cand = lz.head2[pair(lz.buffer.data() + pos)];
-    if (cand == 0) return 0;
-    size_t c = cand - 1;
-    if (c >= pos || c < lz.lowest_match || pos - c > max_distance) return 0;
-    return static_cast<uint32_t>(pos - c);
 }
 
 }  // namespace pack

@@ -7,7 +7,10 @@
 #pragma once
 
 #include <cstddef>
+#include <algorithm>
+#include <bit>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 namespace pack {
@@ -37,7 +40,7 @@ void lz_init(LzMatcher& lz, int max_chain, uint32_t nice_length, uint32_t good_l
 // is false the entry stands alone: nothing before it can be matched.
 void lz_begin_entry(LzMatcher& lz, const uint8_t* data, size_t size, bool continue_history);
 // Adds positions up to (not including) end to the hash chains.
-void lz_insert_until(LzMatcher& lz, size_t end);
+void lz_insert_range(LzMatcher& lz, size_t end);
 
 struct MatchResult {
     uint32_t length = 0;
@@ -47,10 +50,68 @@ struct MatchResult {
 // lengths are capped at max_length. Earlier (nearer) candidates win ties.
 // chain: candidates to try (0: the matcher's max_chain).
 MatchResult lz_longest_match(const LzMatcher& lz, size_t pos, size_t limit, uint32_t max_length, int chain = 0);
+// ------------------------------------------------------------ inline helpers
+// (called for every position; kept where the compiler can inline them)
+
+// Chains link positions with equal four-byte prefixes: three-byte matches pay
+// only at small distances, and those come from the two-byte pair table.
+inline uint32_t hash4(const uint8_t* p) {
+    uint32_t v;
+    std::memcpy(&v, p, 4);
+    return (v * 2654435761u) >> (32 - HASH_BITS);
+}
+inline uint32_t pair(const uint8_t* p) { return static_cast<uint32_t>(p[0]) << 8 | p[1]; }
+
+// Number of equal leading bytes of a and b, at most max.
+inline uint32_t common_length(const uint8_t* a, const uint8_t* b, uint32_t max) {
+    uint32_t n = 0;
+    if constexpr (std::endian::native == std::endian::little) {
+        while (n + 8 <= max) {
+            uint64_t x, y;
+            std::memcpy(&x, a + n, 8);
+            std::memcpy(&y, b + n, 8);
+            if (uint64_t d = x ^ y) return n + static_cast<uint32_t>(std::countr_zero(d)) / 8;
+            n += 8;
+        }
+    }
+    while (n < max && a[n] == b[n]) ++n;
+    return n;
+}
+
+// Adds positions up to (not including) end to the hash chains.
+inline void lz_insert_until(LzMatcher& lz, size_t end) {
+    if (end == lz.inserted + 1 && end + 3 <= lz.buffer.size()) {
+        size_t pos = lz.inserted;
+        const uint8_t* p = lz.buffer.data() + pos;
+        uint32_t h = hash4(p);
+        lz.prev[pos & (CHAIN_WINDOW - 1)] = lz.head[h];
+        lz.head[h] = static_cast<uint32_t>(pos + 1);
+        lz.head2[pair(p)] = static_cast<uint32_t>(pos + 1);
+        lz.inserted = end;
+    } else if (end > lz.inserted) {
+        lz_insert_range(lz, end);
+    }
+}
+
 // Length of the match at distance for position pos (0 when it reaches below lowest_match).
-uint32_t lz_match_length(const LzMatcher& lz, size_t pos, uint32_t distance, size_t limit, uint32_t max_length);
+inline uint32_t lz_match_length(const LzMatcher& lz, size_t pos, uint32_t distance, size_t limit,
+                                uint32_t max_length) {
+    if (distance == 0 || distance > pos || pos - distance < lz.lowest_match) return 0;
+    const uint8_t* a = lz.buffer.data() + pos;
+    const uint8_t* b = a - distance;
+    if (a[0] != b[0]) return 0;
+    return common_length(a, b, static_cast<uint32_t>(std::min<size_t>(max_length, limit - pos)));
+}
+
 // Nearest earlier occurrence of the two bytes at pos within max_distance, or 0
 // (positions whose successors were not all known when they were added excepted).
-uint32_t lz_short_candidate(const LzMatcher& lz, size_t pos, uint32_t max_distance);
+inline uint32_t lz_short_candidate(const LzMatcher& lz, size_t pos, uint32_t max_distance) {
+    if (pos + 2 > lz.buffer.size()) return 0;
+    uint32_t cand = lz.head2[pair(lz.buffer.data() + pos)];
+    if (cand == 0) return 0;
+    size_t c = cand - 1;
+    if (c >= pos || c < lz.lowest_match || pos - c > max_distance) return 0;
+    return static_cast<uint32_t>(pos - c);
+}
 
 }  // namespace pack

@@ -23,10 +23,10 @@ EncoderSettings settings_for_level(int level) {
     EncoderSettings s;
     switch (level) {
         case 1: s = {4, 32, 0, false, 8}; break;
-        case 2: s = {8, 64, 16, true, 16}; break;
-        case 3: s = {12, 96, 24, true, 16}; break;
-        case 4: s = {96, 258, 128, true, 64}; break;
-        default: s = {384, 258, 258, true, 128}; break;
+        case 2: s = {6, 48, 12, true, 12}; break;
+        case 3: s = {8, 64, 16, true, 16}; break;
+        case 4: s = {24, 128, 32, true, 32}; break;
+        default: s = {128, 258, 258, true, 64}; break;
     }
     return s;
 }
@@ -444,7 +444,7 @@ constexpr uint64_t GIVE_UP_SHARE = 63;
 // A block of at least LITERAL_PROBE bytes that does not pack is followed by
 // LITERAL_RUN_BLOCKS blocks coded without match search.
 constexpr size_t LITERAL_PROBE = 8192;
-constexpr int LITERAL_RUN_BLOCKS = 4;
+constexpr int LITERAL_RUN_BLOCKS = 16;
 
 // Codes [pos, end) of the matcher's buffer in normal mode. With probe set,
 // returns false as soon as the input turns out not to pack.

@@ -94,8 +94,8 @@ TEST(EncoderRoundTrip, MixedDataWithFarRepeatsBeyondTheWindow) {
 TEST(EncoderRoundTrip, SolidEntriesShareWindowAndTables) {
     V20Encoder enc;
     encoder_init(enc, settings_for_level(3));
-    std::vector<std::vector<uint8_t>> files = {text_like(30000, 1), text_like(17, 2), random_bytes(5000, 3),
-                                               text_like(30000, 1), {0x55}, text_like(1500000, 4),
+    std::vector<std::vector<uint8_t>> files = {random_bytes(30000, 1), text_like(17, 2), text_like(5000, 3),
+                                               random_bytes(30000, 1), {0x55}, text_like(1500000, 4),
                                                text_like(100, 5)};
     std::vector<std::vector<uint8_t>> packed;
     for (size_t i = 0; i < files.size(); ++i) packed.push_back(encode_one(enc, files[i], i != 0));
