@@ -238,6 +238,7 @@ WriteResult writer_open(ArchiveWriter& w, const char* first_volume_path, const c
     if (std::strlen(naming_path) > platform::MAX_PATH_CHARS) return WriteResult::bad_argument;
     build_crc32_table();
     w.options = options;
+    if (options.level == 0) w.options.solid = false;  // nothing is packed, so nothing is solid
     std::strncpy(w.naming_path, naming_path, platform::MAX_PATH_CHARS);
     w.naming_path[platform::MAX_PATH_CHARS] = '\0';
     w.failed = false;

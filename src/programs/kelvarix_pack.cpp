@@ -42,7 +42,8 @@ void print_usage(FILE* out) {
         "  --volume-size N[k|m]    split into volumes of at most N bytes; the first\n"
         "                          goes into the installer, the others beside it as\n"
         "                          OUT.r00, OUT.r01 ... (copy them along)\n"
-        "  --archive               write only the archive to OUT (no installer)\n"
+        "  --archive               write only the archive to OUT (no installer);\n"
+        "                          SETUP_PROGRAM may then be left out (no setup.spt)\n"
         "  -q, --quiet             no progress and no summary\n"
         "  -h, --help              this text\n"
         "\n"
@@ -228,9 +229,9 @@ int main(int argc, char** argv) {
             positional.push_back(a);
         }
     }
-    if (positional.size() < 2) return usage_error("FOLDER and SETUP_PROGRAM are required");
+    if (positional.size() < (archive_only ? 1u : 2u)) return usage_error("FOLDER and SETUP_PROGRAM are required");
     const std::string folder = positional[0];
-    const std::string program = positional[1];
+    const std::string program = positional.size() > 1 ? positional[1] : std::string();
     std::string parameters;
     for (size_t i = 2; i < positional.size(); ++i) parameters += (i > 2 ? " " : "") + positional[i];
 
@@ -252,7 +253,7 @@ int main(int argc, char** argv) {
         return EXIT_INPUT;
     }
     bool rooted = platform::is_absolute_path(program.c_str()) || (program.size() > 1 && program[1] == ':');
-    if (!rooted && !file_exists(join(folder, program))) {
+    if (!program.empty() && !rooted && !file_exists(join(folder, program))) {
         std::fprintf(stderr, "kelvarix-pack: %s is not in %s\n", program.c_str(), folder.c_str());
         return EXIT_INPUT;
     }
@@ -264,6 +265,11 @@ int main(int argc, char** argv) {
                          target.c_str());
             return EXIT_INPUT;
         }
+        if (stub == output) {
+            std::fprintf(stderr, "kelvarix-pack: the installer cannot be written over its own stub %s\n",
+                         stub.c_str());
+            return EXIT_INPUT;
+        }
         if (!stub_matches(stub, target)) {
             std::fprintf(stderr, "kelvarix-pack: %s is not a %s program\n", stub.c_str(), target.c_str());
             return EXIT_INPUT;
@@ -272,7 +278,7 @@ int main(int argc, char** argv) {
 
     std::vector<pack::TreeEntry> entries;
     std::string error;
-    if (!pack::list_tree(folder.c_str(), solid, "setup.spt", entries, error)) {
+    if (!pack::list_tree(folder.c_str(), solid, program.empty() ? nullptr : "setup.spt", entries, error)) {
         std::fprintf(stderr, "kelvarix-pack: %s\n", error.c_str());
         return EXIT_INPUT;
     }
@@ -297,8 +303,9 @@ int main(int argc, char** argv) {
     created.push_back(first_volume);
 
     std::string script = "[Values]\r\nSetupFile=" + program + (parameters.empty() ? "" : " " + parameters) + "\r\n";
-    r = pack::writer_add_file(*writer, "setup.spt", reinterpret_cast<const uint8_t*>(script.data()), script.size(),
-                              dos_time_now(), platform::ATTR_ARCHIVE);
+    if (!program.empty())
+        r = pack::writer_add_file(*writer, "setup.spt", reinterpret_cast<const uint8_t*>(script.data()),
+                                  script.size(), dos_time_now(), platform::ATTR_ARCHIVE);
     ProgressLine line;
     line.on = !quiet && platform::stderr_is_terminal();
     if (r == pack::WriteResult::ok) r = pack::pack_tree(*writer, entries, show_progress, &line, error);
@@ -353,7 +360,7 @@ int main(int argc, char** argv) {
     if (!quiet) {
         uint64_t in = writer->bytes_in, out = writer->bytes_out;
         std::fprintf(stderr, "%s: %llu files, %llu folders, %llu bytes -> %llu bytes (%.1f%%) in %.2f s\n",
-                     output.c_str(), static_cast<unsigned long long>(writer->files - 1),
+                     output.c_str(), static_cast<unsigned long long>(writer->files - (program.empty() ? 0 : 1)),
                      static_cast<unsigned long long>(writer->folders), static_cast<unsigned long long>(in),
                      static_cast<unsigned long long>(out), in ? 100.0 * static_cast<double>(out) / in : 100.0,
                      seconds);

@@ -43,7 +43,7 @@ void check_volumes(const Packed& p, const WriterOptions& options) {
     for (const std::string& v : p.volumes) walked.push_back(walk_volume(read_bytes(v)));
     for (size_t i = 0; i < walked.size(); ++i) {
         const WalkedVolume& v = walked[i];
-        EXPECT_EQ((v.main_flags & 0x08) != 0, options.solid);
+        EXPECT_EQ((v.main_flags & 0x08) != 0, options.solid && options.level > 0);
         EXPECT_EQ((v.main_flags & 0x01) != 0, options.volume_size != 0);
         if (options.volume_size) {
             EXPECT_LE(v.size, options.volume_size) << "volume " << i;
