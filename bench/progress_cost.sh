@@ -4,6 +4,10 @@
 # with no window. Two payloads: one 200 MB file, and 2000 files of 100 KB
 # (a new-file message, a name fitting and a repaint per file).
 #
+# Then bench-progress-window (bench/bench_progress_window.cpp) extracts the
+# 200 MB payload inside one process with and without the display and times
+# the progress messages alone.
+#
 # Usage: bench/progress_cost.sh [W64_BUILD_DIR] [NATIVE_BUILD_DIR] [RUNS]
 #   defaults: build-w64 build 3. The Windows build runs under wine64 on a
 #   virtual X display (Xvfb); the Linux build draws its terminal line into a
@@ -110,9 +114,14 @@ if [ -n "$w64" ] && [ -e "$w64/src/programs/kelvarix1.exe" ] && [ -e "$w64/src/p
         done
     done
     sleep 0.5
-    rm -rf "$work/out" "$temp_unix"/PTemp_? "$work"/inst-*.exe "$work"/wine64-*.rar 2>/dev/null
+    rm -rf "$work/out" "$temp_unix"/PTemp_? "$work"/inst-*.exe 2>/dev/null
     report wine64 one "window, 1 x 200 MB"
     report wine64 many "window, 2000 x 100 KB"
+    if [ -e "$w64/tests/bench-progress-window.exe" ]; then
+        echo "wine64, the same extraction in one process with and without the window:"
+        (cd "$work" && "$wine" "$w64/tests/bench-progress-window.exe" wine64-one.rar "$runs" 2>/dev/null | tr -d '\r')
+    fi
+    rm -f "$work"/wine64-*.rar
     kill "$xvfb_pid" 2>/dev/null
     xvfb_pid=
 else
@@ -137,6 +146,11 @@ if [ -n "$native" ] && [ -x "$native/src/programs/kelvarix1" ] && [ -x "$native/
     rm -rf "$work/out" "$work/tmp"
     report linux one "terminal line, 1 x 200 MB"
     report linux many "terminal line, 2000 x 100 KB"
+    if [ -x "$native/bench/bench-progress-window" ]; then
+        echo "linux, the same extraction in one process with and without the terminal line:"
+        (cd "$work" && script -qec "$native/bench/bench-progress-window linux-one.rar $runs" /dev/null </dev/null |
+            tr '\r' '\n' | grep -E 'runs,|^progress|^ratio|alone')
+    fi
 else
     echo "linux: skipped (no native build in '${2:-build}')"
 fi
