@@ -48,6 +48,22 @@ void flush_window() {
     s.flushed_pos = s.out_pos;
 }
 
+void flush_entry_end() {
+    DecoderState& s = decoder_state;
+    int64_t over = int64_t(-1) - s.bytes_left;
+    if (over <= 0) {
+        flush_window();
+        return;
+    }
+    uint32_t end = s.out_pos;
+    uint32_t pending = (end - s.flushed_pos) & WINDOW_MASK;
+    uint32_t hold = over > int64_t(pending) ? pending : uint32_t(over);
+    s.out_pos = (end - hold) & WINDOW_MASK;
+    flush_window();
+    s.out_pos = end;
+    s.flushed_pos = end;
+}
+
 void reset_decoder(int solid) {
     DecoderState& s = decoder_state;
     s.input.in_bit = 0;

@@ -155,6 +155,11 @@ void fill_input(int first);
 // Passes the window bytes from flushed_pos to out_pos to write_unpacked (two
 // calls when the output wrapped) and sets flushed_pos = out_pos.
 void flush_window();
+// The final flush of an entry. A damaged stream can end with a match longer
+// than the bytes still owed; those extra bytes stay in the window (positions
+// go on behind them, as for any match) but are not passed on, so an entry
+// never delivers more bytes than its size.
+void flush_entry_end();
 // Shared per-entry reset; solid == 0 also empties the window (see
 // fill_base), clears positions, recent matches, the audio channels and
 // previous_lengths.

@@ -344,7 +344,7 @@ void run_v15(uint8_t* window, int solid) {
             decode_item_v15<Path>(state_input);
     }
     end_window_count();
-    flush_window();
+    flush_entry_end();
 }
 
 }  // namespace

@@ -365,7 +365,7 @@ void run_v20(uint8_t* window, int solid) {
     }
     end_window_count();
     check_trailing_tables<Path>();
-    flush_window();
+    flush_entry_end();
 }
 
 }  // namespace

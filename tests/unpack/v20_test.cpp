@@ -245,6 +245,24 @@ TEST(V20Stream, LiteralsAndAMatch) {
     }
 }
 
+// A last match longer than the bytes still owed: only the entry's size is
+// passed on; the window and positions go on behind the whole match, so a
+// solid entry continues where the decoding really stands.
+TEST(V20Stream, MatchPastTheEntrySizeDeliversOnlyTheSize) {
+    Writer wr;
+    wr.literal('a');
+    wr.long_match(10, 1);
+    reset_decoder_state();
+    for (bool reference : {false, true}) {
+        reset_decoder_state();
+        std::vector<uint8_t> out = decode(wr.bytes(), 5, 20, 0, reference);
+        EXPECT_EQ(std::string(out.begin(), out.end()), "aaaaa");
+        EXPECT_EQ(decoder_state.out_pos, 11u);
+        EXPECT_EQ(decoder_state.flushed_pos, 11u);
+        EXPECT_EQ(decoder_state.bytes_left, -7);
+    }
+}
+
 TEST(V20Stream, RepeatLastMatchStoresTheDistanceAgain) {
     Writer wr;
     std::vector<uint8_t> expected;
