@@ -62,7 +62,8 @@ enum class EntryCoding { normal, audio, incompressible };
 
 // Packs one entry of size bytes (at least 1) and appends its packed stream to out.
 // solid: the entry continues the previous packed entry's window and tables
-// (the file header then carries flag 0x10); otherwise the decoder starts afresh.
+// (the file header then carries flag 0x10; a solid entry needs a packed entry
+// before it); otherwise the decoder starts afresh.
 // wav: when not null, the entry is also tried in audio mode and the shorter
 // coding is kept. may_give_up: a stand-alone entry whose first 64 KiB do not
 // pack is abandoned (the caller stores it). Returns the coding that was kept.
