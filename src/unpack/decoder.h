@@ -1,7 +1,9 @@
-// Shared decoder state and the entries of the two decompression methods.
+// The entries of the two decompression methods and what their callers set.
 // The decoders read packed bytes and write unpacked bytes only through the two
-// callbacks in DecoderState; the extraction driver points them at the archive's
-// packed-data reader and output writer before an entry is decoded.
+// callbacks in decoder_io; the extraction driver points them at the archive's
+// packed-data reader and output writer before an entry is decoded. The
+// decoders never fail: damaged data shows as a checksum mismatch, a shorter
+// output (data used up far before the entry's size), never a longer one.
 #pragma once
 
 #include <cstdint>
@@ -14,8 +16,8 @@ using PackedReadFn = int32_t (*)(uint8_t* buffer, int32_t count);
 // Handles count unpacked bytes; returns count (fatal write errors do not return).
 using UnpackedWriteFn = int32_t (*)(const uint8_t* buffer, int32_t count);
 
-// The fields every user of the decoders sets or reads. The method-specific
-// tables live in the decoder's own state (decoder_internal.h).
+// The fields every user of the decoders sets or reads. The decoder state
+// itself, with the method-specific tables, is in decoder_state.h.
 struct DecoderIo {
     PackedReadFn read_packed = nullptr;
     UnpackedWriteFn write_unpacked = nullptr;
@@ -27,6 +29,10 @@ extern DecoderIo decoder_io;
 // entry's unpacked size before an entry is decoded or copied.
 int32_t& decoder_bytes_left();
 
+// window: WINDOW_SIZE bytes, the same buffer for every entry of a solid run.
+// Its contents need not be cleared: a match that reaches back before the
+// first byte of a fresh (non-solid) start reads zero bytes.
+//
 // Decodes one entry packed with the 2.0 method; solid is the entry's flag 0x10 (0 or nonzero).
 void decompress_v20(uint8_t* window, int solid);
 // Decodes one entry packed with the 1.5 method; solid is 0 or 1.
