@@ -68,7 +68,7 @@ struct RegisterInput {
         return huff_symbol_at(t, h, len);
     }
     // The frame's test before the next item: a refill is due.
-    bool refill_due() const { return (bitpos >> 3) > uint32_t(MAIN_REFILL_LIMIT); }
+    bool refill_due() const { return bitpos >= uint32_t(MAIN_REFILL_LIMIT + 1) * 8; }
     void write_back() const {
         decoder_state.input.in_pos = int32_t(bitpos >> 3);
         decoder_state.input.in_bit = int32_t(bitpos & 7);
@@ -84,7 +84,6 @@ struct StateInput {
 };
 
 // The frame's test before the next item: a flush is due.
-inline bool flush_due(uint32_t out) {
-    uint32_t flushed = decoder_state.flushed_pos;
+inline bool flush_due(uint32_t out, uint32_t flushed = decoder_state.flushed_pos) {
     return ((flushed - out) & WINDOW_MASK) < FLUSH_MARGIN && flushed != out;
 }

@@ -212,6 +212,7 @@ void audio_items_fast() {
     RegisterInput in;
     uint32_t out = s.out_pos;
     int32_t left = s.bytes_left;
+    const uint32_t flushed = s.flushed_pos;  // only the frame's flush moves it
     for (;;) {
         uint32_t sym = in.decode(v.audio_tables[v.current_channel & 3]);
         if (sym == AUDIO_TABLE_BLOCK) {
@@ -228,7 +229,7 @@ void audio_items_fast() {
         if (left < 0)
             break;
         out &= WINDOW_MASK;
-        if (in.refill_due() || flush_due(out))
+        if (in.refill_due() || flush_due(out, flushed))
             break;
     }
     in.write_back();
@@ -247,6 +248,7 @@ void normal_items_fast() {
     RegisterInput in;
     uint32_t out = s.out_pos;
     int32_t left = s.bytes_left;
+    const uint32_t flushed = s.flushed_pos;  // only the frame's flush moves it
     const HuffTable& main_table = v.main_table;
     const HuffTable& distance_table = v.distance_table;
     const HuffTable& repeat_table = v.repeat_table;
@@ -327,7 +329,7 @@ void normal_items_fast() {
         if (left < 0)
             break;
         out &= WINDOW_MASK;
-        if (in.refill_due() || flush_due(out))
+        if (in.refill_due() || flush_due(out, flushed))
             break;
     }
     write_back();
