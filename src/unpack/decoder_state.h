@@ -60,8 +60,9 @@ struct HuffTable {
     uint32_t limit[16];        // exclusive upper bound of codes of length <= L, left-aligned to 16 bits
     uint32_t first_index[16];  // index in symbols of the first code of length L
     uint32_t symbols[MAX_HUFF_SYMBOLS];  // by code length, then symbol; unused entries hold 0
-    // fast[top FAST_BITS bits of the peek] = symbol << 4 | code length,
-    // or 0 when the code is longer than FAST_BITS (then the limits decide).
+    // fast[top FAST_BITS bits of the peek] = symbol << 4 | code length, or,
+    // when those bits do not settle the code, FAST_SCAN | the length from
+    // which the limits are searched.
     uint32_t fast[1u << FAST_BITS];
 };
 

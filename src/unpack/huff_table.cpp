@@ -40,8 +40,10 @@ void build_huff_table(const uint8_t* lengths, HuffTable& table, uint32_t n) {
         // A prefix code (complete or not): the codes of length L are the
         // consecutive L-bit values from limit[L - 1], in symbol order, so each
         // code of at most FAST_BITS bits owns a block of look-up entries.
-        // Entries no such code owns fall back to the limits.
-        std::memset(table.fast, 0, sizeof table.fast);
+        // Entries no such code owns lie above all of them: their codes are
+        // longer, and the limit search starts past FAST_BITS.
+        for (uint32_t& e : table.fast)
+            e = FAST_SCAN | (FAST_BITS + 1);
         for (uint32_t len = 1; len <= uint32_t(FAST_BITS); ++len) {
             uint32_t code = table.limit[len - 1] >> (16 - len);
             uint32_t span = 1u << (FAST_BITS - len);
@@ -72,6 +74,6 @@ void build_huff_table(const uint8_t* lengths, HuffTable& table, uint32_t n) {
         if (low_len <= uint32_t(FAST_BITS) && low_len == high_len)
             table.fast[prefix] = huff_symbol_at(table, low, low_len) << 4 | low_len;
         else
-            table.fast[prefix] = 0;
+            table.fast[prefix] = FAST_SCAN | low_len;
     }
 }

@@ -59,11 +59,11 @@ struct RegisterInput {
             reload();
         uint32_t h = uint32_t(bitbuf >> 48);
         uint32_t e = t.fast[h >> (16 - FAST_BITS)];
-        if (e != 0) {
+        if ((e & FAST_SCAN) == 0) {
             consume(e & 15);
             return e >> 4;
         }
-        uint32_t len = huff_code_length(t, h);
+        uint32_t len = huff_code_length(t, h, e & 15);
         consume(len);
         return huff_symbol_at(t, h, len);
     }
