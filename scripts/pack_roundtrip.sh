@@ -67,4 +67,19 @@ for mode in "--level 0" "--level 3" "--solid --level 5" "--volume-size 64k" "--s
     fi
     rm -rf "$folder"
 done
+# Exit codes of the builder: 1 usage, 2 input, 3 write.
+check_exit() {
+    local want=$1; shift
+    local got=0
+    "$@" > /dev/null 2>&1 || got=$?
+    if [ "$got" = "$want" ]; then echo "ok    exit $want: ${*:2}"; else
+        echo "FAIL  exit $got (want $want): ${*:2}"; failures=$((failures + 1)); fi
+}
+check_exit 1 "$pack"
+check_exit 1 "$pack" --level 9 "$tree" setup.sh
+check_exit 1 "$pack" --volume-size 100 "$tree" setup.sh
+check_exit 2 "$pack" --stub "$stub" -o "$work/x" "$work/no such folder" setup.sh
+check_exit 2 "$pack" --stub "$stub" -o "$work/x" "$tree" missing.sh
+check_exit 2 "$pack" --stub "$tree/readme.txt" -o "$work/x" "$tree" setup.sh
+check_exit 3 "$pack" --stub "$stub" -o "$work/no such folder/x" "$tree" setup.sh
 exit $failures
