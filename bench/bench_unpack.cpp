@@ -154,7 +154,12 @@ Figures measure(uint64_t bytes_per_pass, Run run) {
     return {rates.back(), rates[rates.size() / 2]};
 }
 
+// Optional command-line filter: only sets whose title contains it run.
+const char* only = nullptr;
+
 void bench_set(const char* title, std::vector<Entry> entries) {
+    if (only && !std::strstr(title, only))
+        return;
     if (entries.empty()) {
         std::printf("%-34s (corpus file missing)\n", title);
         return;
@@ -205,7 +210,9 @@ void bench_set(const char* title, std::vector<Entry> entries) {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    if (argc > 1)
+        only = argv[1];
     build_crc32_table();
     std::printf("MB/s of unpacked output per CPU second, best / median of 9 runs (each about 16 MB)\n");
     std::printf("decoder memory: window %u KiB + state %zu KiB (fixed, no allocation while decoding)\n\n",
