@@ -41,7 +41,7 @@ for t in "${targets[@]}"; do
     mkdir -p "$work/corpus" "$work/artifacts"
     cp "$root/fuzz/$t/seeds/"* "$work/corpus/" 2>/dev/null || true
     if [ "$t" = extract ] || [ "$t" = headers ]; then
-        find "$corpus" -maxdepth 1 -type f ! -name '*.md' -size -128k -exec cp {} "$work/corpus/" \; 2>/dev/null || true
+        find "$corpus" -maxdepth 1 -type f ! -name '*.md' -size -16k -exec cp {} "$work/corpus/" \; 2>/dev/null || true
         chmod u+w "$work/corpus/"*
     fi
     status=0

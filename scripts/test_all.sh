@@ -22,6 +22,13 @@ export WINEPREFIX="$root/build-w64/wineprefix"
 WINEDLLOVERRIDES="mscoree,mshtml=" /usr/lib/wine/wine64 wineboot --init >/dev/null 2>&1 || true
 /usr/lib/wine/wineserver -w 2>/dev/null || true
 
+echo "== every native test under AddressSanitizer and UndefinedBehaviorSanitizer"
+bash scripts/sanitize_tests.sh
+echo "== damaged copies of the reference archives"
+bash scripts/mutate_corpus.sh 100 build-sanitize/src/programs/kelvarix-x
+echo "== short fuzz run of every target"
+bash scripts/fuzz_all.sh 30
+
 # Both test runs always run; the script fails when either failed.
 status=0
 echo "== Linux tests"
