@@ -61,7 +61,12 @@ void skip_rest_of_main_header() {
 bool advance_volume_name() {
     char* name = archive_state.volume_name;
     size_t length = std::strlen(name);
-    char* dot = std::strrchr(name, '.');
+    // Only a dot in the file name starts an extension: a dot in a folder name
+    // (x.d/setup) would otherwise turn the next volume into x.d00.
+    char* name_part = name;
+    for (char* p = name; *p; ++p)
+        if (platform::is_separator(*p)) name_part = p + 1;
+    char* dot = std::strrchr(name_part, '.');
     if (!dot) {
         if (length + 4 > ARCHIVE_PATH_CHARS) return false;
         std::memcpy(name + length, ".rar", 5);

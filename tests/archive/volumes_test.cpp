@@ -93,6 +93,12 @@ TEST(VolumeNames, Sequence) {
     EXPECT_FALSE(advance_volume_name());  // ".rar" would not fit
 }
 
+TEST(VolumeNames, DotInFolderNameIsNoExtension) {
+    EXPECT_EQ(next_name("dir.d/setup"), "dir.d/setup.r00");
+    EXPECT_EQ(next_name("dir.d\\setup"), "dir.d\\setup.r00");
+    EXPECT_EQ(next_name("a.b/setup.r05"), "a.b/setup.r06");
+}
+
 TEST(Volumes, StoredEntryAcrossThreeVolumesComesOutWhole) {
     Scratch s;
     Bytes data = pattern(70000, 1);
