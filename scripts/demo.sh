@@ -2,9 +2,9 @@
 # The main job end to end on this machine: builds kelvarix1 (Linux), packs an
 # example installer from a few files with -i, runs that installer with -e to
 # unpack it again into a fresh PTemp_ folder, and compares what came out.
-# Then the install itself: a product folder with its setup program is packed
-# into an archive (kelvarix-pack --archive), put behind kelvarix1 with -i, and
-# the installer is run with no arguments: it extracts into $TMPDIR/PTemp_a
+# Then the install itself: kelvarix-pack turns a product folder with its setup
+# program into an installer in one step (the archive behind a copy of
+# kelvarix1), and the installer is run with no arguments: it extracts into $TMPDIR/PTemp_a
 # and starts the setup program there.
 set -euo pipefail
 
@@ -36,21 +36,20 @@ echo "== installing: a product folder with its setup program"
 mkdir product
 printf 'Orvanta example product\n' > product/readme.txt
 head -c 200000 /dev/urandom > product/product.bin
+cat "$root"/README.md "$root"/src/*/*.cpp > product/manual.txt
 # The product's setup program: here a script that says what it was given.
 cat > product/setup.sh <<'SETUP'
 #!/bin/sh
 echo "setup.sh runs in $(pwd)" > "$KX_DEMO_REPORT"
 echo "setup.sh was given: $*" >> "$KX_DEMO_REPORT"
 SETUP
-"$root/build/src/programs/kelvarix-pack" --archive -q -o product.rar product setup.sh --demo
-echo "== kelvarix1 example-setup -i product.rar"
-"$kx" example-setup -i product.rar
-chmod +x example-setup
+echo "== kelvarix-pack --stub kelvarix1 -o example-setup product setup.sh --demo"
+"$root/build/src/programs/kelvarix-pack" --stub "$kx" -o example-setup product setup.sh --demo
 mkdir install-tmp
 echo "== ./example-setup (no arguments: install)"
 TMPDIR="$work/install-tmp" KX_DEMO_REPORT="$work/setup-report.txt" ./example-setup
 for _ in $(seq 1 50); do [ -s "$work/setup-report.txt" ] && break; sleep 0.1; done
 cat "$work/setup-report.txt"
 ls -l "$work/install-tmp/PTemp_a"
-for f in readme.txt product.bin setup.sh; do cmp "product/$f" "$work/install-tmp/PTemp_a/$f"; done
+for f in readme.txt product.bin manual.txt setup.sh; do cmp "product/$f" "$work/install-tmp/PTemp_a/$f"; done
 echo "== installed: the product is in $work/install-tmp/PTemp_a and its setup program ran there"
