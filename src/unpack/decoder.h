@@ -17,7 +17,7 @@ using PackedReadFn = int32_t (*)(uint8_t* buffer, int32_t count);
 using UnpackedWriteFn = int32_t (*)(const uint8_t* buffer, int32_t count);
 
 // The fields every user of the decoders sets or reads. The decoder state
-// itself, with the method-specific tables, is in decoder_state.h.
+// itself, with each method's tables, is in decoder_state.h.
 struct DecoderIo {
     PackedReadFn read_packed = nullptr;
     UnpackedWriteFn write_unpacked = nullptr;
