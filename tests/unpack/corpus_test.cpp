@@ -45,51 +45,40 @@ void check_archive(const std::vector<std::string>& volumes, size_t expected_pack
     EXPECT_EQ(decoded, expected_packed) << volumes[0];
 }
 
+struct Case {
+    std::vector<std::string> volumes;
+    size_t packed_entries;
+    std::vector<Expect> originals;
+};
+
+const std::vector<Expect> ETALONS = {{"p1.bin", "etalon.bin"}, {"p2.bin", "etalon.bin"}, {"p3.bin", "etalon.bin"},
+                                     {"p4.bin", "etalon.bin"}, {"p5.bin", "etalon.bin"}, {"pMM.bin", "etalon.bin"}};
+const std::vector<Expect> RAR2_ORIGINALS = {{"exe\\test.exe", "test.exe"}, {"jpg\\test.jpg", "test.jpg"}};
+const std::vector<Expect> WAV = {{"BoatModernEnglish.wav", "BoatModernEnglish.wav"}};
+
 class Corpus : public ::testing::TestWithParam<bool> {};
 
-TEST_P(Corpus, Rar15Method15) {
-    check_archive({"Rar15.rar"}, 3,
-                  {{"EXE\\TEST.EXE", "test.exe"}, {"JPG\\TEST.JPG", "test.jpg"}, {"TECT.TXT", "test-cyrillic.txt"}},
-                  GetParam());
-}
-
-TEST_P(Corpus, Rar2Method20) {
-    check_archive({"Rar2.rar"}, 3, {{"exe\\test.exe", "test.exe"}, {"jpg\\test.jpg", "test.jpg"}}, GetParam());
-}
-
-TEST_P(Corpus, Method20AtFiveSettings) {
-    std::vector<Expect> all;
-    for (const char* n : {"p1.bin", "p2.bin", "p3.bin", "p4.bin", "p5.bin", "pMM.bin"})
-        all.push_back({n, "etalon.bin"});
-    check_archive({"test_v2.rar"}, 6, all, GetParam());
-}
-
-TEST_P(Corpus, SolidMethod20) {
-    check_archive({"test_v2solid5.rar"}, 2, {{"p5.bin", "etalon.bin"}, {"p5_solid.bin", "etalon.bin"}},
-                  GetParam());
-}
-
-TEST_P(Corpus, AudioMode) {
-    check_archive({"BoatModernEnglish-audio-text-unpack20.rar"}, 1,
-                  {{"BoatModernEnglish.wav", "BoatModernEnglish.wav"}}, GetParam());
-    check_archive({"BoatModernEnglish-regular-unpack20.rar"}, 1,
-                  {{"BoatModernEnglish.wav", "BoatModernEnglish.wav"}}, GetParam());
-}
-
-TEST_P(Corpus, SmallEntries) {
-    check_archive({"rar15-comment.rar"}, 1, {}, GetParam());
-    check_archive({"rar2-unix-owner.rar"}, 1, {}, GetParam());
-}
-
-TEST_P(Corpus, OldFormatSolidMethod15) {
-    check_archive({"rar14-solid.rar"}, 3, {}, GetParam());
-}
-
-TEST_P(Corpus, EntriesAcrossVolumes) {
-    check_archive({"Rar2.multi.rar", "Rar2.multi.r00", "Rar2.multi.r01", "Rar2.multi.r02", "Rar2.multi.r03",
-                   "Rar2.multi.r04", "Rar2.multi.r05"},
-                  3, {{"exe\\test.exe", "test.exe"}, {"jpg\\test.jpg", "test.jpg"}}, GetParam());
-    check_archive({"r14volcm.rar", "r14volcm.r00", "r14volcm.r01"}, 1, {}, GetParam());
+TEST_P(Corpus, EveryPackedEntryDecodes) {
+    const Case cases[] = {
+        {{"Rar15.rar"},
+         3,
+         {{"EXE\\TEST.EXE", "test.exe"}, {"JPG\\TEST.JPG", "test.jpg"}, {"TECT.TXT", "test-cyrillic.txt"}}},
+        {{"Rar2.rar"}, 3, RAR2_ORIGINALS},
+        {{"test_v2.rar"}, 6, ETALONS},  // the 2.0 method at five settings
+        {{"test_v2solid5.rar"}, 2, {{"p5.bin", "etalon.bin"}, {"p5_solid.bin", "etalon.bin"}}},
+        {{"BoatModernEnglish-audio-text-unpack20.rar"}, 1, WAV},
+        {{"BoatModernEnglish-regular-unpack20.rar"}, 1, WAV},
+        {{"rar15-comment.rar"}, 1, {}},
+        {{"rar2-unix-owner.rar"}, 1, {}},
+        {{"rar14-solid.rar"}, 3, {}},  // old format, solid 1.5 method
+        {{"Rar2.multi.rar", "Rar2.multi.r00", "Rar2.multi.r01", "Rar2.multi.r02", "Rar2.multi.r03",
+          "Rar2.multi.r04", "Rar2.multi.r05"},
+         3,
+         RAR2_ORIGINALS},
+        {{"r14volcm.rar", "r14volcm.r00", "r14volcm.r01"}, 1, {}},
+    };
+    for (const Case& c : cases)
+        check_archive(c.volumes, c.packed_entries, c.originals, GetParam());
 }
 
 INSTANTIATE_TEST_SUITE_P(Paths, Corpus, ::testing::Values(false, true),

@@ -1,9 +1,9 @@
 // Test-only helpers for the decoders (see unpack_support.h).
 #include "unpack/unpack_support.h"
 
-#include <cstdio>
 #include <cstring>
 
+#include "support/scratch.h"
 #include "unpack/checksum.h"
 
 namespace unpack_test {
@@ -84,16 +84,8 @@ std::vector<uint8_t> BitWriter::finish(size_t extra_zero_bytes) {
 }
 
 std::vector<uint8_t> read_file(const std::string& path) {
-    std::vector<uint8_t> data;
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f)
-        return data;
-    uint8_t buf[65536];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
-        data.insert(data.end(), buf, buf + n);
-    std::fclose(f);
-    return data;
+    std::string data = scratch::read_file(path);
+    return {data.begin(), data.end()};
 }
 
 std::string corpus_path(const std::string& name) { return std::string(KX_CORPUS_DIR) + "/" + name; }

@@ -97,20 +97,6 @@ protected:
     V15State& v = decoder_state.v15;
 };
 
-TEST_F(Ranks, InitialTables) {
-    EXPECT_EQ(v.flag_ranks.entries[0], 0x0000u);
-    EXPECT_EQ(v.flag_ranks.entries[1], 0xFF00u);
-    EXPECT_EQ(v.flag_ranks.entries[255], 0x0100u);
-    EXPECT_EQ(v.distance_ranks.entries[0], 0x0007u);
-    EXPECT_EQ(v.distance_ranks.entries[255], 0xFF00u);
-    EXPECT_EQ(v.distance_ranks.next_place[0], 224u);
-    EXPECT_EQ(v.distance_ranks.next_place[6], 32u);
-    EXPECT_EQ(v.distance_ranks.next_place[7], 0u);
-    EXPECT_EQ(v.literal_ranks.entries[200], 200u << 8);
-    EXPECT_EQ(v.literal_average, 0x3500u);
-    EXPECT_EQ(v.distance_threshold, 0x2001u);
-}
-
 TEST_F(Ranks, UsedFlagMovesToTheFront) {
     EXPECT_EQ(use_rank(v.flag_ranks, 1, RANK_LIMIT_WRAP) >> 8, 0xFFu);
     EXPECT_EQ(v.flag_ranks.entries[0], 0xFF01u);
