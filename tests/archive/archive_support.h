@@ -1,12 +1,10 @@
-// Helpers of the archive reader tests: a scratch folder per test, file
-// helpers, corpus paths and unattended message boxes recorded in a log.
+// Helpers of the archive reader tests: a scratch folder per test (message
+// boxes unattended and recorded in a log there), corpus paths and listings;
+// file and pattern helpers come from the shared scratch helpers.
 #pragma once
 
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -14,41 +12,22 @@
 
 #include "archive/archive_state.h"
 #include "archive/driver.h"
+#include "support/scratch.h"
 
 namespace archive_test {
 
 namespace fs = std::filesystem;
 
-inline void set_env(const char* name, const std::string& value) {
-#ifdef _WIN32
-    _putenv_s(name, value.c_str());
-#else
-    setenv(name, value.c_str(), 1);
-#endif
-}
+using scratch::pattern;
+using scratch::read_file;
+using scratch::set_env;
+using scratch::write_file;
 
-inline std::string read_bytes(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-inline void write_bytes(const fs::path& path, const std::string& content) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(content.data(), static_cast<std::streamsize>(content.size()));
-}
+// The same under the names the fault-injection tests use.
+inline std::string read_bytes(const fs::path& path) { return read_file(path); }
+inline void write_bytes(const fs::path& path, const std::string& content) { write_file(path, content); }
 
 inline fs::path corpus(const std::string& name) { return fs::path(KX_CORPUS_DIR) / name; }
-
-// Bytes of a recognisable pattern (differs per seed).
-inline std::string pattern(size_t n, unsigned seed) {
-    std::string s(n, '\0');
-    unsigned x = seed * 2654435761u + 1;
-    for (size_t i = 0; i < n; ++i) {
-        x = x * 1103515245u + 12345u;
-        s[i] = static_cast<char>(x >> 16);
-    }
-    return s;
-}
 
 // Every regular file below root, as paths relative to it with '/'.
 inline std::vector<std::string> files_below(const fs::path& root) {
@@ -93,7 +72,7 @@ public:
     fs::path operator/(const std::string& name) const { return path_ / name; }
     const fs::path& path() const { return path_; }
     fs::path out() const { return path_ / "out"; }
-    std::string messages() const { return read_bytes(path_ / "messages.log"); }
+    std::string messages() const { return read_file(path_ / "messages.log"); }
     // Extracts archive into out/.
     int extract(const fs::path& archive) const { return extract_archive(archive.string().c_str(), out().string().c_str()); }
 

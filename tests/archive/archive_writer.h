@@ -5,10 +5,11 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
+#include "support/scratch.h"
 #include "unpack/checksum.h"
 
 namespace archive_test {
@@ -52,6 +53,13 @@ class BlockArchive {
 public:
     Bytes bytes;
 
+    // Marker, plain main header and the entries.
+    static BlockArchive of(std::initializer_list<Entry> entries) {
+        BlockArchive a;
+        a.marker().main_header();
+        for (const Entry& e : entries) a.file(e);
+        return a;
+    }
     BlockArchive& marker() {
         bytes += std::string("Rar!\x1A\x07\x00", 7);
         return *this;
@@ -109,10 +117,7 @@ public:
         bytes += added;
         return *this;
     }
-    void save(const fs::path& path) const {
-        std::ofstream out(path, std::ios::binary | std::ios::trunc);
-        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    }
+    void save(const fs::path& path) const { scratch::write_file(path, bytes); }
 
 private:
     void finish(const Bytes& body, bool bad_crc = false) {
@@ -154,10 +159,7 @@ public:
         bytes += data;
         return *this;
     }
-    void save(const fs::path& path) const {
-        std::ofstream out(path, std::ios::binary | std::ios::trunc);
-        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    }
+    void save(const fs::path& path) const { scratch::write_file(path, bytes); }
 };
 
 }  // namespace archive_test

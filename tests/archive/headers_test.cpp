@@ -79,50 +79,43 @@ TEST(Identify, BothFormatsAtTheStart) {
     EXPECT_EQ(first_entry(s / "o.rar"), "OLD.TXT");
 }
 
-TEST(Identify, MarkerWithShortMainHeaderIsNoArchive) {
-    Scratch s;
-    write_bytes(s / "short.rar", std::string("Rar!\x1A\x07\x00", 7) + "\x01\x02\x73\x00\x00");
-    EXPECT_EQ(first_entry(s / "short.rar"), "<none>");
-    write_bytes(s / "tiny.rar", "Rar!");
-    EXPECT_EQ(first_entry(s / "tiny.rar"), "<none>");
-}
-
-TEST(MarkerSearch, FindsArchiveInsideExecutableAndStepsOverItsMainHeader) {
-    Scratch s;
-    write_bytes(s / "sfx.exe", "MZ" + junk(0x15000 - 2) + simple_archive("inside.txt", 9));
-    EXPECT_EQ(first_entry(s / "sfx.exe"), "inside.txt");
-}
-
-TEST(MarkerSearch, WindowEndsNearOffset0x1FFF6) {
-    Scratch s;
-    // The search reads 0x1FFF0 bytes from offset 7; a candidate is taken only
-    // when its marker and main-header type byte (marker + 9) lie in them.
-    write_bytes(s / "last.exe", "MZ" + junk(0x1FFED - 2) + simple_archive("last.txt"));
-    EXPECT_EQ(first_entry(s / "last.exe"), "last.txt");
-    write_bytes(s / "cut.exe", "MZ" + junk(0x1FFEE - 2) + simple_archive("cut.txt"));
-    EXPECT_EQ(first_entry(s / "cut.exe"), "<none>");
-    write_bytes(s / "past.exe", "MZ" + junk(0x1FFF7 - 2) + simple_archive("past.txt"));
-    EXPECT_EQ(first_entry(s / "past.exe"), "<none>");
-}
-
-TEST(MarkerSearch, LowestMarkerWinsAndMarkerWithoutMainHeaderIsPassedOver) {
-    Scratch s;
-    Bytes fake = std::string("Rar!\x1A\x07\x00", 7) + "\x00\x00\x75";  // type byte at +9 is not 0x73
-    Bytes first = simple_archive("first.txt");
-    Bytes second = simple_archive("second.txt");
-    write_bytes(s / "two.exe", "MZ" + junk(100) + fake + junk(50) + first + junk(100) + second);
-    EXPECT_EQ(first_entry(s / "two.exe"), "first.txt");
-}
-
-TEST(MarkerSearch, OldMarkerInsideFileNeedsRsfxAtOffset28) {
-    Scratch s;
+// Where the first entry is found in crafted files ("<none>": no archive).
+TEST(MarkerSearch, FirstEntryOfCraftedFiles) {
+    const Bytes marker("Rar!\x1A\x07\x00", 7);
+    const Bytes fake = marker + "\x00\x00\x75";  // type byte at +9 is not 0x73
     OldArchive old;
     old.main_header().file("OLD.TXT", "abc");
-    Bytes head = "MZ" + junk(26);  // offsets 0..27
-    write_bytes(s / "plain.exe", head + "XXXX" + junk(64) + old.bytes);
-    EXPECT_EQ(first_entry(s / "plain.exe"), "<none>");
-    write_bytes(s / "rsfx.exe", head + "RSFX" + junk(64) + old.bytes);
-    EXPECT_EQ(first_entry(s / "rsfx.exe"), "OLD.TXT");
+    const Bytes head = "MZ" + junk(26);  // offsets 0..27
+    BlockArchive six, cut;
+    six.marker().main_header().block(0x75, 0, 6).file({.name = "after.txt", .data = "x"});
+    cut.marker().main_header().block(0x74, 0, 20);  // a file header too small for its fixed part
+    struct Case {
+        const char* what;
+        Bytes file;
+        std::string first;
+    };
+    const Case cases[] = {
+        {"marker with a short main header", marker + "\x01\x02\x73\x00\x00", "<none>"},
+        {"marker alone", "Rar!", "<none>"},
+        {"inside an executable", "MZ" + junk(0x15000 - 2) + simple_archive("inside.txt", 9), "inside.txt"},
+        // The search reads 0x1FFF0 bytes from offset 7; a candidate is taken only
+        // when its marker and main-header type byte (marker + 9) lie in them.
+        {"last place in the window", "MZ" + junk(0x1FFED - 2) + simple_archive("last.txt"), "last.txt"},
+        {"type byte past the window", "MZ" + junk(0x1FFEE - 2) + simple_archive("cut.txt"), "<none>"},
+        {"marker past the window", "MZ" + junk(0x1FFF7 - 2) + simple_archive("past.txt"), "<none>"},
+        {"lowest marker wins, one without main header passed over",
+         "MZ" + junk(100) + fake + junk(50) + simple_archive("first.txt") + junk(100) + simple_archive("second.txt"),
+         "first.txt"},
+        {"old marker without RSFX at offset 28", head + "XXXX" + junk(64) + old.bytes, "<none>"},
+        {"old marker with RSFX at offset 28", head + "RSFX" + junk(64) + old.bytes, "OLD.TXT"},
+        {"block of size 6 ends the walk", six.bytes, ""},
+        {"file header cut short ends the walk", cut.bytes, ""},
+    };
+    Scratch s;
+    for (const Case& c : cases) {
+        write_file(s / "f.exe", c.file);
+        EXPECT_EQ(first_entry(s / "f.exe"), c.first) << c.what;
+    }
 }
 
 TEST(MarkerSearch, ArchiveAppendedToLargeInstallerIsFoundThroughItsBundleDirectory) {
@@ -136,10 +129,10 @@ TEST(MarkerSearch, ArchiveAppendedToLargeInstallerIsFoundThroughItsBundleDirecto
     directory += name;
     Bytes trailer;
     put32(trailer, static_cast<uint32_t>(directory.size()));
-    write_bytes(s / "bundle.exe", program + archive + directory + trailer);
+    write_file(s / "bundle.exe", program + archive + directory + trailer);
     EXPECT_EQ(first_entry(s / "bundle.exe"), "member.txt");
     // The same bytes without a bundle directory stay out of reach.
-    write_bytes(s / "plain.exe", program + archive);
+    write_file(s / "plain.exe", program + archive);
     EXPECT_EQ(first_entry(s / "plain.exe"), "<none>");
 }
 
@@ -184,19 +177,6 @@ TEST(FetchBlock, StepsOverForeignBlocksAndReturnsSubBlocksOnlyWhenAsked) {
     close_archive();
 }
 
-TEST(FetchBlock, MalformedBlocksEndTheWalk) {
-    Scratch s;
-    BlockArchive small;
-    small.marker().main_header().block(0x75, 0, 6).file({.name = "after.txt", .data = "x"});
-    small.save(s / "six.rar");
-    EXPECT_EQ(first_entry(s / "six.rar"), "");
-    // A file header whose size cannot hold its fixed part.
-    BlockArchive cut;
-    cut.marker().main_header().block(0x74, 0, 20);
-    cut.save(s / "cut.rar");
-    EXPECT_EQ(first_entry(s / "cut.rar"), "");
-}
-
 TEST(FetchBlock, NameRules) {
     Scratch s;
     BlockArchive a;
@@ -235,7 +215,7 @@ TEST(FetchBlock, TruncationAtEveryOffsetEndsCleanly) {
     a.file({.name = "b.txt", .data = "beta"});
     a.block(0x7B, 0x4000, 7);
     for (size_t cut = 0; cut <= a.bytes.size(); ++cut) {
-        write_bytes(s / "t.rar", a.bytes.substr(0, cut));
+        write_file(s / "t.rar", a.bytes.substr(0, cut));
         open_archive(s / "t.rar");
         int files = 0;
         if (identify_archive()) {

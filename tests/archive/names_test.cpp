@@ -115,12 +115,12 @@ TEST(ArchiveName, CompletionAddsRarOnlyWhenNeeded) {
 
 TEST(ArchiveName, FindArchivesCollectsMatchingFilesOfOneFolder) {
     Scratch s;
-    write_bytes(s / "a.rar", "1");
-    write_bytes(s / "b.rar", "2");
-    write_bytes(s / "c.txt", "3");
+    write_file(s / "a.rar", "1");
+    write_file(s / "b.rar", "2");
+    write_file(s / "c.txt", "3");
     fs::create_directories(s / "d.rar");
     fs::create_directories(s / "sub");
-    write_bytes(s / "sub" / "e.rar", "4");
+    write_file(s / "sub" / "e.rar", "4");
     reset_archive_state();
     std::string mask = (s / "*.rar").string();
     std::strcpy(archive_state.volume_name, mask.c_str());

@@ -46,7 +46,7 @@ TEST(PlatformFiles, OpenModes) {
     EXPECT_TRUE(platform::file_seek(f, 0, platform::SeekFrom::end));
     EXPECT_EQ(platform::file_write(f, "!", 1), 1u);
     EXPECT_TRUE(platform::file_close(f));
-    EXPECT_EQ(read_bytes(s / "f.bin"), "hello!");
+    EXPECT_EQ(read_file(s / "f.bin"), "hello!");
     f = platform::file_open(path.c_str(), platform::FileOpen::read, platform::FileShare::read_only);
     ASSERT_NE(f, nullptr);
     char buffer[16] = {};
@@ -59,8 +59,8 @@ TEST(PlatformFiles, OpenModes) {
 
 TEST(PlatformFiles, ListingsLikeFindFirstFile) {
     Scratch s;
-    write_bytes(s / "a.txt", "1");
-    write_bytes(s / "b.dat", "22");
+    write_file(s / "a.txt", "1");
+    write_file(s / "b.dat", "22");
     fs::create_directories(s / "sub");
     const std::string folder = s.path().string();
     std::set<std::string> all = listing(folder + "\\*.*");  // either separator is accepted
@@ -85,7 +85,7 @@ TEST(PlatformFiles, ListingsLikeFindFirstFile) {
 
 TEST(PlatformFiles, AttributesAndFolders) {
     Scratch s;
-    write_bytes(s / "r.txt", "r");
+    write_file(s / "r.txt", "r");
     std::string file = (s / "r.txt").string();
     uint32_t attributes = 0;
     ASSERT_TRUE(platform::get_attributes(file.c_str(), &attributes));

@@ -104,7 +104,7 @@ TEST(Volumes, StoredEntryAcrossThreeVolumesComesOutWhole) {
     Bytes data = pattern(70000, 1);
     save_volumes(split_entry("big.bin", data, {30000, 30000, 10000}), s.path(), "x");
     EXPECT_EQ(s.extract(s / "x.rar"), SUCCESS);
-    EXPECT_EQ(read_bytes(s.out() / "big.bin"), data);
+    EXPECT_EQ(read_file(s.out() / "big.bin"), data);
     EXPECT_EQ(s.messages(), "");
 }
 
@@ -161,7 +161,7 @@ TEST(Volumes, NextVolumeFoundInSiblingFolder) {
     volumes[2].save(s / "disk3" / "d.r01");
     fs::path before = fs::current_path();
     EXPECT_EQ(s.extract(s / "disk1" / "d.rar"), SUCCESS);
-    EXPECT_EQ(read_bytes(s.out() / "disk.bin"), data);
+    EXPECT_EQ(read_file(s.out() / "disk.bin"), data);
     EXPECT_EQ(fs::current_path(), before);
     EXPECT_EQ(s.messages(), "");
 }
@@ -171,7 +171,7 @@ TEST(Volumes, NextVolumeThatIsNoArchiveOrHoldsNoFileHeaderFailsTheSwitch) {
     Bytes data = pattern(3000, 5);
     auto volumes = split_entry("part.bin", data, {1000, 1000, 1000});
     save_volumes(volumes, s.path(), "b");
-    write_bytes(s / "b.r00", "this is not an archive at all");
+    write_file(s / "b.r00", "this is not an archive at all");
     EXPECT_EQ(s.extract(s / "b.rar"), WARNING);
     EXPECT_FALSE(fs::exists(s.out() / "part.bin"));
     EXPECT_NE(s.messages().find(utf8_of_cp1251(BAD)), std::string::npos);
@@ -194,7 +194,7 @@ TEST(Volumes, WalkStartedAtSecondVolumePassesOverTheContinuedPart) {
     save_volumes(volumes, s.path(), "w");
     EXPECT_EQ(s.extract(s / "w.r00"), SUCCESS);
     EXPECT_FALSE(fs::exists(s.out() / "first.bin"));
-    EXPECT_EQ(read_bytes(s.out() / "second.bin"), second);
+    EXPECT_EQ(read_file(s.out() / "second.bin"), second);
 }
 
 TEST(Volumes, SolidSetStartedLaterStartsOverFromItsFirstVolume) {
@@ -204,8 +204,8 @@ TEST(Volumes, SolidSetStartedLaterStartsOverFromItsFirstVolume) {
     volumes[1].file({.name = "second.bin", .data = second});
     save_volumes(volumes, s.path(), "solid");
     EXPECT_EQ(s.extract(s / "solid.r00"), SUCCESS);
-    EXPECT_EQ(read_bytes(s.out() / "first.bin"), first);
-    EXPECT_EQ(read_bytes(s.out() / "second.bin"), second);
+    EXPECT_EQ(read_file(s.out() / "first.bin"), first);
+    EXPECT_EQ(read_file(s.out() / "second.bin"), second);
 }
 
 TEST(VolumesDeathTest, SolidSetWithoutFirstVolumeEndsWithFatalError) {
