@@ -39,6 +39,12 @@ std::string first_entry(const fs::path& path) {
     return name;
 }
 
+// Steps to the block after the current one and reads it as fetch_block does.
+int fetch_next_block(bool sub_blocks) {
+    platform::file_seek(archive_state.archive_file, archive_state.next_block, platform::SeekFrom::start);
+    return fetch_block(BLOCK_FILE, sub_blocks);
+}
+
 Bytes simple_archive(const std::string& name, int main_extra = 0) {
     BlockArchive a;
     a.marker().main_header(0, main_extra).file({.name = name, .data = "payload"});
@@ -152,15 +158,13 @@ TEST(FetchBlock, StepsOverForeignBlocksAndReturnsSubBlocksOnlyWhenAsked) {
     skip_rest_of_main_header();
     ASSERT_GT(fetch_block(BLOCK_FILE, true), 0);
     EXPECT_STREQ(archive_state.file_name, "one.txt");
-    platform::file_seek(archive_state.archive_file, archive_state.next_block, platform::SeekFrom::start);
-    int n = fetch_block(BLOCK_FILE, true);
+    int n = fetch_next_block(true);
     EXPECT_EQ(n, 32);  // the fixed part read for the sub-block
     EXPECT_EQ(archive_state.block_header.header_type, BLOCK_SUB);
     EXPECT_STREQ(archive_state.file_name, "one.txt");  // previous entry kept
     EXPECT_EQ(archive_state.file_header.unpacked_size, 1u);
     EXPECT_EQ(platform::file_tell(archive_state.archive_file), archive_state.block_start);
-    platform::file_seek(archive_state.archive_file, archive_state.next_block, platform::SeekFrom::start);
-    EXPECT_GT(fetch_block(BLOCK_FILE, true), 0);
+    EXPECT_GT(fetch_next_block(true), 0);
     EXPECT_STREQ(archive_state.file_name, "two.txt");
     close_archive();
 
@@ -169,8 +173,7 @@ TEST(FetchBlock, StepsOverForeignBlocksAndReturnsSubBlocksOnlyWhenAsked) {
     ASSERT_EQ(identify_archive(), 1);
     skip_rest_of_main_header();
     ASSERT_GT(fetch_block(BLOCK_FILE, false), 0);
-    platform::file_seek(archive_state.archive_file, archive_state.next_block, platform::SeekFrom::start);
-    EXPECT_GT(fetch_block(BLOCK_FILE, false), 0);
+    EXPECT_GT(fetch_next_block(false), 0);
     EXPECT_STREQ(archive_state.file_name, "two.txt");
     EXPECT_EQ(fetch_block(BLOCK_FILE, false), 0);  // no further block: the end
     EXPECT_EQ(archive_state.block_header.header_type, 0);
@@ -192,16 +195,13 @@ TEST(FetchBlock, NameRules) {
     skip_rest_of_main_header();
     ASSERT_GT(fetch_block(BLOCK_FILE, false), 0);
     EXPECT_EQ(std::strlen(archive_state.file_name), 259u);
-    platform::file_seek(archive_state.archive_file, archive_state.next_block, platform::SeekFrom::start);
-    ASSERT_GT(fetch_block(BLOCK_FILE, false), 0);
+    ASSERT_GT(fetch_next_block(false), 0);
     const char sep = platform::path_separator();
     EXPECT_EQ(std::string(archive_state.file_name), std::string("dir") + sep + "sub" + sep + "f.txt");
-    platform::file_seek(archive_state.archive_file, archive_state.next_block, platform::SeekFrom::start);
-    ASSERT_GT(fetch_block(BLOCK_FILE, false), 0);
+    ASSERT_GT(fetch_next_block(false), 0);
     EXPECT_EQ(archive_state.file_header.host_os, 0);
     EXPECT_EQ(archive_state.file_header.attributes, 0x10u);
-    platform::file_seek(archive_state.archive_file, archive_state.next_block, platform::SeekFrom::start);
-    ASSERT_GT(fetch_block(BLOCK_FILE, false), 0);
+    ASSERT_GT(fetch_next_block(false), 0);
     EXPECT_EQ(archive_state.file_header.attributes, 0x20u);
     close_archive();
 }

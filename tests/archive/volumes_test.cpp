@@ -79,24 +79,17 @@ const char* const BAD = "\xCF\xEB\xEE\xF5\xEE\xE9 \xE0\xF0\xF5\xE8\xE2 !";
 }  // namespace
 
 TEST(VolumeNames, Sequence) {
-    EXPECT_EQ(next_name("setup.exe"), "setup.r00");
-    EXPECT_EQ(next_name("setup.rar"), "setup.r00");
-    EXPECT_EQ(next_name("data.EXE"), "data.r00");
-    EXPECT_EQ(next_name("setup.r09"), "setup.r10");
-    EXPECT_EQ(next_name("setup.r99"), "setup.s00");
-    EXPECT_EQ(next_name("setup"), "setup.r00");
-    EXPECT_EQ(next_name("setup."), "setup.r00");
-    EXPECT_EQ(next_name("x.999"), "x.A00");
-    EXPECT_EQ(next_name("x.r"), "x.r00");
+    const std::pair<const char*, const char*> cases[] = {
+        {"setup.exe", "setup.r00"},   {"setup.rar", "setup.r00"}, {"data.EXE", "data.r00"},
+        {"setup.r09", "setup.r10"},   {"setup.r99", "setup.s00"}, {"setup", "setup.r00"},
+        {"setup.", "setup.r00"},      {"x.999", "x.A00"},         {"x.r", "x.r00"},
+        // A dot in a folder name starts no extension.
+        {"dir.d/setup", "dir.d/setup.r00"}, {"dir.d\\setup", "dir.d\\setup.r00"}, {"a.b/setup.r05", "a.b/setup.r06"},
+    };
+    for (const auto& [name, next] : cases) EXPECT_EQ(next_name(name), next) << name;
     reset_archive_state();
     std::memset(archive_state.volume_name, 'n', 257);
     EXPECT_FALSE(advance_volume_name());  // ".rar" would not fit
-}
-
-TEST(VolumeNames, DotInFolderNameIsNoExtension) {
-    EXPECT_EQ(next_name("dir.d/setup"), "dir.d/setup.r00");
-    EXPECT_EQ(next_name("dir.d\\setup"), "dir.d\\setup.r00");
-    EXPECT_EQ(next_name("a.b/setup.r05"), "a.b/setup.r06");
 }
 
 TEST(Volumes, StoredEntryAcrossThreeVolumesComesOutWhole) {
