@@ -259,6 +259,20 @@ void decode_long_match(In& in) {
     Path::copy(length, distance);
 }
 
+// Takes the next flag bit (bit 7 of the flag byte), reading a fresh flag
+// byte when the current one is used up.
+template <class Path, class In>
+bool next_flag_bit(In& in) {
+    V15State& v = decoder_state.v15;
+    if (--v.flag_bits_left < 0) {
+        read_flag_byte<Path>(in);
+        v.flag_bits_left = 7;
+    }
+    bool bit = (v.flag_byte & 0x80) != 0;
+    v.flag_byte = (v.flag_byte << 1) & 0xFF;
+    return bit;
+}
+
 template <class Path, class In>
 void decode_item_v15(In& in) {
     V15State& v = decoder_state.v15;
@@ -266,31 +280,19 @@ void decode_item_v15(In& in) {
         decode_literal_v15<Path>(in);
         return;
     }
-    if (--v.flag_bits_left < 0) {
-        read_flag_byte<Path>(in);
-        v.flag_bits_left = 7;
-    }
-    if (v.flag_byte & 0x80) {
-        v.flag_byte = (v.flag_byte << 1) & 0xFF;
+    // Flag bits 1 and 01 mean a literal or a long match, their meanings
+    // swapped by which weight is larger; 00 means a short item.
+    if (next_flag_bit<Path>(in)) {
         if (v.match_weight > v.literal_weight)
             decode_long_match<Path>(in);
         else
             decode_literal_v15<Path>(in);
-        return;
-    }
-    v.flag_byte = (v.flag_byte << 1) & 0xFF;
-    if (--v.flag_bits_left < 0) {
-        read_flag_byte<Path>(in);
-        v.flag_bits_left = 7;
-    }
-    if (v.flag_byte & 0x80) {
-        v.flag_byte = (v.flag_byte << 1) & 0xFF;
+    } else if (next_flag_bit<Path>(in)) {
         if (v.match_weight > v.literal_weight)
             decode_literal_v15<Path>(in);
         else
             decode_long_match<Path>(in);
     } else {
-        v.flag_byte = (v.flag_byte << 1) & 0xFF;
         decode_short_match<Path>(in);
     }
 }
