@@ -12,7 +12,7 @@ namespace pack {
 
 namespace {
 
-constexpr int MAX_DEPTH = 64;  // guards against folder links that loop
+constexpr int MAX_DEPTH = 64;  // bounds the recursion on very deep trees
 
 bool same_name_ignoring_case(const char* a, const char* b) {
     auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; };
@@ -31,10 +31,55 @@ std::string extension_of(const std::string& name) {
     return ext;
 }
 
-bool walk(const std::string& folder, const std::string& prefix, int depth, const char* skip_root_name,
-          std::vector<TreeEntry>& folders, std::vector<TreeEntry>& files, std::string& error) {
+struct Walk {
+    std::string root;  // the folder, resolved
+    const char* skip_root_name;
+    bool follow_links;
+    std::vector<std::string>* warnings;
+    std::vector<TreeEntry> folders, files;
+    std::string error;
+};
+
+void warn(Walk& walk, const std::string& text) {
+    if (walk.warnings) walk.warnings->push_back(text);
+}
+
+// Decides what a link in the tree becomes: true with t turned into a copy of
+// the file it leads to, false with nothing listed (skipped with a warning, or
+// refused: then walk.error is set).
+bool take_link(Walk& walk, TreeEntry& t) {
+    char resolved[platform::RESOLVED_PATH_BYTES];
+    platform::EntryInfo target;
+    bool found = platform::resolve_path(t.path.c_str(), resolved, sizeof resolved) != 0 &&
+                 platform::describe_entry(resolved, true, &target) != platform::EntryKind::missing;
+    if (found && target.kind == platform::EntryKind::folder) {
+        warn(walk, "link to a folder skipped: " + t.path);
+        return false;
+    }
+    if (!found || target.kind == platform::EntryKind::link) {
+        if (!walk.follow_links) walk.error = "link leads nowhere: " + t.path;
+        else warn(walk, "link leading nowhere skipped: " + t.path);
+        return false;
+    }
+    if (!walk.follow_links && !platform::path_within(walk.root.c_str(), resolved)) {
+        walk.error = "link leads outside the folder: " + t.path + " -> " + resolved;
+        return false;
+    }
+    if (target.kind != platform::EntryKind::file) {
+        warn(walk, "not a regular file or folder, skipped: " + t.path);
+        return false;
+    }
+    t.path = resolved;
+    t.is_folder = false;
+    t.size = target.size;
+    t.dos_time = target.dos_date_time;
+    t.attributes = target.attributes;
+    return true;
+}
+
+bool walk_folder(Walk& walk, const std::string& folder, const std::string& prefix, int depth) {
     if (depth > MAX_DEPTH) {
-        error = "folder tree too deep (a folder link loops?): " + folder;
+        walk.error = "folder tree too deep: " + folder;
         return false;
     }
     const char sep = platform::path_separator();
@@ -46,19 +91,18 @@ bool walk(const std::string& folder, const std::string& prefix, int depth, const
         // An empty folder lists nothing; a folder that cannot be read is an error.
         uint32_t attributes = 0;
         if (!platform::get_attributes(folder.c_str(), &attributes) || !(attributes & platform::ATTR_DIRECTORY)) {
-            error = "cannot read folder: " + folder;
+            walk.error = "cannot read folder: " + folder;
             return false;
         }
         return true;
     }
     do {
         if (std::strcmp(e.name, ".") == 0 || std::strcmp(e.name, "..") == 0) continue;
-        if (depth == 0 && skip_root_name && same_name_ignoring_case(e.name, skip_root_name)) continue;
+        if (depth == 0 && walk.skip_root_name && same_name_ignoring_case(e.name, walk.skip_root_name)) continue;
         TreeEntry t;
         t.name = prefix.empty() ? std::string(e.name) : prefix + '\\' + e.name;
         t.path = folder + sep + e.name;
-        t.is_folder = (e.attributes & platform::ATTR_DIRECTORY) != 0;
-        t.size = t.is_folder ? 0 : e.size;
+        t.size = e.size;
         t.dos_time = e.dos_date_time;
         t.attributes = e.attributes;
         here.push_back(std::move(t));
@@ -67,18 +111,35 @@ bool walk(const std::string& folder, const std::string& prefix, int depth, const
     std::sort(here.begin(), here.end(), [](const TreeEntry& a, const TreeEntry& b) { return a.name < b.name; });
     for (TreeEntry& t : here) {
         if (t.name.size() > MAX_NAME_BYTES) {
-            error = "name longer than " + std::to_string(MAX_NAME_BYTES) + " bytes: " + t.name;
+            walk.error = "name longer than " + std::to_string(MAX_NAME_BYTES) + " bytes: " + t.name;
             return false;
         }
-        if (t.is_folder) {
-            // A link to a folder is not descended into: it may lead out of the
-            // tree or back into it.
-            if (platform::is_symbolic_link(t.path.c_str())) continue;
+        // The entry itself, not what a link leads to: the listing's own
+        // attributes follow links.
+        switch (platform::describe_entry(t.path.c_str(), false, nullptr)) {
+        case platform::EntryKind::folder: {
+            t.is_folder = true;
+            t.size = 0;
             std::string path = t.path, name = t.name;
-            folders.push_back(std::move(t));
-            if (!walk(path, name, depth + 1, skip_root_name, folders, files, error)) return false;
-        } else {
-            files.push_back(std::move(t));
+            walk.folders.push_back(std::move(t));
+            if (!walk_folder(walk, path, name, depth + 1)) return false;
+            break;
+        }
+        case platform::EntryKind::file:
+            t.is_folder = false;
+            walk.files.push_back(std::move(t));
+            break;
+        case platform::EntryKind::link:
+            if (take_link(walk, t)) walk.files.push_back(std::move(t));
+            else if (!walk.error.empty()) return false;
+            break;
+        case platform::EntryKind::other:
+            // Opening a FIFO would wait for a writer; a device has no content to pack.
+            warn(walk, "not a regular file or folder, skipped: " + t.path);
+            break;
+        case platform::EntryKind::missing:
+            walk.error = "cannot read: " + t.path;
+            return false;
         }
     }
     return true;
@@ -87,22 +148,28 @@ bool walk(const std::string& folder, const std::string& prefix, int depth, const
 }  // namespace
 
 bool list_tree(const char* folder, bool solid, const char* skip_root_name, std::vector<TreeEntry>& entries,
-               std::string& error) {
+               std::string& error, bool follow_links, std::vector<std::string>* warnings) {
     std::string root = folder;
     while (root.size() > 1 && platform::is_separator(root.back())) root.pop_back();
     uint32_t attributes = 0;
-    if (!platform::get_attributes(root.c_str(), &attributes) || !(attributes & platform::ATTR_DIRECTORY)) {
+    char resolved[platform::RESOLVED_PATH_BYTES];
+    if (!platform::get_attributes(root.c_str(), &attributes) || !(attributes & platform::ATTR_DIRECTORY) ||
+        platform::resolve_path(root.c_str(), resolved, sizeof resolved) == 0) {
         error = "not a folder: " + std::string(folder);
         return false;
     }
-    std::vector<TreeEntry> folders, files;
-    if (!walk(root, "", 0, skip_root_name, folders, files, error)) return false;
+    Walk walk{resolved, skip_root_name, follow_links, warnings, {}, {}, {}};
+    if (!walk_folder(walk, root, "", 0)) {
+        error = walk.error;
+        return false;
+    }
+    std::vector<TreeEntry>& files = walk.files;
     if (solid) {
         std::stable_sort(files.begin(), files.end(), [](const TreeEntry& a, const TreeEntry& b) {
             return extension_of(a.name) < extension_of(b.name);
         });
     }
-    entries = std::move(folders);
+    entries = std::move(walk.folders);
     entries.insert(entries.end(), std::make_move_iterator(files.begin()), std::make_move_iterator(files.end()));
     return true;
 }

@@ -14,7 +14,7 @@ namespace pack {
 
 struct TreeEntry {
     std::string name;  // relative, backslash separators
-    std::string path;  // as the platform opens it
+    std::string path;  // as the platform opens it (a link's resolved target)
     bool is_folder = false;
     uint64_t size = 0;
     uint32_t dos_time = 0;
@@ -24,11 +24,21 @@ struct TreeEntry {
 // Lists the tree below folder, folders before the files inside them, names in
 // byte order (files of a solid archive grouped by extension, which helps the
 // shared window). An entry whose name equals skip_root_name (case-insensitive)
-// at the top level is left out, and links to folders are not followed. False
-// with a message in error when the tree
-// cannot be listed or a name is too long for the format.
+// at the top level is left out. Only what lies in the folder is listed:
+// - a link to a file inside the folder is listed as a copy of that file (its
+//   path is the resolved target); a link to a file outside the folder, or one
+//   that leads nowhere, makes the listing fail naming it, unless follow_links
+//   is set: then the file outside is listed as a copy too and a dangling link
+//   is skipped with a warning;
+// - links to folders are never followed (they may lead out of the tree or
+//   back into it): skipped with a warning;
+// - anything that is neither a regular file nor a folder (FIFO, device,
+//   socket), also behind a link, is skipped with a warning and never opened.
+// Warnings (one line each, naming the entry's path) go to warnings when given.
+// False with a message in error when the tree cannot be listed, a link is
+// refused, or a name is too long for the format.
 bool list_tree(const char* folder, bool solid, const char* skip_root_name, std::vector<TreeEntry>& entries,
-               std::string& error);
+               std::string& error, bool follow_links = false, std::vector<std::string>* warnings = nullptr);
 
 // Called after each file with the bytes of the tree read so far.
 using PackProgressFn = void (*)(const char* name, uint64_t done, uint64_t total, void* context);

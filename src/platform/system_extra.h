@@ -1,6 +1,6 @@
-// System calls beyond the common seam that the bundle and shell code need:
-// cutting a file back to a length, recognising links, and the unattended
-// switch for message boxes.
+// System calls beyond the common seam that the bundle, shell and pack code
+// need: cutting a file back to a length, recognising links and other kinds of
+// entries, resolving paths, and the unattended switch for message boxes.
 #pragma once
 
 #include <cstddef>
@@ -19,6 +19,40 @@ bool make_executable(const char* path);
 // junction (Windows). A folder tree removal deletes such an entry without
 // entering it, so nothing outside the tree is touched.
 bool is_symbolic_link(const char* path);
+
+// What an entry on disk is. A link is a symbolic link (Linux) or a reparse
+// point such as a junction (Windows); other is anything that is neither a
+// regular file nor a folder (FIFO, device, socket).
+enum class EntryKind { missing, file, folder, link, other };
+struct EntryInfo {
+    EntryKind kind = EntryKind::missing;
+    uint32_t attributes = 0;     // MS-DOS style, as a listing reports them
+    uint32_t dos_date_time = 0;  // last-write time, local, MS-DOS format
+    uint64_t size = 0;           // 0 for anything but a file
+};
+
+// Describes the entry at path. With follow_links false a link is reported as
+// link; with true the entry it leads to is described (a dangling link or a
+// link loop gives missing). Only looks at the entry: never opens it for
+// reading, so a FIFO cannot block the caller. info may be null.
+EntryKind describe_entry(const char* path, bool follow_links, EntryInfo* info);
+
+// Room for a resolved path (Linux paths may be longer than MAX_PATH_CHARS).
+inline constexpr size_t RESOLVED_PATH_BYTES = 4096;
+
+// Writes the absolute form of path into out with every link resolved and no
+// "." or ".." left, so two resolved paths name the same place exactly when
+// they compare equal under path_within. Components that do not exist (yet)
+// are kept as given, and a dangling link is replaced by the place it names,
+// so a file about to be created resolves to where it would be written.
+// Returns the length, or 0 on failure (too long, link loop, no current
+// folder).
+size_t resolve_path(const char* path, char* out, size_t size);
+
+// True when the resolved path inner equals outer or lies below it. Compares
+// the way the system names files: bytes on Linux, ignoring letter case on
+// Windows.
+bool path_within(const char* outer, const char* inner);
 
 // True when message boxes must not wait for anyone: the environment variable
 // KELVARIX_UNATTENDED is set to anything but "" or "0". Boxes then go to

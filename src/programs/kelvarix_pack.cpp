@@ -17,6 +17,7 @@
 #include "pack/pack_folder.h"
 #include "platform/console.h"
 #include "platform/platform.h"
+#include "platform/system_extra.h"
 
 namespace {
 
@@ -44,8 +45,15 @@ void print_usage(FILE* out) {
         "                          OUT.r00, OUT.r01 ... (copy them along)\n"
         "  --archive               write only the archive to OUT (no installer);\n"
         "                          SETUP_PROGRAM may then be left out (no setup.spt)\n"
+        "  --follow-links          pack links to files outside FOLDER as copies of\n"
+        "                          their targets, skip links that lead nowhere\n"
+        "                          (without it both are refused)\n"
         "  -q, --quiet             no progress and no summary\n"
         "  -h, --help              this text\n"
+        "\n"
+        "Only what lies in FOLDER is packed: links to files inside it become copies,\n"
+        "links to folders and anything but files and folders (FIFOs, devices) are\n"
+        "skipped with a warning. The output must not be inside FOLDER or an input.\n"
         "\n"
         "Exit codes: 0 done, 1 usage error, 2 input error, 3 write error.\n",
         out);
@@ -83,6 +91,66 @@ std::string name_of(const std::string& path) {
 
 std::string join(const std::string& a, const std::string& b) {
     return a.empty() ? b : a + platform::path_separator() + b;
+}
+
+// The setup program's name with "." and ".." steps taken and backslash
+// separators, as the archive names it; false when the name is rooted or
+// steps above FOLDER.
+bool name_in_folder(const std::string& program, std::string& name) {
+    if (platform::is_absolute_path(program.c_str()) || platform::is_separator(program[0]) ||
+        (program.size() > 1 && program[1] == ':'))
+        return false;
+    std::vector<std::string> parts;
+    size_t at = 0;
+    while (at <= program.size()) {
+        size_t end = at;
+        while (end < program.size() && !platform::is_separator(program[end])) ++end;
+        std::string part = program.substr(at, end - at);
+        at = end + 1;
+        if (part.empty() || part == ".") continue;
+        if (part != "..") parts.push_back(part);
+        else if (parts.empty()) return false;
+        else parts.pop_back();
+    }
+    name.clear();
+    for (const std::string& p : parts) name += (name.empty() ? "" : "\\") + p;
+    return !name.empty();
+}
+
+bool same_name(const std::string& a, const std::string& b) {
+    if (platform::path_separator() == '/') return a == b;
+    // Windows finds a file whatever the letter case of its name.
+    if (a.size() != b.size()) return false;
+    auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; };
+    for (size_t i = 0; i < a.size(); ++i)
+        if (lower(a[i]) != lower(b[i])) return false;
+    return true;
+}
+
+std::string resolved(const std::string& path) {
+    char out[platform::RESOLVED_PATH_BYTES];
+    return platform::resolve_path(path.c_str(), out, sizeof out) ? std::string(out) : std::string();
+}
+
+// Every file this run may write: OUT (with the archive being built beside it
+// as OUT.part) and, for a volume set, the further volumes' names up to a bound
+// no volume set of this tree can exceed.
+std::vector<std::string> output_names(const std::string& output, bool archive_only, uint64_t volume_size,
+                                      const std::vector<pack::TreeEntry>& entries) {
+    std::vector<std::string> names{output};
+    if (!archive_only) names.push_back(output + ".part");
+    if (volume_size) {
+        uint64_t bytes = 8192;
+        for (const pack::TreeEntry& t : entries) bytes += t.size + t.size / 64 + 320;
+        uint64_t volumes = bytes / (volume_size / 2) + 2;
+        char name[platform::MAX_PATH_CHARS + 1];
+        std::snprintf(name, sizeof name, "%s", output.c_str());
+        for (uint64_t i = 1; i < volumes && i < 10000; ++i) {
+            pack::next_volume_name(name);
+            names.push_back(name);
+        }
+    }
+    return names;
 }
 
 bool file_exists(const std::string& path) {
@@ -182,7 +250,7 @@ bool write_bundle_directory(const std::string& installer, int64_t member_offset,
 int main(int argc, char** argv) {
     std::string output, target, stub;
     int level = 3;
-    bool solid = false, archive_only = false, quiet = false;
+    bool solid = false, archive_only = false, quiet = false, follow_links = false;
     uint64_t volume_size = 0;
     std::vector<std::string> positional;
     for (int i = 1; i < argc; ++i) {
@@ -221,6 +289,8 @@ int main(int argc, char** argv) {
             if (volume_size < pack::MIN_VOLUME_SIZE) return usage_error("--volume-size must be at least 512 bytes");
         } else if (a == "--archive") {
             archive_only = true;
+        } else if (a == "--follow-links") {
+            follow_links = true;
         } else if (a == "-q" || a == "--quiet") {
             quiet = true;
         } else if (a.size() > 1 && a[0] == '-') {
@@ -252,9 +322,12 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "kelvarix-pack: the setup program's name must not contain spaces: %s\n", program.c_str());
         return EXIT_INPUT;
     }
-    bool rooted = platform::is_absolute_path(program.c_str()) || (program.size() > 1 && program[1] == ':');
-    if (!program.empty() && !rooted && !file_exists(join(folder, program))) {
-        std::fprintf(stderr, "kelvarix-pack: %s is not in %s\n", program.c_str(), folder.c_str());
+    // It must be one of the files packed: the installer runs whatever lies at
+    // that place, so a name leading out of the extraction folder is refused.
+    std::string program_name;
+    if (!program.empty() && !name_in_folder(program, program_name)) {
+        std::fprintf(stderr, "kelvarix-pack: the setup program must lie inside %s: %s\n", folder.c_str(),
+                     program.c_str());
         return EXIT_INPUT;
     }
     if (!archive_only) {
@@ -265,7 +338,7 @@ int main(int argc, char** argv) {
                          target.c_str());
             return EXIT_INPUT;
         }
-        if (stub == output) {
+        if (platform::path_within(resolved(stub).c_str(), resolved(output).c_str())) {
             std::fprintf(stderr, "kelvarix-pack: the installer cannot be written over its own stub %s\n",
                          stub.c_str());
             return EXIT_INPUT;
@@ -277,10 +350,44 @@ int main(int argc, char** argv) {
     }
 
     std::vector<pack::TreeEntry> entries;
+    std::vector<std::string> warnings;
     std::string error;
-    if (!pack::list_tree(folder.c_str(), solid, program.empty() ? nullptr : "setup.spt", entries, error)) {
+    bool listed = pack::list_tree(folder.c_str(), solid, program.empty() ? nullptr : "setup.spt", entries, error,
+                                  follow_links, &warnings);
+    for (const std::string& w : warnings) std::fprintf(stderr, "kelvarix-pack: warning: %s\n", w.c_str());
+    if (!listed) {
         std::fprintf(stderr, "kelvarix-pack: %s\n", error.c_str());
         return EXIT_INPUT;
+    }
+    if (!program.empty()) {
+        bool packed = false;
+        for (const pack::TreeEntry& t : entries) packed = packed || (!t.is_folder && same_name(t.name, program_name));
+        if (!packed) {
+            std::fprintf(stderr, "kelvarix-pack: the setup program is not a file packed from %s: %s\n",
+                         folder.c_str(), program.c_str());
+            return EXIT_INPUT;
+        }
+    }
+    // Nothing written may land in FOLDER or on an input (compared resolved,
+    // so other spellings and links are caught).
+    {
+        const std::string root = resolved(folder), stub_path = archive_only ? std::string() : resolved(stub);
+        for (const std::string& name : output_names(output, archive_only, volume_size, entries)) {
+            std::string path = resolved(name);
+            if (path.empty()) {
+                std::fprintf(stderr, "kelvarix-pack: cannot resolve the output path %s\n", name.c_str());
+                return EXIT_INPUT;
+            }
+            bool clash = platform::path_within(root.c_str(), path.c_str()) ||
+                         (!stub_path.empty() && platform::path_within(stub_path.c_str(), path.c_str()));
+            for (size_t i = 0; i < entries.size() && !clash; ++i)
+                clash = platform::path_within(entries[i].path.c_str(), path.c_str());
+            if (clash) {
+                std::fprintf(stderr, "kelvarix-pack: the output must not be inside %s or an input file: %s\n",
+                             folder.c_str(), name.c_str());
+                return EXIT_INPUT;
+            }
+        }
     }
 
     auto started = std::chrono::steady_clock::now();

@@ -4,12 +4,14 @@
 // write bits of a file, a folder is a folder, the rest is dropped).
 #include "platform/platform.h"
 #include "platform/fault_hooks.h"
+#include "platform/system_extra.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <string>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -334,6 +336,83 @@ void dir_close(DirList* list) {
     if (!list) return;
     if (list->dir) ::closedir(list->dir);
     std::free(list);
+}
+
+// ---------------------------------------------------------------- kinds of entries and resolved paths
+
+EntryKind describe_entry(const char* path, bool follow_links, EntryInfo* info) {
+    struct stat st {};
+    EntryKind kind = EntryKind::missing;
+    if (path && (follow_links ? ::stat(path, &st) : ::lstat(path, &st)) == 0) {
+        if (S_ISREG(st.st_mode)) kind = EntryKind::file;
+        else if (S_ISDIR(st.st_mode)) kind = EntryKind::folder;
+        else if (S_ISLNK(st.st_mode)) kind = EntryKind::link;
+        else kind = EntryKind::other;
+    }
+    if (info) {
+        *info = EntryInfo{};
+        info->kind = kind;
+        if (kind != EntryKind::missing) {
+            info->attributes = attributes_of(st);
+            info->dos_date_time = dos_time_of(st.st_mtime);
+            info->size = kind == EntryKind::file ? static_cast<uint64_t>(st.st_size) : 0;
+        }
+    }
+    return kind;
+}
+
+size_t resolve_path(const char* path, char* out, size_t size) {
+    if (!path || !*path || !out || size == 0) return 0;
+    // Components still to walk, and the resolved part so far ("" is the root).
+    std::string pending, done;
+    if (path[0] != '/') {
+        char here[RESOLVED_PATH_BYTES];
+        if (!::getcwd(here, sizeof here)) return 0;
+        pending = here;
+        pending += '/';
+    }
+    pending += path;
+    int links = 0;
+    size_t at = 0;
+    while (at < pending.size()) {
+        size_t end = pending.find('/', at);
+        if (end == std::string::npos) end = pending.size();
+        std::string part = pending.substr(at, end - at);
+        at = end + 1;
+        if (part.empty() || part == ".") continue;
+        if (part == "..") {
+            done.erase(done.empty() ? 0 : done.find_last_of('/'));
+            continue;
+        }
+        std::string next = done + '/' + part;
+        struct stat st {};
+        if (::lstat(next.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+            if (++links > 40) return 0;  // a loop, as the system itself would judge it
+            char target[RESOLVED_PATH_BYTES];
+            ssize_t n = ::readlink(next.c_str(), target, sizeof target);
+            if (n <= 0 || static_cast<size_t>(n) >= sizeof target) return 0;
+            std::string rest = at < pending.size() ? pending.substr(at) : std::string();
+            pending.assign(target, static_cast<size_t>(n));
+            pending += '/';
+            pending += rest;
+            at = 0;
+            if (target[0] == '/') done.clear();
+            continue;
+        }
+        done = std::move(next);
+        if (done.size() >= RESOLVED_PATH_BYTES) return 0;
+    }
+    if (done.empty()) done.push_back('/');
+    if (done.size() >= size) return 0;
+    std::memcpy(out, done.c_str(), done.size() + 1);
+    return done.size();
+}
+
+bool path_within(const char* outer, const char* inner) {
+    if (!outer || !inner) return false;
+    size_t n = std::strlen(outer);
+    while (n > 0 && outer[n - 1] == '/') --n;  // "/" and "/a/" end in a separator
+    return std::strncmp(outer, inner, n) == 0 && (inner[n] == '\0' || inner[n] == '/');
 }
 
 }  // namespace platform
