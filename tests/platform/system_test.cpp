@@ -1,7 +1,9 @@
 // The system side of the seam: paths, drives, the temporary folder, the
-// program's own path, message boxes in unattended runs.
+// program's own path, resolved paths and kinds of entries, message boxes in
+// unattended runs.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -114,6 +116,112 @@ TEST(Files, TruncateCutsBackAndLinksAreRecognised) {
 #ifndef _WIN32
     fs::create_directory_symlink(folder.path(), "link");
     EXPECT_TRUE(is_symbolic_link("link"));
+#endif
+}
+
+namespace {
+
+// Links for the resolution tests; false where the system (or wine) cannot make them.
+bool make_link(const fs::path& target, const fs::path& link, bool to_folder) {
+    std::error_code ec;
+    if (to_folder) fs::create_directory_symlink(target, link, ec);
+    else fs::create_symlink(target, link, ec);
+    return !ec;
+}
+
+bool same_place(const std::string& a, const std::string& b) {
+    return path_within(a.c_str(), b.c_str()) && path_within(b.c_str(), a.c_str());
+}
+
+}  // namespace
+
+TEST(Paths, ResolvedPathsNameWhereFilesReallyAre) {
+    scratch::Folder folder("resolve");
+    fs::create_directories("sub/deep");
+    scratch::write_file("a", "x");
+    bool links = make_link("sub", "to_sub", true) && make_link("a", "to_a", false) &&
+                 make_link("gone", "dangling", false) && make_link("sub/deep", "sub_deep", true);
+    const fs::path& f = folder.path();
+    struct Case {
+        const char* spelled;
+        fs::path place;
+        bool needs_links;
+    } cases[] = {
+        {"a", f / "a", false},
+        {"./sub/../a", f / "a", false},
+        {"sub/missing/../../a", f / "a", false},
+        {"missing/new", f / "missing" / "new", false},
+        {"sub/deep/", f / "sub" / "deep", false},
+        {"to_a", f / "a", true},
+        {"to_sub/deep", f / "sub" / "deep", true},
+#ifdef _WIN32
+        {"sub_deep/../a", f / "a", true},  // Windows takes ".." off the spelling before it meets links
+#else
+        {"sub_deep/../a", f / "sub" / "a", true},  // ".." after a link steps up from its target
+#endif
+        {"dangling", f / "gone", true},
+        {"to_sub/new/../x", f / "sub" / "x", true},
+    };
+    for (const Case& c : cases) {
+        if (c.needs_links && !links) continue;
+        char out[RESOLVED_PATH_BYTES];
+        ASSERT_GT(resolve_path(c.spelled, out, sizeof out), 0u) << c.spelled;
+        EXPECT_TRUE(is_absolute_path(out)) << c.spelled << " -> " << out;
+        EXPECT_TRUE(same_place(out, c.place.string())) << c.spelled << " -> " << out;
+        // The absolute spelling resolves the same way.
+        char again[RESOLVED_PATH_BYTES];
+        ASSERT_GT(resolve_path((f / c.spelled).string().c_str(), again, sizeof again), 0u);
+        EXPECT_STREQ(again, out);
+    }
+    char small[4];
+    EXPECT_EQ(resolve_path("a", small, sizeof small), 0u);
+    if (!links) GTEST_SKIP() << "links cannot be made here";
+}
+
+TEST(Paths, WithinComparesWholeComponents) {
+    struct Case {
+        const char *outer, *inner;
+        bool within;
+    } cases[] = {
+#ifdef _WIN32
+        {"C:\\A\\b", "c:\\a\\B", true},   {"C:\\A\\b", "c:\\a\\B\\x", true}, {"C:\\a\\b\\", "C:\\a\\b\\x", true},
+        {"C:\\", "C:\\x", true},           {"C:\\a\\b", "C:\\a\\bc", false},  {"C:\\a\\b", "C:\\a", false},
+        {"C:\\a", "D:\\a", false},
+#else
+        {"/a/b", "/a/b", true},  {"/a/b", "/a/b/c", true}, {"/a/b/", "/a/b/c", true}, {"/", "/x", true},
+        {"/a/b", "/a/bc", false}, {"/a/b", "/a", false},    {"/a/B", "/a/b", false},
+#endif
+    };
+    for (const Case& c : cases) EXPECT_EQ(path_within(c.outer, c.inner), c.within) << c.outer << " " << c.inner;
+}
+
+TEST(Files, EntriesAreDescribedWithoutOpeningThem) {
+    scratch::Folder folder("describe");
+    scratch::write_file("f", "0123456789");
+    fs::create_directory("d");
+    EntryInfo info;
+    EXPECT_EQ(describe_entry("f", false, &info), EntryKind::file);
+    EXPECT_EQ(info.size, 10u);
+    EXPECT_NE(info.dos_date_time, 0u);
+    EXPECT_EQ(describe_entry("f", true, &info), EntryKind::file);
+    EXPECT_EQ(info.size, 10u);
+    EXPECT_EQ(describe_entry("d", true, &info), EntryKind::folder);
+    EXPECT_TRUE(info.attributes & ATTR_DIRECTORY);
+    EXPECT_EQ(describe_entry("missing", false, &info), EntryKind::missing);
+    if (make_link("f", "to_f", false) && make_link("gone", "dangling", false)) {
+        EXPECT_EQ(describe_entry("to_f", false, nullptr), EntryKind::link);
+        EXPECT_EQ(describe_entry("to_f", true, &info), EntryKind::file);
+        EXPECT_EQ(info.size, 10u);
+        EXPECT_EQ(describe_entry("dangling", false, nullptr), EntryKind::link);
+        EXPECT_EQ(describe_entry("dangling", true, nullptr), EntryKind::missing);
+    }
+#ifndef _WIN32
+    // Opening a FIFO for reading would wait for a writer: this would hang.
+    ASSERT_EQ(std::system("mkfifo fifo"), 0);
+    EXPECT_EQ(describe_entry("fifo", false, nullptr), EntryKind::other);
+    ASSERT_TRUE(make_link("fifo", "to_fifo", false));
+    EXPECT_EQ(describe_entry("to_fifo", true, nullptr), EntryKind::other);
+    EXPECT_EQ(describe_entry("/dev/null", true, nullptr), EntryKind::other);
 #endif
 }
 
