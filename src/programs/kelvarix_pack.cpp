@@ -127,6 +127,14 @@ bool same_name(const std::string& a, const std::string& b) {
     return true;
 }
 
+// Names read from disk may hold control characters; shown as '?' so they
+// cannot drive the terminal.
+std::string printable(std::string text) {
+    for (char& c : text)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+    return text;
+}
+
 std::string resolved(const std::string& path) {
     char out[platform::RESOLVED_PATH_BYTES];
     return platform::resolve_path(path.c_str(), out, sizeof out) ? std::string(out) : std::string();
@@ -354,9 +362,9 @@ int main(int argc, char** argv) {
     std::string error;
     bool listed = pack::list_tree(folder.c_str(), solid, program.empty() ? nullptr : "setup.spt", entries, error,
                                   follow_links, &warnings);
-    for (const std::string& w : warnings) std::fprintf(stderr, "kelvarix-pack: warning: %s\n", w.c_str());
+    for (const std::string& w : warnings) std::fprintf(stderr, "kelvarix-pack: warning: %s\n", printable(w).c_str());
     if (!listed) {
-        std::fprintf(stderr, "kelvarix-pack: %s\n", error.c_str());
+        std::fprintf(stderr, "kelvarix-pack: %s\n", printable(error).c_str());
         return EXIT_INPUT;
     }
     if (!program.empty()) {

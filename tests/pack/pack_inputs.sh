@@ -41,6 +41,7 @@ rows=(
 "dangling link with --follow-links|ln -s nowhere t/dang|--follow-links -o out t setup.sh|0|warning: link leading nowhere skipped: t/dang|setup.sh=S|dang"
 "link to a folder|ln -s sub t/dl|-o out t setup.sh|0|warning: link to a folder skipped: t/dl|sub/a.txt=A|dl"
 "FIFO|mkfifo t/sub/fifo|-o out t setup.sh|0|warning: not a regular file or folder, skipped: t/sub/fifo|sub/a.txt=A|sub/fifo"
+"FIFO with a terminal escape in its name|mkfifo \"t/\$(printf 'a\\033[31m')\"|-o out t setup.sh|0|warning: not a regular file or folder, skipped: t/a?[31m|setup.sh=S|"
 "link to a FIFO|mkfifo t/fifo; ln -s fifo t/fl|-o out t setup.sh|0|warning: not a regular file or folder, skipped: t/fl|setup.sh=S|fl fifo"
 "socket|socket t/sock|-o out t setup.sh|0|warning: not a regular file or folder, skipped: t/sock|setup.sh=S|sock"
 "device with --follow-links|ln -s /dev/null t/null|--follow-links -o out t setup.sh|0|warning: not a regular file or folder, skipped: t/null|setup.sh=S|null"
@@ -60,7 +61,7 @@ for row in "${rows[@]}"; do
     eval "$prepare"
     before=$(state)
     # shellcheck disable=SC2086
-    timeout 60 "$pack" -q --stub "$stub" $args > /dev/null 2> "$err"
+    timeout 20 "$pack" -q --stub "$stub" $args > /dev/null 2> "$err"
     got=$?
     if [ "$got" != "$want_exit" ]; then
         fail "$name" "exit $got, want $want_exit ($(tr '\n' ' ' < "$err"))"
