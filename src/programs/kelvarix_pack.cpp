@@ -346,7 +346,12 @@ int main(int argc, char** argv) {
                          target.c_str());
             return EXIT_INPUT;
         }
-        if (platform::path_within(resolved(stub).c_str(), resolved(output).c_str())) {
+        const std::string stub_path = resolved(stub), output_path = resolved(output);
+        if (stub_path.empty() || output_path.empty()) {
+            std::fprintf(stderr, "kelvarix-pack: cannot resolve the path of %s or %s\n", stub.c_str(), output.c_str());
+            return EXIT_INPUT;
+        }
+        if (platform::path_within(stub_path.c_str(), output_path.c_str())) {
             std::fprintf(stderr, "kelvarix-pack: the installer cannot be written over its own stub %s\n",
                          stub.c_str());
             return EXIT_INPUT;
@@ -380,16 +385,21 @@ int main(int argc, char** argv) {
     // so other spellings and links are caught).
     {
         const std::string root = resolved(folder), stub_path = archive_only ? std::string() : resolved(stub);
+        // Inputs outside FOLDER: the stub and the targets of followed links.
+        std::vector<const std::string*> outside;
+        if (!stub_path.empty()) outside.push_back(&stub_path);
+        for (const pack::TreeEntry& t : entries)
+            if (platform::is_absolute_path(t.path.c_str()) && !platform::path_within(root.c_str(), t.path.c_str()))
+                outside.push_back(&t.path);
         for (const std::string& name : output_names(output, archive_only, volume_size, entries)) {
             std::string path = resolved(name);
             if (path.empty()) {
                 std::fprintf(stderr, "kelvarix-pack: cannot resolve the output path %s\n", name.c_str());
                 return EXIT_INPUT;
             }
-            bool clash = platform::path_within(root.c_str(), path.c_str()) ||
-                         (!stub_path.empty() && platform::path_within(stub_path.c_str(), path.c_str()));
-            for (size_t i = 0; i < entries.size() && !clash; ++i)
-                clash = platform::path_within(entries[i].path.c_str(), path.c_str());
+            bool clash = root.empty() || platform::path_within(root.c_str(), path.c_str());
+            for (size_t i = 0; i < outside.size() && !clash; ++i)
+                clash = platform::path_within(outside[i]->c_str(), path.c_str());
             if (clash) {
                 std::fprintf(stderr, "kelvarix-pack: the output must not be inside %s or an input file: %s\n",
                              folder.c_str(), name.c_str());
