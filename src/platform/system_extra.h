@@ -6,10 +6,17 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/platform.h"
+
 namespace platform {
 
 // Cuts the file at path back to size bytes; false on failure.
 bool truncate_file(const char* path, uint64_t size);
+
+// Creates one folder that only its owner can enter (Linux: mode 0700 whatever
+// the umask, as mkdtemp makes it; Windows: the default protection of the
+// location). The same results as make_directory.
+DirResult make_private_directory(const char* path);
 
 // Lets a copied program run: on Linux adds the execute bits wherever the
 // file is readable; on Windows nothing is needed. False on failure.
