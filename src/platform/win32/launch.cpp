@@ -63,7 +63,8 @@ bool find_program_in(const char* folder, const char* name, char* path_out, size_
     // a program's name.
     bool found = is_plain_file(path);
     if (!found && std::strchr(last_part, '.') == nullptr) {
-        for (const char* extension : {".com", ".exe", ".bat", ".cmd"}) {
+        static const char* const extensions[] = {".com", ".exe", ".bat", ".cmd"};
+        for (const char* extension : extensions) {
             std::memcpy(path + base + name_length, extension, 5);
             if ((found = is_plain_file(path))) break;
         }
