@@ -20,7 +20,7 @@ namespace {
 // A longer line can never be launched, so nothing beyond it is kept.
 constexpr size_t VALUE_LINE_LIMIT = 32767;
 // The script is read through this many bytes at a time.
-constexpr size_t READ_CHUNK = 4096;
+constexpr size_t READ_CHUNK = 65536;
 
 bool is_ascii_letter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
@@ -52,6 +52,11 @@ public:
     // Takes the next character; true once the outcome is known (later
     // characters cannot change it).
     bool feed(char c);
+    // Takes characters from data[0, count) until the outcome is known;
+    // returns how many it took (the last one settled it when below count or
+    // when settled() says so).
+    size_t feed(const char* data, size_t count);
+    bool settled() const { return phase_ == Phase::found || phase_ == Phase::failed; }
     // The text has ended: settles the outcome.
     void finish() {
         if (phase_ == Phase::after_equals) {
@@ -70,13 +75,16 @@ private:
     enum class Phase { header, key, before_equals, after_equals, found, failed };
     static constexpr uint64_t NONE = UINT64_MAX;
 
-    // The character at position at, which must be among the last recent_size_.
-    char recent_at(uint64_t at) const { return recent_[at % recent_size_]; }
+    // The character back positions before the next one (1: the last seen);
+    // back is at most recent_size_.
+    char recent_back(size_t back) const {
+        return recent_[next_ >= back ? next_ - back : next_ + recent_size_ - back];
+    }
     // True when the last length characters seen spell needle.
     bool ends_with(const char* needle, size_t length) const {
         if (seen_ < length) return false;
         for (size_t i = 0; i < length; ++i)
-            if (recent_at(seen_ - length + i) != needle[i]) return false;
+            if (recent_back(length - i) != needle[i]) return false;
         return true;
     }
 
@@ -84,8 +92,9 @@ private:
     const char* key_;
     size_t header_length_;
     size_t key_length_;
-    char* recent_;
+    char* recent_;  // the last recent_size_ characters, a ring
     size_t recent_size_ = 0;
+    size_t next_ = 0;  // where the ring takes the next character
     Phase phase_ = Phase::header;
     uint64_t seen_ = 0;             // characters taken so far
     uint64_t key_from_ = 0;         // where the next occurrence of the key may start
@@ -99,13 +108,16 @@ bool ValueSearch::feed(char c) {
     case Phase::found:
     case Phase::failed: return true;
     case Phase::header:
-    case Phase::key: recent_[at % recent_size_] = c; break;
+    case Phase::key:
+        recent_[next_] = c;
+        if (++next_ == recent_size_) next_ = 0;
+        break;
     default: break;
     }
     ++seen_;
     switch (phase_) {
     case Phase::header:
-        if (ends_with(header_, header_length_)) {
+        if (c == header_[header_length_ - 1] && ends_with(header_, header_length_)) {
             // The header's own characters after its first may already end the section.
             const char* inner = std::strchr(header_ + 1, header_[0]);
             if (inner != nullptr) {
@@ -118,9 +130,10 @@ bool ValueSearch::feed(char c) {
         return false;
     case Phase::key: {
         if (section_end_ == NONE && c == header_[0]) section_end_ = at;
-        if (seen_ >= key_length_ && seen_ - key_length_ >= key_from_ && ends_with(key_, key_length_)) {
+        if (c == key_[key_length_ - 1] && seen_ >= key_length_ && seen_ - key_length_ >= key_from_ &&
+            ends_with(key_, key_length_)) {
             const uint64_t key_at = seen_ - key_length_;
-            const char before = recent_at(key_at - 1);  // the header precedes, so key_at > 0
+            const char before = recent_back(key_length_ + 1);  // the header precedes, so key_at > 0
             if (is_ascii_letter(before) || before == ';') {
                 key_from_ = seen_;
             } else {
@@ -148,6 +161,27 @@ bool ValueSearch::feed(char c) {
     }
 }
 
+size_t ValueSearch::feed(const char* data, size_t count) {
+    size_t at = 0;
+    while (at < count && !settled()) {
+        if (phase_ != Phase::header) {
+            feed(data[at++]);
+            continue;
+        }
+        // Until the header, only a character equal to its last one can end
+        // an occurrence: jump to the next, keeping the ring's worth before it.
+        const void* hit = std::memchr(data + at, header_[header_length_ - 1], count - at);
+        const size_t stop = hit ? static_cast<size_t>(static_cast<const char*>(hit) - data) : count;
+        if (stop - at > recent_size_) {
+            seen_ += stop - recent_size_ - at;
+            at = stop - recent_size_;
+        }
+        while (at < stop) feed(data[at++]);
+        if (hit) feed(data[at++]);
+    }
+    return at;
+}
+
 // Appends piece to the buffer at *used (the buffer was sized for every piece).
 void append(char* buffer, size_t* used, const char* piece) {
     const size_t n = std::strlen(piece);
@@ -172,7 +206,8 @@ bool read_value_line(const char* script_name, char* line, size_t* line_length) {
     while (!settled) {
         got = platform::file_read(script, chunk, sizeof chunk);
         if (got == 0) break;
-        for (next = 0; next < got && !settled;) settled = search.feed(chunk[next++]);
+        next = search.feed(chunk, got);
+        settled = search.settled();
     }
     bool ok = !platform::file_has_error(script);
     if (!settled) search.finish();
@@ -210,9 +245,8 @@ bool read_value_line(const char* script_name, char* line, size_t* line_length) {
 size_t find_setup_value(const char* text, size_t length, const char* header, const char* key) {
     if (text == nullptr || header == nullptr || key == nullptr) return 0;
     ValueSearch search(header, key);
-    bool settled = false;
-    for (size_t at = 0; at < length && !settled; ++at) settled = search.feed(text[at]);
-    if (!settled) search.finish();
+    search.feed(text, length);
+    if (!search.settled()) search.finish();
     return search.found() ? static_cast<size_t>(search.value_at()) : 0;
 }
 

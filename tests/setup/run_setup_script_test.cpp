@@ -129,13 +129,13 @@ TEST_F(RunSetupScript, ValueAtEndOfFileWithoutLineBreak) {
 }
 
 TEST_F(RunSetupScript, ScriptIsReadInPiecesWhereverTheEntryLies) {
-    // The script is read a few kilobytes at a time: header, key and value
+    // The script is read some kilobytes at a time: header, key and value
     // lines that straddle those pieces, and text far behind the entry, change
     // nothing.
     const std::string program = std::string("setup") + PROGRAM_SUFFIX;
     place_program(program);
     const std::string entry = "[Values]\r\nSetupFile = " + program + " -p\r\n";
-    for (size_t padding : {4090u, 4093u, 4096u, 4100u, 4106u, 8190u, 70000u}) {
+    for (size_t padding : {0u, 65511u, 65530u, 65533u, 65536u, 65540u, 65546u, 131070u, 200000u}) {
         fs::remove(record_);
         write_file(folder_ / "setup.spt", std::string(padding, 'x') + entry + std::string(300000, '\n'));
         EXPECT_TRUE(run_setup_script("setup.spt")) << padding;
