@@ -235,6 +235,14 @@ TEST_F(RunSetupScript, ProgramsOutsideTheFolderAreNeverMadeExecutable) {
     fs::remove_all(outside);
 }
 
+TEST_F(RunSetupScript, AProgramItsOwnerMayRunButNotReadIsFound) {
+    place_program("run-only");
+    fs::permissions(folder_ / "run-only", fs::perms::owner_exec);
+    write_file(folder_ / "setup.spt", "[Values]\nSetupFile=run-only\n");
+    ASSERT_TRUE(run_setup_script("setup.spt"));
+    EXPECT_EQ(wait_for_record(), tail() + "\n" + folder_.string() + "\n");
+}
+
 TEST_F(RunSetupScript, ASystemProgramIsFoundOnTheSearchPath) {
     // A bare name that is not in the extraction folder is left to the system.
     const fs::path bin = folder_.parent_path() / (folder_.filename().string() + "-bin");

@@ -74,7 +74,9 @@ bool find_program_in(const char* folder, const char* name, char* path_out, size_
             // O_NONBLOCK: a FIFO planted under the name must not hold the launch.
             const int flags = last ? O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC
                                    : O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
-            const int next = ::openat(dir, part, flags);
+            int next = ::openat(dir, part, flags);
+            // A program its owner may run but not read is still found.
+            if (next < 0 && last && errno == EACCES) next = ::openat(dir, part, O_PATH | O_NOFOLLOW | O_CLOEXEC);
             if (next < 0) break;
             if (last) {
                 file = next;
@@ -93,7 +95,7 @@ bool find_program_in(const char* folder, const char* name, char* path_out, size_
     bool found = ::fstat(file, &st) == 0 && S_ISREG(st.st_mode);
     // Archives from DOS hosts carry no modes: a program arrives without its
     // execute bit. Only the owner's is added; data files are left alone.
-    if (found && !(st.st_mode & S_IXUSR) && is_runnable_head(file)) {
+    if (found && !(st.st_mode & S_IXUSR) && (st.st_mode & S_IRUSR) && is_runnable_head(file)) {
         found = ::fchmod(file, (st.st_mode | S_IXUSR) & 07777) == 0;
     }
     ::close(file);
