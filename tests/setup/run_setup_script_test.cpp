@@ -90,10 +90,15 @@ protected:
         fs::copy_file(built, folder_ / name, fs::copy_options::overwrite_existing);
     }
 
-    // The record written by the launched program (it runs detached, so wait).
+    // The record written by the launched program (it runs detached, so
+    // wait; under wine the renamed record may stay unreadable for a moment).
     std::string wait_for_record() {
-        for (int i = 0; i < 300 && !fs::exists(record_); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        return read_file(record_);
+        std::string record;
+        for (int i = 0; i < 300 && record.empty(); ++i) {
+            if (fs::exists(record_)) record = read_file(record_);
+            if (record.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return record;
     }
 
     std::string tail() const { return std::string(FAKE_OWN_PATH) + " " + FAKE_OWN_FOLDER + " " + folder_.string(); }
