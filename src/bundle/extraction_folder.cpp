@@ -33,7 +33,7 @@ bool make_numbered_folder(const char* location, size_t max_length, char* folder)
     std::memcpy(path + n, "PTemp__", NAME_CHARS + 1);
     for (char letter = 'a'; letter <= 'z'; ++letter) {
         path[n + NAME_CHARS - 1] = letter;
-        platform::DirResult made = platform::make_directory(path);
+        platform::DirResult made = platform::make_private_directory(path);
         if (made == platform::DirResult::ok) {
             std::memcpy(folder, path, n + NAME_CHARS + 1);
             return true;
@@ -104,8 +104,13 @@ bool choose_extraction_folder_with(const FolderProbe& probe, size_t max_length, 
         }
     }
 
-    // Last the user, whose folder is used as it is.
-    if (!probe.ask(chosen, max_length + 1)) return false;
+    // Last the user. The named folder is only where the fresh folder goes:
+    // the clean-ups remove what this run made, never the user's folder or
+    // what was in it before.
+    char named[SHELL_PATH_CHARS + 2];
+    if (!probe.ask(named, SHELL_PATH_CHARS + 1)) return false;
+    end_with_separator(named, sizeof named);
+    if (!make_numbered_folder(named, max_length, chosen)) return false;
     std::memcpy(folder, chosen, std::strlen(chosen) + 1);
     return true;
 }

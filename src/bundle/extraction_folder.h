@@ -1,7 +1,8 @@
 // The extraction folder: a fresh "PTemp_" folder (letters a to z) in the
 // system's temporary folder when its drive is fixed and has room for the
 // bundle's members, otherwise at the root of another fixed drive that has
-// room, otherwise one the user names. Also the removal of such a tree.
+// room, otherwise inside a folder the user names. Also the removal of such a
+// tree.
 #pragma once
 
 #include <cstddef>
@@ -26,7 +27,8 @@ const FolderProbe& system_folder_probe();
 // Chooses and creates the folder for the members of shell_state.archive_path
 // and copies its full path into folder (at most max_length characters).
 // False when the bundle cannot be sized, or when no folder could be made and
-// the user confirmed none.
+// the user confirmed none or none could be made in the one confirmed. The
+// folder is private to its owner (0700 on Linux).
 bool choose_extraction_folder(size_t max_length, char* folder);
 bool choose_extraction_folder_with(const FolderProbe& probe, size_t max_length, char* folder);
 

@@ -6,10 +6,26 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/platform.h"
+
 namespace platform {
 
 // Cuts the file at path back to size bytes; false on failure.
 bool truncate_file(const char* path, uint64_t size);
+
+// Creates one folder that only its owner can enter (Linux: mode 0700 whatever
+// the umask, as mkdtemp makes it; Windows: the default protection of the
+// location). The same results as make_directory.
+DirResult make_private_directory(const char* path);
+
+// Looks for the program name inside folder and readies it to run. The name
+// counts only when it stays inside folder (relative, no ".." component) and
+// reaches a file there without passing through a link; on Windows a name
+// without an extension also finds name.com, .exe, .bat or .cmd. On Linux an
+// ELF image or a "#!" script found there gets its owner's execute bit
+// (archives from DOS hosts carry no modes); nothing else is changed. True
+// with the file's full path in path_out (size bytes) when it was found.
+bool find_program_in(const char* folder, const char* name, char* path_out, size_t size);
 
 // Lets a copied program run: on Linux adds the execute bits wherever the
 // file is readable; on Windows nothing is needed. False on failure.

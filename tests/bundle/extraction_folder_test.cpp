@@ -4,6 +4,9 @@
 
 #include <cstring>
 #include <string>
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 #include "bundle/extraction_folder.h"
 #include "platform/platform.h"
@@ -130,6 +133,20 @@ TEST_F(ExtractionFolder, RemovableAndRamDrivesAreNeverUsed) {
     }
 }
 
+#ifndef _WIN32
+TEST_F(ExtractionFolder, TheFolderIsPrivateWhateverTheUmask) {
+    for (mode_t mask : {mode_t(0), mode_t(022), mode_t(0700)}) {
+        fs::current_path(folder_.path());  // a choice steps into the temporary folder
+        const mode_t before = ::umask(mask);
+        const bool chose = choose();
+        ::umask(before);
+        ASSERT_TRUE(chose) << std::oct << mask;
+        EXPECT_EQ(fs::status(result_).permissions(), fs::perms::owner_all) << std::oct << mask;
+        fs::remove(result_);
+    }
+}
+#endif
+
 TEST_F(ExtractionFolder, AFailedSpaceQueryDoesNotPass) {
     fake.temp_free_fails = true;
     EXPECT_FALSE(choose());
@@ -153,12 +170,25 @@ TEST_F(ExtractionFolder, ABundleThatCannotBeSizedFails) {
     EXPECT_TRUE(fs::is_empty("tmp"));
 }
 
-TEST_F(ExtractionFolder, TheUsersFolderIsUsedAsItIs) {
+TEST_F(ExtractionFolder, TheUsersFolderOnlyHoldsAFreshFolder) {
+    // The folder named in the question keeps what it had; the extraction
+    // goes into the first free PTemp_ folder made inside it.
     fake.temp.clear();
+    fs::create_directories(fs::path("mine") / "PTemp_a");
+    scratch::write_file(fs::path("mine") / "old.txt", "old");
     fake.answer = (folder_.path() / "mine").string();
     ASSERT_TRUE(choose());
-    EXPECT_EQ(std::string(result_), fake.answer);
-    EXPECT_FALSE(fs::exists(fake.answer));  // nothing is made inside or for it
+    EXPECT_EQ(std::string(result_), fake.answer + sep() + "PTemp_b");
+    EXPECT_TRUE(fs::is_directory(result_));
+    EXPECT_TRUE(fs::is_empty(result_));
+    EXPECT_EQ(scratch::read_file(fs::path("mine") / "old.txt"), "old");
+
+    // A named folder in which nothing can be made is no choice.
+    fake.answer = (folder_.path() / "absent").string();
+    std::strcpy(result_, "previous");
+    EXPECT_FALSE(choose());
+    EXPECT_STREQ(result_, "previous");
+    EXPECT_FALSE(fs::exists("absent"));
 }
 
 TEST_F(ExtractionFolder, NoAnswerIsAFailureAndLeavesTheBufferAlone) {
@@ -176,9 +206,10 @@ TEST_F(ExtractionFolder, ATemporaryPathTooLongToRecordIsSkipped) {
         fs::create_directory(deep);
     }
     fake.temp = deep + sep();
-    fake.answer = "chosen";
+    fs::create_directory("chosen");
+    fake.answer = (folder_.path() / "chosen").string();
     ASSERT_TRUE(choose());
-    EXPECT_STREQ(result_, "chosen");
+    EXPECT_EQ(std::string(result_), fake.answer + sep() + "PTemp_a");
     EXPECT_TRUE(fs::is_empty(deep));  // no folder was left behind there
 }
 

@@ -2,7 +2,8 @@
 # End-to-end install with the 64-bit Windows build under wine64 on a virtual
 # X display: the installer extracts its payload into the Windows temporary
 # folder (PTemp_a ...), launches the program setup.spt names with the
-# parameter text, its own path, its own folder and the extraction folder,
+# parameter text, its own path, its own folder and the extraction folder
+# (also when installer and program are both called setup.exe),
 # handles a missing script (the Error 4 box, answered with Enter) and a
 # damaged payload, shows its progress window while a large payload extracts
 # (screenshot kept in BUILD_DIR/e2e/), and a click on Cancel answered with
@@ -164,6 +165,31 @@ else
     fail install "could not build the installer"
 fi
 sleep 1  # the setup program may still hold its folder
+rm -rf "$temp_unix"/PTemp_?
+
+# ---------------------------------------------------------------- 1b. installer and product program both setup.exe
+# The product's setup.exe runs, not the installer beside which the system
+# would look first.
+printf '[Values]\r\nSetupFile=setup.exe -z\r\n' >"$src/twin.spt"
+if make_installer twin "setup.spt=$src/twin.spt" "setup.exe=$src/record-args.exe"; then
+    mv "$work/twin/inst.exe" "$work/twin/setup.exe"
+    (cd "$work/twin" && KX_RECORD_ARGS=$(win_path "$work/twin/record.txt") KELVARIX_UNATTENDED=1 \
+        KELVARIX_MESSAGE_LOG=$(win_path "$work/twin/messages.log") \
+        timeout 120 "$wine" setup.exe </dev/null >/dev/null 2>&1)
+    expected="-z $(win_path "$work/twin/setup.exe") $(win_path "$work/twin") $temp_win\\PTemp_a"
+    if ! wait_for "$work/twin/record.txt" 20; then
+        fail twin "the product's setup.exe did not run"
+    elif [ "$(sed -n 1p "$work/twin/record.txt" | tr -d '\r')" != "$expected" ]; then
+        fail twin "parameters '$(sed -n 1p "$work/twin/record.txt" | tr -d '\r')', expected '$expected'"
+    elif [ -e "$temp_unix/PTemp_b" ]; then
+        fail twin "the installer started itself again"
+    else
+        pass twin
+    fi
+else
+    fail twin "could not build the installer"
+fi
+sleep 1
 rm -rf "$temp_unix"/PTemp_?
 
 # ---------------------------------------------------------------- 2. no setup.spt: the real Error 4 box

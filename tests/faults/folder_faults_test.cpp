@@ -1,9 +1,11 @@
 // Faults while the extraction folder is chosen: a temporary folder in which no
 // folder can be made, a temporary folder the system cannot name, and nowhere
 // writable at all. The choice moves on to the fixed drives and then to the
-// user, and never reports a folder that was not made.
+// user, and never reports a folder that was not made. A folder the user names
+// keeps everything it held through Cancel and a failed launch.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -11,6 +13,8 @@
 #include "bundle/extraction_folder.h"
 #include "platform/fault_hooks.h"
 #include "platform/platform.h"
+#include "setup/setup_script.h"
+#include "shell/entry.h"
 #include "shell/shell_state.h"
 
 using namespace archive_test;
@@ -24,6 +28,8 @@ struct FakeSystem {
     bool temp_query_fails = false;
     std::string refused_prefix;  // folders made below this fail
     bool refuse_everything = false;
+    bool no_drives = false;
+    std::string answer;  // the folder the user names; empty: none
     int asked = 0;
 };
 FakeSystem fake;
@@ -34,7 +40,7 @@ size_t fake_temp_path(char* buffer, size_t size) {
     return fake.temp.size();
 }
 int fake_drive_roots(char (*roots)[260], int max) {
-    if (max < 1) return 0;
+    if (max < 1 || fake.no_drives) return 0;
     std::strcpy(roots[0], fake.drive_root.c_str());
     return 1;
 }
@@ -48,9 +54,11 @@ bool fake_free_bytes(const char*, uint64_t* bytes) {
     *bytes = uint64_t(1) << 40;
     return true;
 }
-bool fake_ask(char*, size_t) {
+bool fake_ask(char* folder, size_t size) {
     ++fake.asked;
-    return false;
+    if (fake.answer.empty() || fake.answer.size() + 1 > size) return false;
+    std::strcpy(folder, fake.answer.c_str());
+    return true;
 }
 const FolderProbe fake_probe = {fake_temp_path, fake_drive_roots, fake_root_of, fake_type, fake_free_bytes, fake_ask};
 
@@ -119,4 +127,61 @@ TEST_F(FolderFaults, NowhereWritableAndNoFolderConfirmedIsAFailureWithNothingMad
     EXPECT_FALSE(choose_extraction_folder_with(fake_probe, SHELL_PATH_CHARS, folder));
     EXPECT_EQ(fake.asked, 1);
     EXPECT_TRUE(ptemp_folders(s.path()).empty());
+}
+
+// ---------------------------------------------------------------- the user's folder
+
+namespace {
+
+// Nowhere to go but the folder the user names, which already holds files.
+class UsersFolder : public FolderFaults {
+protected:
+    void SetUp() override {
+        FolderFaults::SetUp();
+        fake.temp_query_fails = true;
+        fake.no_drives = true;
+        users = s.path() / "mine";
+        fs::create_directories(users / "docs");
+        write_bytes(users / "old.txt", "old");
+        write_bytes(users / "docs" / "letter.txt", "letter");
+        fake.answer = users.string();
+    }
+    // Chooses the folder, as install mode does, and half fills it; false
+    // when the choice is not the fresh folder inside the user's.
+    bool choose_and_extract() {
+        if (!choose_extraction_folder_with(fake_probe, SHELL_PATH_CHARS, shell_state.extraction_folder) ||
+            fs::path(shell_state.extraction_folder) != users / "PTemp_a")
+            return false;
+        fs::current_path(shell_state.extraction_folder);
+        write_bytes(fs::path(shell_state.extraction_folder) / "setup.spt", "[Values]\r\n");
+        return true;
+    }
+    void expect_only_the_fresh_folder_gone() {
+        EXPECT_FALSE(fs::exists(users / "PTemp_a"));
+        EXPECT_EQ(read_bytes(users / "old.txt"), "old");
+        EXPECT_EQ(read_bytes(users / "docs" / "letter.txt"), "letter");
+    }
+    fs::path users;
+};
+
+}  // namespace
+
+TEST_F(UsersFolder, CancelRemovesOnlyTheFreshFolder) {
+    // On Windows the child process sets the scratch folder up again, which
+    // it cannot while this process is in it.
+    fs::current_path(fs::temp_directory_path());
+    EXPECT_EXIT(
+        {
+            if (!choose_and_extract()) std::exit(3);
+            cancel_installation();
+        },
+        ::testing::ExitedWithCode(0), "");
+    expect_only_the_fresh_folder_gone();
+}
+
+TEST_F(UsersFolder, AFailedLaunchRemovesOnlyTheFreshFolder) {
+    ASSERT_TRUE(choose_and_extract());
+    ASSERT_FALSE(run_setup_script("setup.spt"));
+    setup_failure_cleanup();
+    expect_only_the_fresh_folder_gone();
 }

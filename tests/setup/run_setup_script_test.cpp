@@ -10,6 +10,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/platform.h"
 #include "setup/setup_script.h"
@@ -89,10 +90,15 @@ protected:
         fs::copy_file(built, folder_ / name, fs::copy_options::overwrite_existing);
     }
 
-    // The record written by the launched program (it runs detached, so wait).
+    // The record written by the launched program (it runs detached, so
+    // wait; under wine the renamed record may stay unreadable for a moment).
     std::string wait_for_record() {
-        for (int i = 0; i < 300 && !fs::exists(record_); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        return read_file(record_);
+        std::string record;
+        for (int i = 0; i < 300 && record.empty(); ++i) {
+            if (fs::exists(record_)) record = read_file(record_);
+            if (record.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return record;
     }
 
     std::string tail() const { return std::string(FAKE_OWN_PATH) + " " + FAKE_OWN_FOLDER + " " + folder_.string(); }
@@ -125,6 +131,37 @@ TEST_F(RunSetupScript, ValueAtEndOfFileWithoutLineBreak) {
     write_file(folder_ / "setup.spt", "[Values]\nSetupFile=" + program + " /q");
     ASSERT_TRUE(run_setup_script("setup.spt"));
     EXPECT_EQ(wait_for_record(), "/q " + tail() + "\n" + folder_.string() + "\n");
+}
+
+TEST_F(RunSetupScript, ScriptIsReadInPiecesWhereverTheEntryLies) {
+    // The script is read some kilobytes at a time: header, key and value
+    // lines that straddle those pieces, and text far behind the entry, change
+    // nothing.
+    const std::string program = std::string("setup") + PROGRAM_SUFFIX;
+    place_program(program);
+    const std::string entry = "[Values]\r\nSetupFile = " + program + " -p\r\n";
+    for (size_t padding : {0u, 65511u, 65530u, 65533u, 65536u, 65540u, 65546u, 131070u, 200000u}) {
+        fs::remove(record_);
+        write_file(folder_ / "setup.spt", std::string(padding, 'x') + entry + std::string(300000, '\n'));
+        EXPECT_TRUE(run_setup_script("setup.spt")) << padding;
+        EXPECT_EQ(wait_for_record(), "-p " + tail() + "\n" + folder_.string() + "\n") << padding;
+    }
+}
+
+TEST_F(RunSetupScript, AValueLineLongerThanACommandLineFails) {
+    // 32767 characters are the most a command line carries; a line that
+    // long is still taken, one more is no usable entry.
+    const std::string program = std::string("setup") + PROGRAM_SUFFIX;
+    place_program(program);
+    const std::string words = program + " " + std::string(32767 - program.size() - 1 - 2, 'w') + " v";
+#ifndef _WIN32  // with the paths behind it, the line is too long for Windows itself
+    write_file(folder_ / "setup.spt", "[Values]\nSetupFile=" + words + "\n");
+    ASSERT_TRUE(run_setup_script("setup.spt"));
+    EXPECT_EQ(wait_for_record().substr(32767 - program.size() - 4), "w v " + tail() + "\n" + folder_.string() + "\n");
+    fs::remove(record_);
+#endif
+    write_file(folder_ / "setup.spt", "[Values]\nSetupFile=" + words + "v\n");
+    EXPECT_FALSE(run_setup_script("setup.spt"));
 }
 
 TEST_F(RunSetupScript, MissingScriptFails) { EXPECT_FALSE(run_setup_script("setup.spt")); }
@@ -166,15 +203,65 @@ TEST_F(RunSetupScript, ProgramIsStartedInExtractionFolder) {
 }
 
 #ifndef _WIN32
-TEST_F(RunSetupScript, ScriptWithoutExecuteBitIsMadeRunnable) {
+// A "#!" script that records its arguments, as record-args does.
+const char* const RECORDING_SCRIPT = "#!/bin/sh\nprintf '%s\\n' \"$*\" > \"$KX_RECORD_ARGS.part\"\n"
+                                     "mv \"$KX_RECORD_ARGS.part\" \"$KX_RECORD_ARGS\"\n";
+constexpr fs::perms READABLE = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                               fs::perms::others_read;
+
+TEST_F(RunSetupScript, ScriptWithoutExecuteBitIsMadeRunnableForItsOwnerOnly) {
     // Archives from DOS hosts carry no modes: a "#!" script arrives without x.
-    write_file(folder_ / "setup.sh", "#!/bin/sh\nprintf '%s\\n' \"$*\" > \"$KX_RECORD_ARGS.part\"\n"
-                                     "mv \"$KX_RECORD_ARGS.part\" \"$KX_RECORD_ARGS\"\n");
-    fs::permissions(folder_ / "setup.sh", fs::perms::owner_read | fs::perms::owner_write);
+    write_file(folder_ / "setup.sh", RECORDING_SCRIPT);
+    fs::permissions(folder_ / "setup.sh", READABLE);
     write_file(folder_ / "setup.spt", "[Values]\nSetupFile=setup.sh x\n");
     ASSERT_TRUE(run_setup_script("setup.spt"));
     EXPECT_EQ(wait_for_record(), "x " + tail() + "\n");
-    EXPECT_NE(fs::status(folder_ / "setup.sh").permissions() & fs::perms::owner_exec, fs::perms::none);
+    EXPECT_EQ(fs::status(folder_ / "setup.sh").permissions(), READABLE | fs::perms::owner_exec);
+}
+
+TEST_F(RunSetupScript, ProgramsOutsideTheFolderAreNeverMadeExecutable) {
+    // A script beside the extraction folder, reached by name, through a link
+    // or through a linked folder: the launch fails and its mode stays.
+    const fs::path outside = folder_.parent_path() / (folder_.filename().string() + "-outside");
+    fs::remove_all(outside);
+    fs::create_directories(outside);
+    write_file(outside / "tool.sh", RECORDING_SCRIPT);
+    fs::permissions(outside / "tool.sh", READABLE);
+    fs::create_symlink(outside / "tool.sh", folder_ / "link.sh");
+    fs::create_directory_symlink(outside, folder_ / "linked");
+    const std::string names[] = {(outside / "tool.sh").string(), "../" + outside.filename().string() + "/tool.sh",
+                                 "link.sh", "linked/tool.sh", "linked\\tool.sh"};
+    for (const std::string& name : names) {
+        write_file(folder_ / "setup.spt", "[Values]\nSetupFile=" + name + "\n");
+        EXPECT_FALSE(run_setup_script("setup.spt")) << name;
+        EXPECT_EQ(fs::status(outside / "tool.sh").permissions(), READABLE) << name;
+    }
+    EXPECT_FALSE(fs::exists(record_));
+    fs::remove_all(outside);
+}
+
+TEST_F(RunSetupScript, AProgramItsOwnerMayRunButNotReadIsFound) {
+    place_program("run-only");
+    fs::permissions(folder_ / "run-only", fs::perms::owner_exec);
+    write_file(folder_ / "setup.spt", "[Values]\nSetupFile=run-only\n");
+    ASSERT_TRUE(run_setup_script("setup.spt"));
+    EXPECT_EQ(wait_for_record(), tail() + "\n" + folder_.string() + "\n");
+}
+
+TEST_F(RunSetupScript, ASystemProgramIsFoundOnTheSearchPath) {
+    // A bare name that is not in the extraction folder is left to the system.
+    const fs::path bin = folder_.parent_path() / (folder_.filename().string() + "-bin");
+    fs::remove_all(bin);
+    fs::create_directories(bin);
+    fs::copy_file(fs::path(KX_BUILD_DIR) / "tests" / "record-args", bin / "kx-system-tool");
+    const std::string path = std::getenv("PATH") ? std::getenv("PATH") : "";
+    set_env("PATH", bin.string() + ":" + path);
+    write_file(folder_ / "setup.spt", "[Values]\nSetupFile=kx-system-tool -s\n");
+    const bool launched = run_setup_script("setup.spt");
+    set_env("PATH", path);
+    ASSERT_TRUE(launched);
+    EXPECT_EQ(wait_for_record(), "-s " + tail() + "\n" + folder_.string() + "\n");
+    fs::remove_all(bin);
 }
 
 TEST_F(RunSetupScript, ScriptWithMissingInterpreterFails) {
@@ -207,6 +294,28 @@ TEST_F(RunSetupScript, ProgramWithAbsolutePath) {
     EXPECT_EQ(wait_for_record(), tail() + "\n" + folder_.string() + "\n");
 }
 #endif
+
+TEST_F(RunSetupScript, ANamesakeBesideTheInstallerIsNotStartedInstead) {
+    // An installer called setup.exe carrying a product program setup.exe: the
+    // product's runs, not the file beside the installer (here an unrunnable
+    // namesake beside the test program). On Windows a name without its
+    // extension finds the program too.
+    char own[platform::MAX_PATH_CHARS + 1];
+    ASSERT_GT(platform::own_program_path(own, sizeof own), 0u);
+    const std::string program = std::string("kx-twin") + PROGRAM_SUFFIX;
+    const fs::path namesake = fs::path(own).parent_path() / program;
+    write_file(namesake, "not a program\n");
+    place_program(program);
+    std::vector<std::string> names = {program};
+    if (PROGRAM_SUFFIX[0] != '\0') names.push_back("kx-twin");
+    for (const std::string& name : names) {
+        fs::remove(record_);
+        write_file(folder_ / "setup.spt", "[Values]\nSetupFile=" + name + " -t\n");
+        EXPECT_TRUE(run_setup_script("setup.spt")) << name;
+        EXPECT_EQ(wait_for_record(), "-t " + tail() + "\n" + folder_.string() + "\n") << name;
+    }
+    fs::remove(namesake);
+}
 
 TEST_F(RunSetupScript, FailureCleanupRemovesExtractionFolder) {
     const fs::path log = folder_.parent_path() / (folder_.filename().string() + ".log");

@@ -1,6 +1,7 @@
 // Launching the product's setup program on Linux, in the manner of
 // ShellExecute's "open": the named file runs as a program with the parameter
 // string split into words, detached so the installer can end while it runs.
+// Also finding that program in the extraction folder and letting it run.
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
@@ -12,6 +13,7 @@
 #include <unistd.h>
 
 #include "platform/platform.h"
+#include "platform/system_extra.h"
 
 namespace platform {
 
@@ -26,25 +28,12 @@ constexpr intptr_t LAUNCH_OK = 42;
 constexpr int MAX_WORDS = 255;
 
 // True for the files a Linux system runs directly: an ELF image or a script
-// with a "#!" line. Archives from DOS hosts carry no modes, so the execute
-// bits are given here rather than expected from the file.
-bool is_runnable_file(const char* path) {
-    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
+// with a "#!" line.
+bool is_runnable_head(int fd) {
     unsigned char head[4] = {};
-    const ssize_t got = ::read(fd, head, sizeof head);
-    ::close(fd);
+    const ssize_t got = ::pread(fd, head, sizeof head, 0);
     if (got >= 2 && head[0] == '#' && head[1] == '!') return true;
     return got == 4 && head[0] == 0x7F && head[1] == 'E' && head[2] == 'L' && head[3] == 'F';
-}
-
-bool make_executable(const char* path) {
-    struct stat st {};
-    if (::stat(path, &st) != 0 || !S_ISREG(st.st_mode)) return false;
-    mode_t mode = st.st_mode | S_IXUSR;
-    if (mode & S_IRGRP) mode |= S_IXGRP;
-    if (mode & S_IROTH) mode |= S_IXOTH;
-    return mode == st.st_mode || ::chmod(path, mode & 07777) == 0;
 }
 
 // Writes every byte or gives up; used from the forked children only.
@@ -61,24 +50,82 @@ void write_all(int fd, const void* data, size_t size) {
 
 }  // namespace
 
+bool find_program_in(const char* folder, const char* name, char* path_out, size_t size) {
+    if (folder == nullptr || name == nullptr || folder[0] == '\0' || is_separator(name[0])) return false;
+    // Scripts written for Windows separate folders with backslashes, which
+    // the extraction turned into slashes on disk.
+    char relative[MAX_PATH_CHARS + 1];
+    const size_t name_length = std::strlen(name);
+    if (name_length == 0 || name_length >= sizeof relative) return false;
+    for (size_t i = 0; i <= name_length; ++i) relative[i] = name[i] == '\\' ? '/' : name[i];
+
+    // Walk down from the folder one component at a time, never through a
+    // link, so the file reached is really inside it.
+    int dir = ::open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0) return false;
+    int file = -1;
+    char* part = relative;
+    for (;;) {
+        char* slash = std::strchr(part, '/');
+        if (slash) *slash = '\0';
+        const bool last = slash == nullptr;
+        if (std::strcmp(part, "..") == 0 || (last && (part[0] == '\0' || std::strcmp(part, ".") == 0))) break;
+        if (part[0] != '\0' && std::strcmp(part, ".") != 0) {
+            // O_NONBLOCK: a FIFO planted under the name must not hold the launch.
+            const int flags = last ? O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC
+                                   : O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+            int next = ::openat(dir, part, flags);
+            // A program its owner may run but not read is still found.
+            if (next < 0 && last && errno == EACCES) next = ::openat(dir, part, O_PATH | O_NOFOLLOW | O_CLOEXEC);
+            if (next < 0) break;
+            if (last) {
+                file = next;
+                break;
+            }
+            ::close(dir);
+            dir = next;
+        }
+        if (slash) *slash = '/';
+        part = slash + 1;
+    }
+    ::close(dir);
+    if (file < 0) return false;
+
+    struct stat st {};
+    bool found = ::fstat(file, &st) == 0 && S_ISREG(st.st_mode);
+    // Archives from DOS hosts carry no modes: a program arrives without its
+    // execute bit. Only the owner's is added; data files are left alone.
+    if (found && !(st.st_mode & S_IXUSR) && (st.st_mode & S_IRUSR) && is_runnable_head(file)) {
+        found = ::fchmod(file, (st.st_mode | S_IXUSR) & 07777) == 0;
+    }
+    ::close(file);
+    if (!found) return false;
+
+    const size_t folder_length = std::strlen(folder);
+    const bool add_separator = folder[folder_length - 1] != '/';
+    if (folder_length + (add_separator ? 1 : 0) + name_length + 1 > size) return false;
+    std::memcpy(path_out, folder, folder_length);
+    size_t used = folder_length;
+    if (add_separator) path_out[used++] = '/';
+    for (size_t i = 0; i <= name_length; ++i) path_out[used + i] = name[i] == '\\' ? '/' : name[i];
+    return true;
+}
+
 intptr_t shell_execute_open(void* /*owner_window*/, const char* file, const char* parameters) {
     if (file == nullptr || file[0] == '\0') return LAUNCH_FILE_NOT_FOUND;
 
-    // A name without a folder is looked for in the current folder, not on
-    // PATH. Scripts written for Windows separate folders with backslashes,
-    // which the extraction turned into slashes on disk.
-    char path[MAX_PATH_CHARS + 3];
+    // The name is taken as it stands: with a folder part relative to the
+    // current folder, without one looked up on PATH like a system program.
+    // Nothing is changed on the file; find_program_in readies the files of
+    // the extraction folder.
+    char path[MAX_PATH_CHARS + 1];
     const size_t file_length = std::strlen(file);
-    if (file_length + 2 >= sizeof path) return LAUNCH_FILE_NOT_FOUND;
-    const bool absolute = file[0] == '/' || file[0] == '\\';
-    std::strcpy(path, absolute ? "" : "./");
-    std::strcat(path, file);
-    for (char* p = path; *p != '\0'; ++p) {
-        if (*p == '\\') *p = '/';
+    if (file_length >= sizeof path) return LAUNCH_FILE_NOT_FOUND;
+    bool has_folder = false;
+    for (size_t i = 0; i <= file_length; ++i) {
+        path[i] = file[i] == '\\' ? '/' : file[i];
+        has_folder = has_folder || path[i] == '/';
     }
-    if (::access(path, F_OK) != 0) return LAUNCH_FILE_NOT_FOUND;
-    if (!is_runnable_file(path)) return LAUNCH_FILE_NOT_FOUND;
-    if (!make_executable(path)) return LAUNCH_ACCESS_DENIED;
 
     // Words of the parameter string: runs of spaces separate, as the Windows
     // start-up code of a launched program would split them.
@@ -124,7 +171,11 @@ intptr_t shell_execute_open(void* /*owner_window*/, const char* file, const char
             ::_exit(1);
         }
         if (grandchild == 0) {
-            ::execv(path, argv);
+            if (has_folder) {
+                ::execv(path, argv);
+            } else {
+                ::execvp(path, argv);
+            }
             const int e = errno;
             write_all(report[1], &e, sizeof e);
             ::_exit(127);

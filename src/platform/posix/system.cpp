@@ -11,11 +11,13 @@
 #include "platform/system_extra.h"
 #include "platform/text.h"
 
+#include <cerrno>
 #include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <strings.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -236,6 +238,26 @@ void route_break_signals(void (*handler)(int)) {
 
 bool truncate_file(const char* path, uint64_t size) {
     return path && ::truncate(path, static_cast<off_t>(size)) == 0;
+}
+
+DirResult make_private_directory(const char* path) {
+    if (fault_on_make_directory(path)) return DirResult::other;
+    if (::mkdir(path, 0700) != 0) {
+        if (errno == EEXIST) return DirResult::exists;
+        return errno == ENOENT || errno == ENOTDIR || errno == ENAMETOOLONG ? DirResult::not_found : DirResult::other;
+    }
+    // A umask can only take bits away; put the owner's back through the
+    // folder itself, never through a link someone swapped in by now.
+    const int fd = ::open(path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return DirResult::other;
+    struct stat st {};
+    const bool ok = ::fstat(fd, &st) == 0 && ((st.st_mode & 07777) == 0700 || ::fchmod(fd, 0700) == 0);
+    ::close(fd);
+    if (!ok) {
+        ::rmdir(path);
+        return DirResult::other;
+    }
+    return DirResult::ok;
 }
 
 bool make_executable(const char* path) {

@@ -131,6 +131,10 @@ bool truncate_file(const char* path, uint64_t size) {
     return CloseHandle(file) && ok;
 }
 
+// Folders made in the temporary folder or a user's folder inherit the
+// location's protection, which is the owner's alone for a profile's temp.
+DirResult make_private_directory(const char* path) { return make_directory(path); }
+
 bool make_executable(const char*) { return true; }
 
 bool is_symbolic_link(const char* path) {
