@@ -332,9 +332,13 @@ BelowResult hold_folder(Walk* w) {
     if (h == INVALID_HANDLE_VALUE) return failure_of(GetLastError());
     BY_HANDLE_FILE_INFORMATION info;
     BelowResult result = BelowResult::created;
+    // The attributes by path as well: some systems (wine among them) show a
+    // folder link as a reparse point there but open its target regardless.
+    const DWORD by_path = GetFileAttributesA(w->path);
     if (!GetFileInformationByHandle(h, &info))
         result = BelowResult::other;
-    else if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+    else if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+             (by_path != INVALID_FILE_ATTRIBUTES && (by_path & FILE_ATTRIBUTE_REPARSE_POINT)))
         result = BelowResult::link;
     else if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
         result = BelowResult::other;
