@@ -108,7 +108,7 @@ struct ArchiveState {
     char destination[ARCHIVE_PATH_CHARS + 1];
     int status;
     platform::File* entry_file;
-    char entry_file_name[ARCHIVE_PATH_CHARS + 1];
+    char entry_file_name[ARCHIVE_PATH_CHARS + 1];  // the file being written, as a name below destination
     uint8_t* window;
 };
 

@@ -55,13 +55,12 @@ bool compose_output_path() {
     return true;
 }
 
+// A folder that is there already keeps its attributes and is no problem; one
+// that cannot be made (a link in its name among the reasons) is a warning.
 void make_folder_entry() {
-    platform::DirResult failure = platform::DirResult::ok;
-    uint32_t attributes = archive_state.file_header.attributes;
-    if (make_folder(driver.output_path, attributes, &failure) == 0 || failure != platform::DirResult::not_found) return;
-    make_parent_folders(driver.output_path);
-    if (make_folder(driver.output_path, attributes, &failure) != 0 && failure != platform::DirResult::exists)
-        archive_state.status = WARNING;
+    const ArchiveState& a = archive_state;
+    platform::BelowResult made = make_folder(a.destination, a.file_name, a.file_header.attributes);
+    if (made != platform::BelowResult::created && made != platform::BelowResult::exists) archive_state.status = WARNING;
 }
 
 // A continued entry at the start of a solid walk: the set can only be decoded
@@ -110,16 +109,15 @@ void after_the_data(bool discard, bool& checksum_failed) {
         a.no_output = false;
     } else {
         apply_file_time(a.entry_file, a.file_header.file_time);
+        // Attributes go to the open file, never by path; a damaged file gets
+        // none, so a read-only one can still be removed.
+        if (!checksum_failed) apply_attributes(a.entry_file, a.file_header.attributes);
         platform::File* f = a.entry_file;
         a.entry_file = nullptr;
         // The progress window must not hold on to a closed stream.
         if (progress_file == f) progress_file = nullptr;
         stream_close_checked(f);
-        // A damaged file is removed before attributes could make it read-only.
-        if (checksum_failed)
-            platform::delete_file(driver.output_path);
-        else
-            apply_attributes(driver.output_path, a.file_header.attributes);
+        if (checksum_failed) platform::delete_file_below(a.destination, a.entry_file_name);
     }
     a.entry_file_name[0] = '\0';
 }
@@ -193,7 +191,7 @@ WalkEnd walk_headers() {
                 stream_seek(a.archive_file, a.next_block, platform::SeekFrom::start);
                 continue;
             } else if (selected) {
-                a.entry_file = create_output_file(driver.output_path);
+                a.entry_file = create_output_file(a.destination, a.file_name);
                 progress_file = a.entry_file;
                 progress_file_name = driver.output_path;
                 send_progress(0);
@@ -217,7 +215,8 @@ WalkEnd walk_headers() {
                 ++driver.files_processed;
             }
             ++driver.entries_decoded;
-            if (!discard) copy_text(a.entry_file_name, driver.output_path);
+            // The name below the destination, for removing a partly written file.
+            if (!discard) copy_text(a.entry_file_name, a.file_name);
 
             a.unpacked_done = 0;
             a.volume_switch_failed = false;
@@ -375,7 +374,7 @@ void release_extraction_state(bool close_files, bool free_buffers) {
         platform::file_close(archive);
         platform::file_close(entry);
         release_name_masks();
-        if (a.entry_file_name[0] != '\0') platform::delete_file(a.entry_file_name);
+        if (a.entry_file_name[0] != '\0') platform::delete_file_below(a.destination, a.entry_file_name);
         a.entry_file_name[0] = '\0';
     }
     if (free_buffers) {

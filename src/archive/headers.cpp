@@ -276,39 +276,3 @@ int fetch_block(uint8_t wanted_type, bool accept_sub_blocks) {
     stream_seek(a.archive_file, a.block_start, platform::SeekFrom::start);
     return n;
 }
-
-void make_relative_name(char* destination, const char* source) {
-    const char* p = source;
-    if (p[0] != '\0' && p[1] == ':') p += 2;
-    if (p[0] == '.' && platform::is_separator(p[1])) p += 1;
-    if (p[0] == '.' && p[1] == '.' && platform::is_separator(p[2])) p += 2;
-    if (platform::is_separator(p[0])) p += 1;
-    char temporary[ARCHIVE_PATH_CHARS + 1];
-    size_t length = std::strlen(p);
-    if (length > ARCHIVE_PATH_CHARS) length = ARCHIVE_PATH_CHARS;
-    std::memcpy(temporary, p, length);
-    temporary[length] = '\0';
-    std::memcpy(destination, temporary, length + 1);
-}
-
-bool is_safe_relative_name(const char* name) {
-    if (name[0] == '\0' || platform::is_absolute_path(name) || platform::is_separator(name[0])) return false;
-    if (name[1] == ':') return false;
-    // A component made only of dots and spaces with two dots or more ("..",
-    // "...", ".. ") may reach the parent once the system trims its tail.
-    int dots = 0;
-    bool only_dots_and_spaces = true;
-    for (const char* p = name;; ++p) {
-        if (*p == '\0' || platform::is_separator(*p)) {
-            if (only_dots_and_spaces && dots >= 2) return false;
-            if (*p == '\0') break;
-            dots = 0;
-            only_dots_and_spaces = true;
-        } else if (*p == '.') {
-            ++dots;
-        } else if (*p != ' ') {
-            only_dots_and_spaces = false;
-        }
-    }
-    return true;
-}

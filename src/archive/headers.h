@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "archive/entry_names.h"
+
 // Bytes of the fixed parts.
 inline constexpr int OLD_MAIN_HEADER_BYTES = 7;
 inline constexpr int OLD_FILE_HEADER_BYTES = 21;
@@ -28,10 +30,3 @@ int load_fixed_header(uint8_t block_type);
 // returned too. Returns the header bytes read, 0 at the end or on a malformed
 // header (block_header then has type 0).
 int fetch_block(uint8_t wanted_type, bool accept_sub_blocks);
-// Removes one drive prefix, one leading ".\" or "..\" and one leading
-// separator from source into destination (both 260 bytes; may be the same).
-void make_relative_name(char* destination, const char* source);
-// True when a name made relative can be written below the destination:
-// not empty, not absolute, no drive prefix and no ".." component (nor one
-// made only of dots and spaces, which the system may trim to "..").
-bool is_safe_relative_name(const char* name);

@@ -3,41 +3,19 @@
 
 #include "archive/archive_state.h"
 
-int make_folder(const char* path, uint32_t attributes, platform::DirResult* failure) {
-    platform::DirResult result = platform::make_directory(path);
-    if (failure) *failure = result;
-    if (result != platform::DirResult::ok) return -1;
-    platform::set_attributes(path, attributes);
-    return 0;
+platform::BelowResult make_folder(const char* destination, const char* name, uint32_t attributes) {
+    return platform::make_directory_below(destination, name, true, attributes);
 }
 
-void make_parent_folders(char* path) {
-    const char separator = platform::path_separator();
-    for (char* p = path; *p; ++p) {
-        if (!platform::is_separator(*p)) continue;
-        // The root itself ("/" or "\") is no folder to make.
-        if (p != path) {
-            *p = '\0';
-            // Folders made here get plain folder attributes: they only need to
-            // exist and take the files written into them.
-            make_folder(path, platform::ATTR_DIRECTORY);
-        }
-        *p = separator;
-    }
-}
-
-platform::File* create_output_file(char* path) {
-    platform::File* file = platform::file_open(path, platform::FileOpen::read_write_always);
-    if (file) return file;
-    make_parent_folders(path);
-    return platform::file_open(path, platform::FileOpen::read_write_always);
+platform::File* create_output_file(const char* destination, const char* name, platform::BelowResult* result) {
+    return platform::file_create_below(destination, name, true, result);
 }
 
 void apply_file_time(platform::File* file, uint32_t dos_date_time) {
     platform::file_set_dos_time(file, dos_date_time);
 }
 
-void apply_attributes(const char* path, uint32_t attributes) { platform::set_attributes(path, attributes); }
+void apply_attributes(platform::File* file, uint32_t attributes) { platform::file_set_attributes(file, attributes); }
 
 void normalize_foreign_attributes() {
     FileHeader& h = archive_state.file_header;

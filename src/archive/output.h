@@ -1,23 +1,24 @@
 // Output folders and files of the extraction, with their MS-DOS times and
-// attributes. Nothing here shows anything; failures are results.
+// attributes. Every path is a name below the destination, which is the only
+// folder trusted as given: nothing is made, written or changed through a link
+// in the name. Nothing here shows anything; failures are results.
 #pragma once
 
 #include <cstdint>
 
 #include "platform/platform.h"
 
-// Makes one folder and applies attributes to it: 0, or -1 with the failure
-// kind in *failure (not_found when a parent is missing, exists, other).
-int make_folder(const char* path, uint32_t attributes, platform::DirResult* failure = nullptr);
-// Makes every folder named by a prefix of path that ends at a separator;
-// each separator becomes the system's own. Existing folders keep their attributes.
-void make_parent_folders(char* path);
-// Creates or truncates path for reading and writing (making missing parent
-// folders on a second attempt); null when both attempts fail.
-platform::File* create_output_file(char* path);
+// Makes the folder name below destination, with any missing parent folders,
+// and applies attributes to it when it is new. created or exists when the
+// folder is there afterwards; otherwise the reason (link, not_found, ...).
+platform::BelowResult make_folder(const char* destination, const char* name, uint32_t attributes);
+// Creates or empties the file name below destination for reading and
+// writing, making missing parent folders; null on failure (*result, when
+// given, says why: link for a link in the name).
+platform::File* create_output_file(const char* destination, const char* name, platform::BelowResult* result = nullptr);
 // Sets the open file's last-write time from an MS-DOS local date-time.
 void apply_file_time(platform::File* file, uint32_t dos_date_time);
-// Applies attributes to a closed file by path.
-void apply_attributes(const char* path, uint32_t attributes);
+// Applies attributes to the open file (before it is closed, never by path).
+void apply_attributes(platform::File* file, uint32_t attributes);
 // Entries from Unix (and foreign) hosts: folder or plain file attributes.
 void normalize_foreign_attributes();

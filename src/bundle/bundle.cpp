@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "archive/entry_names.h"
 #include "platform/system_extra.h"
 
 namespace {
@@ -42,27 +43,29 @@ void roll_back(const char* bundle_name, bool created, uint64_t old_size) {
     else platform::truncate_file(bundle_name, old_size);
 }
 
-// Makes every folder along a relative or absolute member name.
-void make_parent_folders(const char* name) {
-    char path[platform::MAX_PATH_CHARS + 1];
-    size_t length = std::strlen(name);
-    if (length >= sizeof path) return;
-    for (size_t i = 1; i < length; ++i) {
-        if (name[i] != platform::path_separator() && name[i] != '/') continue;
-        std::memcpy(path, name, i);
-        path[i] = '\0';
-        platform::make_directory(path);
-    }
+// The name a member is written under: always below the destination. A drive
+// and a leading separator are dropped, as for archive entries; a name with a
+// ".." component (or one the system may trim to "..") is refused. False when
+// refused.
+bool name_below_destination(const char* stored, char* name) {
+    if (has_parent_component(stored)) return false;
+    make_relative_name(name, stored);
+    return is_safe_relative_name(name);
 }
 
+// Writes one member below the destination, which is the current folder by
+// now; folders in its name are made there. Nothing is followed through a link
+// and only a file made by this call is removed when the member fails.
 bool unpack_member(const BundleMember& member, void* context) {
     platform::File* bundle = static_cast<platform::File*>(context);
-    make_parent_folders(member.name);
-    platform::File* out = platform::file_open(member.name, platform::FileOpen::read_write_always);
+    char name[platform::MAX_PATH_CHARS + 1];
+    if (!name_below_destination(member.name, name)) return false;
+    platform::BelowResult made = platform::BelowResult::other;
+    platform::File* out = platform::file_create_below("", name, true, &made);
     bool ok = out && platform::file_seek(bundle, static_cast<int64_t>(member.offset), platform::SeekFrom::start) &&
               copy_bytes(bundle, out, member.length);
     ok = platform::file_close(out) && ok;
-    if (!ok && out) platform::delete_file(member.name);
+    if (!ok && out && made == platform::BelowResult::created) platform::delete_file_below("", name);
     return ok;
 }
 

@@ -30,12 +30,15 @@ int64_t append_file(const char* source, const char* target, platform::FileOpen h
 // before (a new one is deleted).
 bool build_bundle(const char* bundle_name, int last_index, char* const* files);
 
-// Writes every member of the bundle into destination (created when missing),
-// each under its own name, relative to destination unless the name carries
-// its own root; folders in a relative name are created. source_folder, when
-// given, becomes the current folder first. False when the bundle cannot be
-// opened or its directory is not a valid one, or when a member could not be
-// written (the others are still written; a half-written member is deleted).
+// Writes every member of the bundle into destination (created when missing;
+// it becomes the current folder), each under its own name below it and never
+// anywhere else: a drive and a leading separator in the name are dropped, a
+// name with a ".." component is refused, folders in the name are made inside
+// destination, and no link there is followed. source_folder, when given,
+// becomes the current folder first. False when the bundle cannot be opened or
+// its directory is not a valid one, or when a member was refused or could not
+// be written (the others are still written; a half-written member is deleted
+// when this run made its file, an existing file is never removed).
 bool unpack_bundle(const char* source_folder, const char* bundle_name, const char* destination);
 
 // Makes folder current (when given and not empty; it stays current) and

@@ -92,6 +92,45 @@ bool set_attributes(const char* path, uint32_t attributes);
 size_t get_current_directory(char* buffer, size_t size);
 bool set_current_directory(const char* path);
 
+// ---------------------------------------------------------------- output below a trusted folder
+// Extraction writes only below a folder it was given or made (base; empty for
+// the current folder; it may end in a separator or, on Windows, be "X:").
+// base is trusted as it stands; the relative name below it is not: these
+// calls never follow a link (a symbolic link on Linux, a reparse point such
+// as a junction on Windows) anywhere in it, neither its last component nor
+// any folder between base and it, so nothing outside base is created,
+// written, changed or removed through a link planted there. relative must
+// not be absolute; empty and "." components are passed over; a ".."
+// component (or one of dots and spaces only, which Windows may trim to "..")
+// is refused. Either slash separates components on Windows, '/' on Linux.
+enum class BelowResult {
+    created,    // a new file or folder was made
+    replaced,   // an existing file was opened and emptied
+    exists,     // a folder (or a file where a folder was asked for) is already there
+    not_found,  // a parent folder is missing (and was not to be made)
+    link,       // a link stands in the name: refused
+    refused,    // the name is not a relative one below base
+    other       // anything else (no access, read-only file, a folder where a file was asked for, too long)
+};
+
+// Opens base/relative for reading and writing, emptying an existing file or
+// creating a new one (new files get the usual mode; on Linux folders made
+// along the way are private, 0700). With make_parents, missing folders along
+// relative are made. A character device (Windows "NUL", Linux "/dev/null") is
+// opened as it is. Null on failure; *result, when given, says what happened.
+File* file_create_below(const char* base, const char* relative, bool make_parents, BelowResult* result);
+// Makes the folder base/relative (missing parents too with make_parents) and
+// gives a new folder the MS-DOS attributes (on Linux folders keep their mode).
+// created, or the reason it was not made; exists also when a folder of that
+// name is already there (its attributes are left alone).
+BelowResult make_directory_below(const char* base, const char* relative, bool make_parents, uint32_t attributes);
+// Deletes the file base/relative (never a folder, never through a link in a
+// parent; a link as the last component is removed itself, not its target).
+bool delete_file_below(const char* base, const char* relative);
+// Applies MS-DOS style attributes to the open file (on Linux: read-only
+// clears the write bits, the rest is ignored); flushes first; false on failure.
+bool file_set_attributes(File* f, uint32_t attributes);
+
 // Folder listing in the manner of FindFirstFile: the pattern is a path whose
 // last component may hold '*' and '?' ("dir\\*.*" lists every entry of dir,
 // "." and ".." included; a pattern without wildcards finds that one entry).

@@ -40,6 +40,36 @@ inline std::vector<std::string> files_below(const fs::path& root) {
     return out;
 }
 
+// Every entry below root (links not entered) with its kind, permissions and,
+// for files, content: equal before and after a run when nothing there was
+// written, made, chmodded or removed.
+inline std::vector<std::string> snapshot(const fs::path& root) {
+    std::vector<std::string> out;
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(root, ec); !ec && it != fs::recursive_directory_iterator();
+         it.increment(ec)) {
+        fs::file_status st = fs::symlink_status(it->path());
+        std::string line = fs::relative(it->path(), root).generic_string();
+        line.append(1, ' ').append(std::to_string(static_cast<int>(st.type())));
+        line.append(1, ' ').append(std::to_string(static_cast<unsigned>(st.permissions())));
+        if (st.type() == fs::file_type::regular) line.append(1, ' ').append(read_file(it->path()));
+        out.push_back(line);
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+// Makes link, a symbolic link to target (a folder link when target is a
+// folder); false where the system does not let this account make one.
+inline bool make_link(const fs::path& target, const fs::path& link) {
+    std::error_code ec;
+    if (fs::is_directory(target))
+        fs::create_directory_symlink(target, link, ec);
+    else
+        fs::create_symlink(target, link, ec);
+    return !ec;
+}
+
 // A fresh folder under the system's temporary folder with "out" inside it;
 // message boxes are unattended and recorded in "messages.log" there.
 class Scratch {

@@ -150,6 +150,30 @@ TEST(Driver, NamesLeadingOutsideTheDestinationAreRefused) {
     }
 }
 
+// Links already in the destination (a file link out, a folder link out) are
+// never followed: entries through them are refused with a warning, nothing
+// outside is written, made or chmodded (a read-only entry would chmod), and
+// the other entries are extracted.
+TEST(Driver, LinksInTheDestinationAreNeverFollowed) {
+    Scratch s;
+    fs::create_directories(s / "outside");
+    write_file(s / "outside" / "victim", "keep");
+    if (!make_link(s / "outside" / "victim", s.out() / "f.txt") || !make_link(s / "outside", s.out() / "sub"))
+        GTEST_SKIP() << "this system does not let the test make symbolic links";
+    const std::vector<std::string> before = snapshot(s / "outside");
+    BlockArchive a;
+    a.marker().main_header();
+    a.file({.name = "f.txt", .data = "bad", .attributes = 0x21});
+    a.file({.name = "sub/victim", .data = "bad", .attributes = 0x21});
+    a.file({.name = "sub/new/x.txt", .data = "bad"});
+    a.folder("sub/folder");
+    a.file({.name = "ok/ok.txt", .data = "good", .attributes = 0x21});
+    a.save(s / "links.rar");
+    EXPECT_EQ(s.extract(s / "links.rar"), WARNING);
+    EXPECT_EQ(snapshot(s / "outside"), before);
+    EXPECT_EQ(read_file(s.out() / "ok" / "ok.txt"), "good");
+}
+
 TEST(Driver, OverlongOutputPathIsRefused) {
     Scratch s;
     BlockArchive::of({{.name = std::string(250, 'L') + ".txt", .data = "long"},

@@ -1,5 +1,6 @@
 // The platform's file side as the archive reader relies on it: open modes,
-// listings in the manner of FindFirstFile, attributes, folders and DOS times.
+// listings in the manner of FindFirstFile, attributes, folders, DOS times,
+// and output below a destination that never follows a link.
 #include <gtest/gtest.h>
 
 #include <set>
@@ -138,4 +139,75 @@ TEST(PlatformFiles, CurrentFolder) {
     EXPECT_EQ(platform::get_current_directory(here, 3), 0u);  // does not fit
     EXPECT_FALSE(platform::set_current_directory((s / "missing").string().c_str()));
     EXPECT_TRUE(platform::set_current_directory(before));
+}
+
+// Links planted in a destination: to a file outside, dangling, to a folder
+// outside (as the last component, as a parent, deeper down). Whatever is
+// asked below the destination, each such name is refused as a link and
+// nothing outside is created, written, chmodded or removed; plain names work.
+TEST(PlatformFiles, OutputBelowADestinationNeverFollowsALink) {
+    Scratch s;
+    const fs::path out = s.out(), outside = s / "outside";
+    fs::create_directories(outside);
+    fs::create_directories(out / "real");
+    write_file(outside / "victim", "keep");
+    write_file(out / "real" / "old", "old");
+    if (!make_link(outside / "victim", out / "file_link") || !make_link(outside / "new", out / "dangling") ||
+        !make_link(outside, out / "dir_link") || !make_link(outside, out / "real" / "deep_link"))
+        GTEST_SKIP() << "this system does not let the test make symbolic links";
+    const std::vector<std::string> before = snapshot(outside);
+    const std::string base = out.string();
+    using R = platform::BelowResult;
+    enum Op { create, folder };
+    const struct {
+        Op op;
+        const char* relative;
+        R expected;
+    } cases[] = {
+        {create, "file_link", R::link},
+        {create, "dangling", R::link},
+        {create, "dir_link/victim", R::link},
+        {create, "dir_link/made/f", R::link},
+        {create, "real/deep_link/new", R::link},
+        {create, "real/../../outside/victim", R::refused},
+        {create, "real/.. /x", R::refused},
+        {folder, "dir_link", R::link},
+        {folder, "dir_link/made", R::link},
+        {folder, "real/deep_link/made/deeper", R::link},
+        {create, "real/old", R::replaced},
+        {create, "./real//new/f", R::created},
+        {folder, "real/new", R::exists},
+        {folder, "real/made/deeper", R::created},
+    };
+    for (const auto& c : cases) {
+        R result = R::other;
+        if (c.op == create) {
+            platform::File* f = platform::file_create_below(base.c_str(), c.relative, true, &result);
+            EXPECT_EQ(f != nullptr, result == R::created || result == R::replaced) << c.relative;
+            if (f) {
+                EXPECT_EQ(platform::file_write(f, "new", 3), 3u);
+                EXPECT_TRUE(platform::file_set_attributes(f, platform::ATTR_READONLY));
+            }
+            EXPECT_TRUE(platform::file_close(f));
+        } else {
+            result = platform::make_directory_below(base.c_str(), c.relative, true, platform::ATTR_DIRECTORY);
+        }
+        EXPECT_EQ(static_cast<int>(result), static_cast<int>(c.expected)) << c.relative;
+    }
+    EXPECT_FALSE(platform::file_create_below(base.c_str(), (outside / "victim").string().c_str(), true, nullptr));
+    EXPECT_FALSE(platform::delete_file_below(base.c_str(), "dir_link/victim"));
+    EXPECT_EQ(snapshot(outside), before);
+
+    // Files made or emptied below it are written and take attributes through
+    // the open file; a link as the last component is removed, not its target.
+    EXPECT_EQ(read_file(out / "real" / "old"), "new");
+    EXPECT_EQ(read_file(out / "real" / "new" / "f"), "new");
+    uint32_t attributes = 0;
+    ASSERT_TRUE(platform::get_attributes((out / "real" / "old").string().c_str(), &attributes));
+    EXPECT_TRUE(attributes & platform::ATTR_READONLY);
+    EXPECT_TRUE(fs::is_directory(out / "real" / "made" / "deeper"));
+    EXPECT_TRUE(platform::delete_file_below(base.c_str(), "file_link"));
+    EXPECT_FALSE(fs::exists(fs::symlink_status(out / "file_link")));
+    EXPECT_FALSE(platform::delete_file_below(base.c_str(), "real/made"));  // never a folder
+    EXPECT_EQ(snapshot(outside), before);
 }

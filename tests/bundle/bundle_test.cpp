@@ -2,6 +2,7 @@
 // sizing, and the refusal of files whose trailer cannot be a directory.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -137,12 +138,55 @@ TEST_F(Bundle, UnpackReplacesExistingFilesAndCreatesFolders) {
     EXPECT_EQ(read_file(folder_.path() / "out" / "sub" / "deeper" / "m"), "member");
 }
 
-TEST_F(Bundle, AbsoluteMemberNamesKeepTheirPlace) {
-    const std::string target = (folder_.path() / "abs.rar").string();
-    write_file("inst.exe", bundle_of("P", "abs", entry(1, target)));
-    ASSERT_TRUE(unpack_bundle(nullptr, "inst.exe", "out"));
-    EXPECT_EQ(read_file(target), "abs");
-    EXPECT_TRUE(fs::is_empty(folder_.path() / "out"));
+// Whatever a member's name says, unpacking writes below the destination only:
+// a drive and a leading separator are dropped, folders are made inside it,
+// and a name with a ".." component is refused (the unpack then fails, the
+// other members are written). Packing keeps the names as given.
+TEST_F(Bundle, MemberNamesStayInsideTheDestination) {
+    const std::string sep(1, platform::path_separator());
+    const std::vector<std::pair<std::string, std::string>> members = {
+        // stored name, where it lands below out/ ("": refused)
+        {sep + "abs" + sep + "x", "abs/x"},
+        {"C:" + sep + "data" + sep + "a.rar", "data/a.rar"},
+        {"sub" + sep + "deeper" + sep + "m", "sub/deeper/m"},
+        {".." + sep + "up1", ""},
+        {"sub" + sep + ".." + sep + ".." + sep + "up2", ""},
+        {".. " + sep + "up3", ""},
+        {"..." + sep + "up4", ""},
+        {sep + sep + "server" + sep + "share" + sep + "up5", ""},
+    };
+    std::string content, directory;
+    std::vector<std::string> expected;
+    for (const auto& [stored, landed] : members) {
+        directory += entry(static_cast<uint32_t>(1 + content.size()), stored);
+        content += stored;  // each member's content is its own name
+        if (!landed.empty()) expected.push_back("out/" + landed);
+    }
+    write_file("inst.exe", bundle_of("P", content, directory));
+    fs::create_directories("deep/er");
+    fs::current_path("deep/er");
+    EXPECT_FALSE(unpack_bundle(nullptr, (folder_.path() / "inst.exe").string().c_str(), "out"));
+    fs::current_path(folder_.path() / "deep/er");
+    std::vector<std::string> found;
+    for (const auto& item : fs::recursive_directory_iterator(folder_.path()))
+        if (item.is_regular_file()) found.push_back(fs::relative(item.path(), folder_.path() / "deep/er").generic_string());
+    std::sort(found.begin(), found.end());
+    expected.push_back("../../inst.exe");
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(found, expected);
+    for (const auto& [stored, landed] : members) {
+        if (landed.empty()) continue;
+        EXPECT_EQ(read_file(folder_.path() / "deep/er/out" / landed), stored);
+    }
+
+    // Packing stores a name with ".." as it was given; unpacking refuses it.
+    const std::string up = ".." + sep + ".." + sep + "inst.exe";
+    ASSERT_TRUE(build("packed.exe", {up}));
+    const std::string packed = read_file("packed.exe");
+    EXPECT_EQ(packed.substr(packed.size() - 4 - 5 - up.size()), entry(static_cast<uint32_t>(own_bytes().size()), up) +
+                                                                   le32(static_cast<uint32_t>(5 + up.size())));
+    EXPECT_FALSE(unpack_bundle(nullptr, "packed.exe", "out2"));
+    EXPECT_TRUE(fs::is_empty(folder_.path() / "deep/er/out2"));
 }
 
 TEST_F(Bundle, SourceFolderBecomesCurrent) {

@@ -121,4 +121,13 @@ TEST_F(BundleFaults, UnpackingKeepsTheOtherMembersAndDropsTheHalfWrittenOne) {
     EXPECT_EQ(read_file("out/a.rar"), read_file("a.rar"));
     EXPECT_FALSE(fs::exists("out/b.bin"));
     EXPECT_EQ(read_file("out/setup.spt"), read_file("setup.spt"));
+
+    // A file that was there before the run is never removed, whatever fails.
+    fs::create_directories("again");
+    write_file("again/b.bin", "there before");
+    arm(clean.writes - 1, 0);
+    EXPECT_FALSE(unpack_bundle(nullptr, (folder_.path() / "setup.exe").string().c_str(),
+                               (folder_.path() / "again").string().c_str()));
+    fs::current_path(folder_.path());
+    EXPECT_TRUE(fs::exists("again/b.bin"));
 }

@@ -415,4 +415,213 @@ bool path_within(const char* outer, const char* inner) {
     return std::strncmp(outer, inner, n) == 0 && (inner[n] == '\0' || inner[n] == '/');
 }
 
+// ---------------------------------------------------------------- output below a trusted folder
+
+namespace {
+
+constexpr int MAX_COMPONENTS = 256;
+
+// The components of a relative name: empty and "." ones dropped. refused for
+// an absolute name, an empty one, or one with a ".." component (or one of
+// dots and spaces only, as the Windows side refuses).
+struct Components {
+    char text[4096];
+    const char* part[MAX_COMPONENTS];
+    int count;
+};
+
+BelowResult split_components(const char* relative, Components* c) {
+    size_t length = relative ? std::strlen(relative) : 0;
+    if (length == 0 || relative[0] == '/') return BelowResult::refused;
+    if (length >= sizeof c->text) return BelowResult::other;
+    std::memcpy(c->text, relative, length + 1);
+    c->count = 0;
+    for (char* p = c->text; *p;) {
+        char* start = p;
+        while (*p && *p != '/') ++p;
+        if (*p) *p++ = '\0';
+        if (*start == '\0' || std::strcmp(start, ".") == 0) continue;
+        int dots = 0;
+        bool dots_and_spaces = true;
+        for (const char* q = start; *q; ++q) {
+            if (*q == '.') ++dots;
+            else if (*q != ' ') dots_and_spaces = false;
+        }
+        if (dots_and_spaces && dots >= 2) return BelowResult::refused;
+        if (c->count == MAX_COMPONENTS) return BelowResult::other;
+        c->part[c->count++] = start;
+    }
+    return c->count > 0 ? BelowResult::created : BelowResult::refused;
+}
+
+// base and the first count components joined, for the test-only fault hooks,
+// which see whole paths as the by-path calls give them.
+void join_for_hooks(const char* base, const Components& c, int count, char* out, size_t size) {
+    size_t n = static_cast<size_t>(std::snprintf(out, size, "%s", base));
+    for (int i = 0; i < count && n < size; ++i) {
+        bool separator = n > 0 && out[n - 1] != '/';
+        n += static_cast<size_t>(std::snprintf(out + n, size - n, "%s%s", separator ? "/" : "", c.part[i]));
+    }
+}
+
+// Why name in dir could not be opened as a folder, from the errno of openat.
+BelowResult folder_failure(int dir, const char* name, int error) {
+    struct stat st {};
+    if (error == ELOOP || (::fstatat(dir, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode)))
+        return BelowResult::link;
+    return error == ENOENT ? BelowResult::not_found : BelowResult::other;
+}
+
+// Opens the folder that holds the last component, walking down from base one
+// component at a time with O_NOFOLLOW, so no folder on the way can be a link
+// (nor be swapped for one while the walk goes on). Missing folders are made
+// (0700) when make_parents is set. On success *dir is open and the result is
+// created; otherwise nothing is open.
+BelowResult open_parent(const char* base, const Components& c, bool make_parents, int* dir) {
+    int fd = ::open(*base ? base : ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return errno == ENOENT ? BelowResult::not_found : BelowResult::other;
+    constexpr int FOLDER = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+    for (int i = 0; i + 1 < c.count; ++i) {
+        int next = ::openat(fd, c.part[i], FOLDER);
+        if (next < 0 && errno == ENOENT && make_parents) {
+            char path[4096];
+            join_for_hooks(base, c, i + 1, path, sizeof path);
+            if (fault_on_make_directory(path) || (::mkdirat(fd, c.part[i], 0700) != 0 && errno != EEXIST)) {
+                ::close(fd);
+                return BelowResult::other;
+            }
+            next = ::openat(fd, c.part[i], FOLDER);
+        }
+        if (next < 0) {
+            BelowResult why = folder_failure(fd, c.part[i], errno);
+            ::close(fd);
+            return why;
+        }
+        ::close(fd);
+        fd = next;
+    }
+    *dir = fd;
+    return BelowResult::created;
+}
+
+void set_result(BelowResult* result, BelowResult value) {
+    if (result) *result = value;
+}
+
+}  // namespace
+
+File* file_create_below(const char* base, const char* relative, bool make_parents, BelowResult* result) {
+    set_result(result, BelowResult::other);
+    if (!base) return nullptr;
+    static Components c;  // large; the extraction is single-threaded
+    BelowResult split = split_components(relative, &c);
+    if (split != BelowResult::created) {
+        set_result(result, split);
+        return nullptr;
+    }
+    char path[4096];
+    join_for_hooks(base, c, c.count, path, sizeof path);
+    if (fault_on_open(path, FileOpen::read_write_always)) return nullptr;
+    int dir = -1;
+    BelowResult walked = open_parent(base, c, make_parents, &dir);
+    if (walked != BelowResult::created) {
+        set_result(result, walked);
+        return nullptr;
+    }
+    const char* last = c.part[c.count - 1];
+    BelowResult outcome = BelowResult::created;
+    // A new file first, so that the caller learns whether it made the file.
+    int fd = ::openat(dir, last, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0 && errno == EEXIST) {
+        outcome = BelowResult::replaced;
+        // O_NONBLOCK: a FIFO planted under the name must not hang the open.
+        fd = ::openat(dir, last, O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        struct stat st {};
+        if (fd < 0) {
+            outcome = folder_failure(dir, last, errno) == BelowResult::link ? BelowResult::link : BelowResult::other;
+        } else if (::fstat(fd, &st) != 0 || !(S_ISREG(st.st_mode) || S_ISCHR(st.st_mode)) ||
+                   (S_ISREG(st.st_mode) && ::ftruncate(fd, 0) != 0) ||
+                   ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+            ::close(fd);
+            fd = -1;
+            outcome = BelowResult::other;
+        }
+    } else if (fd < 0) {
+        outcome = errno == ENOENT ? BelowResult::not_found : BelowResult::other;
+    }
+    File* f = nullptr;
+    if (fd >= 0) {
+        FILE* stream = ::fdopen(fd, "w+b");
+        if (!stream) ::close(fd);
+        f = wrap(stream);
+        // Out of memory: a file made just now does not stay behind.
+        if (!f && outcome == BelowResult::created) ::unlinkat(dir, last, 0);
+        if (!f) outcome = BelowResult::other;
+    }
+    ::close(dir);
+    set_result(result, outcome);
+    return f;
+}
+
+BelowResult make_directory_below(const char* base, const char* relative, bool make_parents, uint32_t) {
+    if (!base) return BelowResult::other;
+    static Components c;
+    BelowResult split = split_components(relative, &c);
+    if (split != BelowResult::created) return split;
+    char path[4096];
+    join_for_hooks(base, c, c.count, path, sizeof path);
+    int dir = -1;
+    BelowResult walked = open_parent(base, c, make_parents, &dir);
+    if (walked != BelowResult::created) return walked;
+    const char* last = c.part[c.count - 1];
+    BelowResult outcome = BelowResult::created;
+    // Folders keep their mode here: MS-DOS attributes have no meaning for them.
+    if (fault_on_make_directory(path)) {
+        outcome = BelowResult::other;
+    } else if (::mkdirat(dir, last, 0700) != 0) {
+        int error = errno;
+        struct stat st {};
+        if (error == EEXIST)
+            outcome = ::fstatat(dir, last, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode) ? BelowResult::link
+                                                                                               : BelowResult::exists;
+        else
+            outcome = error == ENOENT ? BelowResult::not_found : BelowResult::other;
+    }
+    ::close(dir);
+    return outcome;
+}
+
+bool delete_file_below(const char* base, const char* relative) {
+    if (!base) return false;
+    static Components c;
+    if (split_components(relative, &c) != BelowResult::created) return false;
+    int dir = -1;
+    if (open_parent(base, c, false, &dir) != BelowResult::created) return false;
+    const char* last = c.part[c.count - 1];
+    struct stat st {};
+    bool ok = ::fstatat(dir, last, &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISDIR(st.st_mode) &&
+              ::unlinkat(dir, last, 0) == 0;
+    ::close(dir);
+    return ok;
+}
+
+bool file_set_attributes(File* f, uint32_t attributes) {
+    if (!f) return false;
+    if (std::fflush(f->stream) != 0) {
+        f->failed = true;
+        return false;
+    }
+    int fd = ::fileno(f->stream);
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return false;
+    if (!S_ISREG(st.st_mode)) return true;
+    mode_t mode = st.st_mode & 07777;
+    if (attributes & ATTR_READONLY)
+        mode &= ~static_cast<mode_t>(S_IWUSR | S_IWGRP | S_IWOTH);
+    else
+        mode |= S_IWUSR;
+    if (mode == (st.st_mode & 07777)) return true;
+    return ::fchmod(fd, mode) == 0;
+}
+
 }  // namespace platform

@@ -35,6 +35,10 @@ uint32_t dos_time_of(const FILETIME& utc) {
     return static_cast<uint32_t>(date) << 16 | time;
 }
 
+// Wraps an open handle in a buffered stream (flags and mode as for
+// _open_osfhandle and _fdopen); closes the handle and returns null on failure.
+File* wrap_handle(HANDLE handle, int flags, const char* mode);
+
 }  // namespace
 
 // ---------------------------------------------------------------- files
@@ -64,6 +68,12 @@ File* file_open(const char* path, FileOpen how, FileShare share) {
     DWORD share_mode = share == FileShare::read_only ? FILE_SHARE_READ : (FILE_SHARE_READ | FILE_SHARE_WRITE);
     HANDLE handle = CreateFileA(path, access, share_mode, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return nullptr;
+    return wrap_handle(handle, flags, mode);
+}
+
+namespace {
+
+File* wrap_handle(HANDLE handle, int flags, const char* mode) {
     int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), flags);
     if (fd < 0) {
         CloseHandle(handle);
@@ -85,6 +95,8 @@ File* file_open(const char* path, FileOpen how, FileShare share) {
     std::setvbuf(stream, nullptr, _IOFBF, STREAM_BUFFER);
     return f;
 }
+
+}  // namespace
 
 size_t file_read(File* f, void* buffer, size_t count) {
     if (!f || count == 0) return 0;
@@ -376,6 +388,263 @@ bool path_within(const char* outer, const char* inner) {
     for (size_t i = 0; i < a.size(); ++i)
         if (a[i] != b[i] && !(is_separator(a[i]) && is_separator(b[i]))) return false;
     return b.size() == a.size() || is_separator(b[a.size()]);
+}
+
+// ---------------------------------------------------------------- output below a trusted folder
+
+namespace {
+
+constexpr int MAX_DEPTH = 128;
+
+// A path being walked down from base, one component at a time. Each folder
+// passed is held open (without delete sharing, so it cannot be renamed or
+// replaced by a junction while the walk goes on) after its attributes showed
+// it is a real folder, not a reparse point.
+struct Walk {
+    char path[MAX_PATH_CHARS + 1];
+    size_t length;
+    HANDLE held[MAX_DEPTH];
+    int depth;
+};
+
+void release(Walk* w) {
+    for (int i = 0; i < w->depth; ++i) CloseHandle(w->held[i]);
+    w->depth = 0;
+}
+
+// Appends one component (with a separator when needed); false when too long.
+bool append(Walk* w, const char* part, size_t n) {
+    bool separator = w->length > 0 && !is_separator(w->path[w->length - 1]) && w->path[w->length - 1] != ':';
+    if (w->length + separator + n > MAX_PATH_CHARS) return false;
+    if (separator) w->path[w->length++] = '\\';
+    std::memcpy(w->path + w->length, part, n);
+    w->length += n;
+    w->path[w->length] = '\0';
+    return true;
+}
+
+// A component that names the parent once Windows has trimmed its trailing
+// dots and spaces (".." ,"...", ".. "), or that carries a drive or stream (':').
+bool is_refused_component(const char* part, size_t n) {
+    int dots = 0;
+    bool dots_and_spaces = true;
+    for (size_t i = 0; i < n; ++i) {
+        if (part[i] == ':') return true;
+        if (part[i] == '.') ++dots;
+        else if (part[i] != ' ') dots_and_spaces = false;
+    }
+    return dots_and_spaces && dots >= 2;
+}
+
+BelowResult failure_of(DWORD error) {
+    switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+        return BelowResult::not_found;
+    default:
+        return BelowResult::other;
+    }
+}
+
+// Opens the folder w->path as it stands now, refusing a reparse point.
+BelowResult hold_folder(Walk* w) {
+    HANDLE h = CreateFileA(w->path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return failure_of(GetLastError());
+    BY_HANDLE_FILE_INFORMATION info;
+    BelowResult result = BelowResult::created;
+    // The attributes by path as well: some systems (wine among them) show a
+    // folder link as a reparse point there but open its target regardless.
+    const DWORD by_path = GetFileAttributesA(w->path);
+    if (!GetFileInformationByHandle(h, &info))
+        result = BelowResult::other;
+    else if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+             (by_path != INVALID_FILE_ATTRIBUTES && (by_path & FILE_ATTRIBUTE_REPARSE_POINT)))
+        result = BelowResult::link;
+    else if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        result = BelowResult::other;
+    if (result != BelowResult::created || w->depth == MAX_DEPTH) {
+        CloseHandle(h);
+        return result == BelowResult::created ? BelowResult::other : result;
+    }
+    w->held[w->depth++] = h;
+    return result;
+}
+
+// Walks from base to the folder that holds the last component of relative,
+// making missing folders with make_parents. On created, w->path is the full
+// path of the last component and the folders on the way are held (release
+// them); otherwise nothing is held.
+BelowResult walk_to_last(const char* base, const char* relative, bool make_parents, Walk* w) {
+    w->depth = 0;
+    w->length = 0;
+    w->path[0] = '\0';
+    if (!base || !relative || !*relative || is_separator(relative[0])) return BelowResult::refused;
+    if (!append(w, base, std::strlen(base))) return BelowResult::other;
+    // The components, empty and "." ones dropped.
+    const char* parts[MAX_DEPTH + 1];
+    size_t sizes[MAX_DEPTH + 1];
+    int count = 0;
+    for (const char* p = relative; *p;) {
+        const char* start = p;
+        while (*p && !is_separator(*p)) ++p;
+        size_t n = static_cast<size_t>(p - start);
+        if (*p) ++p;
+        if (n == 0 || (n == 1 && *start == '.')) continue;
+        if (is_refused_component(start, n)) return BelowResult::refused;
+        if (count == MAX_DEPTH + 1) return BelowResult::other;
+        parts[count] = start;
+        sizes[count++] = n;
+    }
+    if (count == 0) return BelowResult::refused;
+    for (int i = 0; i + 1 < count; ++i) {
+        if (!append(w, parts[i], sizes[i])) {
+            release(w);
+            return BelowResult::other;
+        }
+        BelowResult held = hold_folder(w);
+        if (held == BelowResult::not_found && make_parents) {
+            if (fault_on_make_directory(w->path) ||
+                (!CreateDirectoryA(w->path, nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)) {
+                release(w);
+                return BelowResult::other;
+            }
+            held = hold_folder(w);
+        }
+        if (held != BelowResult::created) {
+            release(w);
+            return held;
+        }
+    }
+    if (!append(w, parts[count - 1], sizes[count - 1])) {
+        release(w);
+        return BelowResult::other;
+    }
+    return BelowResult::created;
+}
+
+// Attributes set through an open handle (NtSetInformationFile with the basic
+// information class exists on every Windows NT; zero times mean "unchanged").
+bool set_handle_attributes(HANDLE handle, DWORD attributes) {
+    struct BasicInformation {
+        LARGE_INTEGER creation, last_access, last_write, change;
+        ULONG attributes;
+    };
+    struct StatusBlock {
+        union {
+            LONG status;
+            void* pointer;
+        };
+        ULONG_PTR information;
+    };
+    using SetInformation = LONG(WINAPI*)(HANDLE, StatusBlock*, void*, ULONG, int);
+    constexpr int FILE_BASIC_INFORMATION_CLASS = 4;
+    static SetInformation set_information = reinterpret_cast<SetInformation>(
+        reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtSetInformationFile")));
+    if (!set_information) return false;
+    BasicInformation info{};
+    info.attributes = attributes ? attributes : FILE_ATTRIBUTE_NORMAL;
+    StatusBlock status{};
+    return set_information(handle, &status, &info, sizeof info, FILE_BASIC_INFORMATION_CLASS) >= 0;
+}
+
+void set_result(BelowResult* result, BelowResult value) {
+    if (result) *result = value;
+}
+
+}  // namespace
+
+File* file_create_below(const char* base, const char* relative, bool make_parents, BelowResult* result) {
+    static Walk w;  // the extraction is single-threaded
+    BelowResult walked = walk_to_last(base, relative, make_parents, &w);
+    set_result(result, walked == BelowResult::created ? BelowResult::other : walked);
+    if (walked != BelowResult::created) return nullptr;
+    File* f = nullptr;
+    if (!fault_on_open(w.path, FileOpen::read_write_always)) {
+        // OPEN_ALWAYS with the reparse point itself opened: a link under the
+        // name is seen and refused before anything is written.
+        HANDLE handle = CreateFileA(w.path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        DWORD error = GetLastError();
+        BelowResult outcome = error == ERROR_ALREADY_EXISTS ? BelowResult::replaced : BelowResult::created;
+        if (handle == INVALID_HANDLE_VALUE) {
+            outcome = failure_of(error);
+        } else if (GetFileType(handle) != FILE_TYPE_CHAR) {
+            BY_HANDLE_FILE_INFORMATION info;
+            if (!GetFileInformationByHandle(handle, &info))
+                outcome = BelowResult::other;
+            else if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+                outcome = BelowResult::link;
+            else if (outcome == BelowResult::replaced &&
+                     (SetFilePointer(handle, 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER || !SetEndOfFile(handle)))
+                outcome = BelowResult::other;
+        }
+        if (handle != INVALID_HANDLE_VALUE) {
+            if (outcome == BelowResult::created || outcome == BelowResult::replaced) {
+                f = wrap_handle(handle, _O_BINARY | _O_RDWR, "r+b");
+                if (!f && outcome == BelowResult::created) DeleteFileA(w.path);
+                if (!f) outcome = BelowResult::other;
+            } else {
+                CloseHandle(handle);
+            }
+        }
+        set_result(result, outcome);
+    }
+    release(&w);
+    return f;
+}
+
+BelowResult make_directory_below(const char* base, const char* relative, bool make_parents, uint32_t attributes) {
+    static Walk w;
+    BelowResult outcome = walk_to_last(base, relative, make_parents, &w);
+    if (outcome != BelowResult::created) return outcome;
+    if (fault_on_make_directory(w.path)) {
+        outcome = BelowResult::other;
+    } else if (CreateDirectoryA(w.path, nullptr)) {
+        // The new folder's attributes go through a handle on the folder itself.
+        HANDLE h = CreateFileA(w.path, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                               nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                               nullptr);
+        BY_HANDLE_FILE_INFORMATION info;
+        if (h != INVALID_HANDLE_VALUE && GetFileInformationByHandle(h, &info) &&
+            !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+            set_handle_attributes(h, attributes);
+        if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+    } else {
+        DWORD error = GetLastError();
+        if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) {
+            DWORD present = GetFileAttributesA(w.path);
+            outcome = present != INVALID_FILE_ATTRIBUTES && (present & FILE_ATTRIBUTE_REPARSE_POINT)
+                          ? BelowResult::link
+                          : BelowResult::exists;
+        } else {
+            outcome = failure_of(error);
+        }
+    }
+    release(&w);
+    return outcome;
+}
+
+bool delete_file_below(const char* base, const char* relative) {
+    static Walk w;
+    if (walk_to_last(base, relative, false, &w) != BelowResult::created) return false;
+    // DeleteFileA removes a link itself, never its target, and never a folder.
+    bool ok = DeleteFileA(w.path) != 0;
+    release(&w);
+    return ok;
+}
+
+bool file_set_attributes(File* f, uint32_t attributes) {
+    if (!f) return false;
+    if (std::fflush(f->stream) != 0) {
+        f->failed = true;
+        return false;
+    }
+    constexpr DWORD SETTABLE = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                               FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NORMAL | FILE_ATTRIBUTE_TEMPORARY |
+                               FILE_ATTRIBUTE_OFFLINE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+    return set_handle_attributes(f->handle, attributes & SETTABLE);
 }
 
 }  // namespace platform
