@@ -71,7 +71,7 @@ struct RegisterInput {
         return huff_symbol_at(t, h, len);
     }
     // The frame's test before the next item: a refill is due, or the packed
-    // data has been read past its end.
+    // data has been read to its end.
     bool refill_due() const { return bitpos >= frame_bit; }
     void write_back() const {
         decoder_state.input.in_pos = int32_t(bitpos >> 3);
