@@ -74,13 +74,15 @@ def header_crc(body):
     return zlib.crc32(body) & 0xFFFF
 
 
-def block_archive(files, main_flags=0):
-    """files: (name, version, method, flags, unpacked, crc, packed, attributes)."""
+def block_archive(files, main_flags=0, packed_sizes=None):
+    """files: (name, version, method, flags, unpacked, crc, packed, attributes); packed_sizes
+    replaces the stored packed sizes (headers that claim more than follows)."""
     main = struct.pack('<BHHHI', 0x73, main_flags, 13, 0, 0)
     out = b'Rar!\x1a\x07\x00' + struct.pack('<H', header_crc(main)) + main
-    for name, ver, meth, flags, unpacked, crc, packed, attr in files:
+    for i, (name, ver, meth, flags, unpacked, crc, packed, attr) in enumerate(files):
         flags |= 0x8000
-        body = struct.pack('<BHHIIBIIBBHI', 0x74, flags, 32 + len(name), len(packed), unpacked, 2, crc,
+        packed_size = packed_sizes[i] if packed_sizes else len(packed)
+        body = struct.pack('<BHHIIBIIBBHI', 0x74, flags, 32 + len(name), packed_size, unpacked, 2, crc,
                            0x5A8E6B20, ver, meth, len(name), attr) + name
         out += struct.pack('<H', header_crc(body)) + body + packed
     return out
@@ -139,10 +141,16 @@ def main():
     old_stored = old_archive([(b'R.TXT', 2, 0, 0, 5, 0, b'hello', 0x20)])
     volume = block_archive([stored(b'part.bin', b'first half')[:3] + (0x02,) + stored(b'x', b'first half')[4:]],
                            main_flags=0x01)
+    # One solid entry of the 2.0 method with nothing before it, its name
+    # refused, declaring 1.5 GB and more packed bytes than the file has.
+    noise = bytes((i * 131 + (i * i >> 3) + 7) & 0xFF for i in range(109))
+    lying = block_archive([(b'..\\x', 20, 0x33, 0x10, 0x60000000, 0x12345678, noise, 0x20)], main_flags=0x08,
+                          packed_sizes=[0x10000000])
     installer = bundle(b'MZ' + bytes(510), [(b'payload.rar', plain), (b'setup.spt', b'[Values]\r\nSetupFile=a.txt\r\n')])
     for target in ('extract', 'headers'):
         for name, data in (('stored_and_folder', plain), ('packed', packed), ('solid', solid), ('old_solid', old),
-                           ('old_stored', old_stored), ('volume_start', volume), ('installer', installer)):
+                           ('old_stored', old_stored), ('volume_start', volume), ('installer', installer),
+                           ('lying_size', lying)):
             put(target, name, data)
 
     # ---- bundles

@@ -97,7 +97,7 @@ struct ArchiveState {
     platform::File* output_file;
     bool no_output;
     bool no_checksum;
-    int32_t unpacked_done;
+    uint32_t unpacked_done;  // entries never deliver more than their 32-bit size
     uint32_t data_checksum;
     int drive_index;
     bool volume_switch_failed;  // the current entry's data could not be followed

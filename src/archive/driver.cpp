@@ -222,7 +222,7 @@ WalkEnd walk_headers() {
             a.volume_switch_failed = false;
             a.data_checksum = a.format == FORMAT_OLD ? 0u : 0xFFFFFFFFu;
             a.packed_left = h.packed_size;
-            decoder_bytes_left() = static_cast<int32_t>(h.unpacked_size);
+            decoder_bytes_left() = h.unpacked_size;
             a.packed_source = a.archive_file;
             a.output_file = a.entry_file;
             a.no_checksum = discard;

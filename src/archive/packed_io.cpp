@@ -45,16 +45,15 @@ int32_t write_unpacked_data(const uint8_t* buffer, int32_t count) {
 
 void copy_stored_data() {
     ArchiveState& a = archive_state;
-    int32_t& bytes_left = decoder_bytes_left();
+    int64_t& bytes_left = decoder_bytes_left();
     for (;;) {
         int32_t n = read_packed_data(a.window, STORED_CHUNK);
         if (n == 0) break;
-        // Packed bytes beyond the unpacked size are read and dropped; a size
-        // the 32-bit count cannot hold writes nothing (the checksum then fails).
+        // Packed bytes beyond the unpacked size are read and dropped.
         if (bytes_left <= 0)
             n = 0;
         else if (n > bytes_left)
-            n = bytes_left;
+            n = static_cast<int32_t>(bytes_left);
         write_unpacked_data(a.window, n);
         if (bytes_left >= 0) bytes_left -= n;
     }

@@ -48,4 +48,57 @@ size_t cp1251_to_utf16(const char* text, char16_t* out, size_t out_count) {
     return n;
 }
 
+namespace {
+
+// Length of the valid UTF-8 sequence at p (1 to 4), or 0.
+size_t utf8_sequence(const unsigned char* p) {
+    size_t follow;
+    uint32_t cp;
+    if (p[0] >= 0xC2 && p[0] <= 0xDF) follow = 1, cp = p[0] & 0x1Fu;
+    else if (p[0] >= 0xE0 && p[0] <= 0xEF) follow = 2, cp = p[0] & 0x0Fu;
+    else if (p[0] >= 0xF0 && p[0] <= 0xF4) follow = 3, cp = p[0] & 0x07u;
+    else return 0;
+    for (size_t i = 1; i <= follow; ++i) {
+        if ((p[i] & 0xC0) != 0x80) return 0;  // also stops at the terminator
+        cp = cp << 6 | (p[i] & 0x3Fu);
+    }
+    // Overlong forms, surrogates and values past U+10FFFF are not text.
+    static const uint32_t least[] = {0, 0x80, 0x800, 0x10000};
+    if (cp < least[follow] || (cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF) return 0;
+    return follow + 1;
+}
+
+}  // namespace
+
+size_t mask_control_chars(char* text, TextCoding coding, bool keep_line_breaks) {
+    auto* p = reinterpret_cast<unsigned char*>(text);
+    size_t in = 0, out = 0;
+    while (p[in] != 0) {
+        const unsigned char c = p[in];
+        if (c < 0x20 || c == 0x7F) {
+            p[out++] = (c == '\n' && keep_line_breaks) ? c : '?';
+            ++in;
+            continue;
+        }
+        if (c < 0x80 || coding == TextCoding::bytes) {
+            p[out++] = c;
+            ++in;
+            continue;
+        }
+        size_t n = utf8_sequence(p + in);
+        if (n == 0) {
+            // Not UTF-8: a byte a terminal may take for a C1 control goes.
+            p[out++] = c <= 0x9F ? '?' : c;
+            ++in;
+        } else if (n == 2 && c == 0xC2 && p[in + 1] <= 0x9F) {
+            p[out++] = '?';
+            in += 2;
+        } else {
+            for (size_t i = 0; i < n; ++i) p[out++] = p[in++];
+        }
+    }
+    p[out] = 0;
+    return out;
+}
+
 }  // namespace platform

@@ -28,4 +28,17 @@ size_t cp1251_to_utf16(const char* text, char16_t* out, size_t out_count);
 // Number of UTF-8 bytes the text needs, terminator excluded.
 size_t cp1251_utf8_length(const char* text);
 
+enum class TextCoding { utf8, bytes };
+
+// Makes text safe to print on a terminal: every control character becomes
+// '?', so that escape sequences and carriage returns in names (stored names,
+// volume paths) cannot act on the terminal. Controls are the bytes 0x00-0x1F
+// and 0x7F; in UTF-8 text also the C1 controls U+0080-U+009F (C2 80 to
+// C2 9F, one '?' each), which UTF-8 terminals act on as well, and the bytes
+// 0x80-0x9F outside a valid sequence. Text of single bytes (Windows-1251)
+// keeps 0x80-0x9F, which are letters there. keep_line_breaks leaves '\n' (the
+// program's own message texts break lines). Works in place, the text never
+// grows; returns its new length.
+size_t mask_control_chars(char* text, TextCoding coding, bool keep_line_breaks = false);
+
 }  // namespace platform

@@ -3,6 +3,7 @@
 // Exit code: the extraction status (0, 1, 3) or the core's abort code.
 #include "archive/driver.h"
 #include "platform/console.h"
+#include "platform/text.h"
 #include "shell/progress.h"
 
 #include <cstdio>
@@ -19,13 +20,17 @@ void print_usage(FILE* out) {
                out);
 }
 
-// A one-line progress display on the terminal: the file name and its percentage.
+// A one-line progress display on the terminal: the file name and its
+// percentage. Control characters in the name are shown as '?'.
 void terminal_progress(long lparam) {
     const char* name = progress_file_name ? progress_file_name : "";
     size_t length = std::strlen(name);
     // Keep the tail of long names so the line stays on one row.
     if (length > 60) name += length - 60;
-    std::fprintf(stderr, "\r%-60s %3ld%%", name, lparam);
+    char shown[64];
+    std::snprintf(shown, sizeof shown, "%s", name);
+    platform::mask_control_chars(shown, platform::TextCoding::utf8);
+    std::fprintf(stderr, "\r%-60s %3ld%%", shown, lparam);
     std::fflush(stderr);
 }
 

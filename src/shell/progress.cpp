@@ -30,6 +30,13 @@ int32_t percent_of(int32_t done, int32_t total) {
 }
 
 void report_progress() {
-    send_progress(percent_of(archive_state.unpacked_done,
-                             static_cast<int32_t>(archive_state.file_header.unpacked_size)));
+    // Sizes are 32-bit unsigned; halving both keeps a size of 2 GiB or more
+    // (and the count, which never passes it) inside the signed rule.
+    uint32_t done = archive_state.unpacked_done;
+    uint32_t total = archive_state.file_header.unpacked_size;
+    if (total > 0x7FFFFFFFu || done > 0x7FFFFFFFu) {
+        done >>= 1;
+        total >>= 1;
+    }
+    send_progress(percent_of(static_cast<int32_t>(done), static_cast<int32_t>(total)));
 }

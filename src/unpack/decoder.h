@@ -26,8 +26,8 @@ struct DecoderIo {
 extern DecoderIo decoder_io;
 
 // Unpacked bytes still owed for the current entry; set by the caller to the
-// entry's unpacked size before an entry is decoded or copied.
-int32_t& decoder_bytes_left();
+// entry's unpacked size (any 32-bit value) before an entry is decoded or copied.
+int64_t& decoder_bytes_left();
 
 // window: WINDOW_SIZE bytes, the same buffer for every entry of a solid run.
 // Its contents need not be cleared: a match that reaches back before the

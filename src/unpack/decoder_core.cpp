@@ -10,10 +10,34 @@ DecoderState decoder_state;
 
 static_assert(std::is_trivially_copyable_v<DecoderState>, "the state is cleared with memset");
 
-int32_t& decoder_bytes_left() { return decoder_state.bytes_left; }
+int64_t& decoder_bytes_left() { return decoder_state.bytes_left; }
 
 void reset_decoder_state() {
     std::memset(&decoder_state, 0, sizeof decoder_state);
+}
+
+namespace {
+
+// Reads until count bytes have come or the source delivers nothing, so that
+// a short result means the packed data is used up.
+int32_t read_full(uint8_t* buffer, int32_t count) {
+    int32_t total = 0;
+    while (total < count) {
+        int32_t n = decoder_io.read_packed(buffer + total, count - total);
+        if (n <= 0)
+            break;
+        total += n;
+    }
+    return total;
+}
+
+}  // namespace
+
+void end_entry_early() {
+    DecoderState& s = decoder_state;
+    end_window_count();
+    s.bytes_left = -1;
+    s.entry_left = -1;
 }
 
 void fill_input(int first) {
@@ -21,20 +45,28 @@ void fill_input(int first) {
     BitInput& in = s.input;
     int32_t n;
     if (first) {
-        n = decoder_io.read_packed(in.in_buffer, IN_BUFFER_SIZE);
-        in.in_end = n > 0 ? n : 0;
+        n = read_full(in.in_buffer, IN_BUFFER_SIZE);
+        in.in_end = n;
         in.in_pos = 0;
+        in.end_bit = n < IN_BUFFER_SIZE ? uint32_t(n) * 8 : NO_DATA_END;
     } else {
         std::memmove(in.in_buffer, in.in_buffer + IN_REFILL_AT, IN_KEEP);
         in.in_pos -= IN_REFILL_AT;
-        n = decoder_io.read_packed(in.in_buffer + IN_KEEP, IN_REFILL_AT);
+        if (in.end_bit != NO_DATA_END) {
+            n = 0;
+            constexpr uint32_t moved = uint32_t(IN_REFILL_AT) * 8;
+            in.end_bit = in.end_bit > moved ? in.end_bit - moved : 0;
+        } else {
+            n = read_full(in.in_buffer + IN_KEEP, IN_REFILL_AT);
+            if (n < IN_REFILL_AT)
+                in.end_bit = uint32_t(IN_KEEP + n) * 8;
+        }
         in.in_end = n > 0 ? n + IN_KEEP : in.in_pos;
     }
-    if (n <= 0 && ++s.empty_fills >= 2) {
-        end_window_count();
-        s.bytes_left = -1;
-        s.entry_left = -1;
-    }
+    constexpr uint32_t refill_bit = uint32_t(MAIN_REFILL_LIMIT + 1) * 8;
+    in.frame_bit = in.end_bit < refill_bit ? in.end_bit : refill_bit;
+    if (n <= 0 && ++s.empty_fills >= 2)
+        end_entry_early();
 }
 
 void flush_window() {

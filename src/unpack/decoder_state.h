@@ -37,7 +37,17 @@ struct BitInput {
     int32_t in_pos;  // byte index of the next unread bit
     int32_t in_bit;  // 0..7, counted from the most significant bit
     int32_t in_end;  // valid bytes after the last fill
+    // Once the entry's packed data has been read to its end (a fill came
+    // back short), the bit position just past its last byte in in_buffer;
+    // NO_DATA_END while more may follow. Every item takes at least one bit,
+    // so an item that starts there has no data of its own.
+    uint32_t end_bit;
+    // The bit position (in_pos * 8 + in_bit) from which the decoding loops
+    // hand back to the frame: the refill point, or end_bit when it is nearer.
+    uint32_t frame_bit;
 };
+
+inline constexpr uint32_t NO_DATA_END = 0xFFFFFFFFu;
 
 // ------------------------------------------------------------ 2.0 method
 
@@ -87,6 +97,10 @@ struct V20State {
     uint32_t current_channel;
     int32_t channel_delta;
     AudioChannel channels[MAX_CHANNELS];
+    // The tables have been built at least once since the state was cleared.
+    // A solid entry with nothing before it, or after a table block cut short,
+    // uses tables no block has built: they decode as built from zero lengths.
+    uint32_t tables_built;
 };
 
 // ------------------------------------------------------------ 1.5 method
@@ -123,7 +137,9 @@ struct DecoderState {
     uint8_t* window;
     uint32_t out_pos;
     uint32_t flushed_pos;
-    int32_t bytes_left;
+    // Signed 64-bit: a size read from a header is any 32-bit value, and the
+    // count runs a little below zero at the end of an entry.
+    int64_t bytes_left;
     uint32_t recent_distances[4];
     uint32_t recent_index;
     uint32_t last_distance;
@@ -135,7 +151,7 @@ struct DecoderState {
     // current entry (at most WINDOW_SIZE); entry_left is bytes_left at the
     // entry's start, so the bytes written so far follow from bytes_left.
     uint32_t fill_base;
-    int32_t entry_left;
+    int64_t entry_left;
     // Fills of the current entry that delivered no bytes. Valid packed data
     // never makes a second one: that needs more than 8 KiB of bits read past
     // its end. Damaged data that gets there ends the entry (see fill_input).
@@ -150,9 +166,13 @@ extern DecoderState decoder_state;
 
 // first != 0: the first fill of an entry (8192 bytes at index 0). first == 0:
 // a refill, made only when in_pos >= 8160: keeps the last 32 bytes in front
-// and reads 8160 behind them. A second fill that delivers nothing ends the
-// entry (bytes_left = -1): the decoder has run far past its packed data.
+// and reads 8160 behind them. A fill reads until its count has come or the
+// source delivers nothing; a short fill marks the end of the packed data
+// (end_bit), after which nothing more is read. A second fill that delivers
+// nothing ends the entry (bytes_left = -1).
 void fill_input(int first);
+// Ends the entry where it stands (bytes_left = -1): its packed data is used up.
+void end_entry_early();
 // Passes the window bytes from flushed_pos to out_pos to write_unpacked (two
 // calls when the output wrapped) and sets flushed_pos = out_pos.
 void flush_window();
@@ -165,6 +185,24 @@ void flush_entry_end();
 // fill_base), clears positions, recent matches, the audio channels and
 // previous_lengths.
 void reset_decoder(int solid);
+
+// The frame's input step before the next item: ends the entry once its
+// packed data is used up, whatever its size says (a stream that is cut short
+// or lies about its size decodes nothing from stale bytes), and refills when
+// due. Returns false when the entry ended.
+inline bool frame_input() {
+    DecoderState& s = decoder_state;
+    const BitInput& in = s.input;
+    if (uint32_t(in.in_pos) * 8 + uint32_t(in.in_bit) >= in.end_bit) {
+        end_entry_early();
+        return false;
+    }
+    if (in.in_pos > MAIN_REFILL_LIMIT) {
+        fill_input(0);
+        return s.bytes_left >= 0;
+    }
+    return true;
+}
 
 inline uint32_t peek_bits() {
     const BitInput& in = decoder_state.input;
@@ -190,9 +228,9 @@ inline uint32_t read_bits(int n) {
 
 // Bytes of the window written since the last fresh start, at most
 // WINDOW_SIZE, given the entry's current bytes_left.
-inline uint32_t window_filled(int32_t bytes_left) {
+inline uint32_t window_filled(int64_t bytes_left) {
     const DecoderState& s = decoder_state;
-    int64_t n = int64_t(s.fill_base) + (int64_t(s.entry_left) - bytes_left);
+    int64_t n = int64_t(s.fill_base) + (s.entry_left - bytes_left);
     if (n <= 0)
         return 0;
     return n >= int64_t(WINDOW_SIZE) ? WINDOW_SIZE : uint32_t(n);
@@ -226,7 +264,7 @@ inline uint32_t unwritten_prefix(uint32_t length, uint32_t distance, uint32_t fi
 inline void copy_match_bytewise(uint32_t length, uint32_t distance) {
     DecoderState& s = decoder_state;
     uint32_t zeros = unwritten_prefix(length, distance, window_filled(s.bytes_left));
-    s.bytes_left -= int32_t(length);
+    s.bytes_left -= length;
     uint8_t* w = s.window;
     uint32_t out = s.out_pos & WINDOW_MASK;
     for (uint32_t i = 0; i < length; ++i) {
@@ -251,7 +289,7 @@ inline void copy_match_fast(uint32_t length, uint32_t distance) {
         copy_match_bytewise(length, distance);
         return;
     }
-    s.bytes_left -= int32_t(length);
+    s.bytes_left -= length;
     s.out_pos = (out + length) & WINDOW_MASK;
     if (gap == 0)
         return;  // copying every byte onto itself leaves the window as it is

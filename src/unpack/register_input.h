@@ -22,9 +22,12 @@ struct RegisterInput {
     uint64_t bitbuf = 0;
     uint32_t avail = 0;
 
+    const uint32_t frame_bit;
+
     RegisterInput()
         : buf(decoder_state.input.in_buffer),
-          bitpos(uint32_t(decoder_state.input.in_pos) * 8 + uint32_t(decoder_state.input.in_bit)) {}
+          bitpos(uint32_t(decoder_state.input.in_pos) * 8 + uint32_t(decoder_state.input.in_bit)),
+          frame_bit(decoder_state.input.frame_bit) {}
 
     void reload() {
         static_assert(MAIN_REFILL_LIMIT + 16 <= IN_BUFFER_SIZE + IN_BUFFER_SPARE);
@@ -67,8 +70,9 @@ struct RegisterInput {
         consume(len);
         return huff_symbol_at(t, h, len);
     }
-    // The frame's test before the next item: a refill is due.
-    bool refill_due() const { return bitpos >= uint32_t(MAIN_REFILL_LIMIT + 1) * 8; }
+    // The frame's test before the next item: a refill is due, or the packed
+    // data has been read to its end.
+    bool refill_due() const { return bitpos >= frame_bit; }
     void write_back() const {
         decoder_state.input.in_pos = int32_t(bitpos >> 3);
         decoder_state.input.in_bit = int32_t(bitpos & 7);

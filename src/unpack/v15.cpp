@@ -333,11 +333,8 @@ void run_v15(uint8_t* window, int solid) {
     }
     while (s.bytes_left >= 0) {
         s.out_pos &= WINDOW_MASK;
-        if (s.input.in_pos > MAIN_REFILL_LIMIT) {
-            fill_input(0);
-            if (s.bytes_left < 0)
-                break;
-        }
+        if (!frame_input())
+            break;
         if (flush_due(s.out_pos))
             flush_window();
         if constexpr (std::is_same_v<Path, FastPath>)

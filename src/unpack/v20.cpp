@@ -211,7 +211,7 @@ void audio_items_fast() {
     uint8_t* const w = s.window;
     RegisterInput in;
     uint32_t out = s.out_pos;
-    int32_t left = s.bytes_left;
+    int64_t left = s.bytes_left;
     const uint32_t flushed = s.flushed_pos;  // only the frame's flush moves it
     for (;;) {
         uint32_t sym = in.decode(v.audio_tables[v.current_channel & 3]);
@@ -247,7 +247,7 @@ void normal_items_fast() {
     uint8_t* const w = s.window;
     RegisterInput in;
     uint32_t out = s.out_pos;
-    int32_t left = s.bytes_left;
+    int64_t left = s.bytes_left;
     const uint32_t flushed = s.flushed_pos;  // only the frame's flush moves it
     const HuffTable& main_table = v.main_table;
     const HuffTable& distance_table = v.distance_table;
@@ -260,7 +260,7 @@ void normal_items_fast() {
         s.recent_index = (s.recent_index + 1) & 3;
         s.last_length = length;
         uint32_t zeros = unwritten_prefix(length, distance, window_filled(left));
-        left -= int32_t(length);
+        left -= length;
         uint32_t from = (out - distance) & WINDOW_MASK;
         uint32_t gap = (out - from) & WINDOW_MASK;
         if (zeros == 0 && out + length <= WINDOW_SIZE && from + length <= WINDOW_SIZE && gap >= 8) {
@@ -335,10 +335,28 @@ void normal_items_fast() {
     write_back();
 }
 
+// Tables no block has built yet decode as the limit rule reads a cleared
+// table: every code 15 bits long, symbol 0. Building them from zero lengths
+// gives exactly that, and look-ups that never take a code of no bits.
+void prepare_tables() {
+    V20State& v = decoder_state.v20;
+    if (v.tables_built)
+        return;
+    const uint8_t zeros[MAX_HUFF_SYMBOLS] = {};
+    build_huff_table(zeros, v.main_table, MAIN_SYMBOLS);
+    build_huff_table(zeros, v.distance_table, DISTANCE_SYMBOLS);
+    build_huff_table(zeros, v.repeat_table, REPEAT_SYMBOLS);
+    for (HuffTable& t : v.audio_tables)
+        build_huff_table(zeros, t, AUDIO_SYMBOLS);
+    build_huff_table(zeros, v.length_code_table, LENGTH_CODE_SYMBOLS);
+    v.tables_built = 1;
+}
+
 template <class Path>
 void run_v20(uint8_t* window, int solid) {
     DecoderState& s = decoder_state;
     s.window = window;
+    prepare_tables();
     reset_decoder(solid);
     fill_input(1);
     if (!solid)
@@ -347,11 +365,8 @@ void run_v20(uint8_t* window, int solid) {
     begin_window_count();
     while (s.bytes_left >= 0) {
         s.out_pos &= WINDOW_MASK;
-        if (s.input.in_pos > MAIN_REFILL_LIMIT) {
-            fill_input(0);
-            if (s.bytes_left < 0)
-                break;
-        }
+        if (!frame_input())
+            break;
         if (((s.flushed_pos - s.out_pos) & WINDOW_MASK) < FLUSH_MARGIN && s.flushed_pos != s.out_pos)
             flush_window();
         if constexpr (std::is_same_v<Path, FastPath>) {

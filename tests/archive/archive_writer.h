@@ -44,6 +44,7 @@ struct Entry {
     uint32_t attributes = 0x20;
     uint32_t time = 0x2A43645C;  // 2001-02-03 12:34:56
     int64_t unpacked_size = -1;  // -1: data.size()
+    int64_t packed_size = -1;    // -1: data.size()
     int64_t crc = -1;            // -1: CRC-32 of data
     int header_extra = 0;        // bytes after the name inside the header
     bool bad_header_crc = false;
@@ -81,7 +82,7 @@ public:
         h += static_cast<char>(0x74);
         put16(h, e.flags | 0x8000u);
         put16(h, static_cast<uint32_t>(32 + e.name.size() + static_cast<size_t>(e.header_extra)));
-        put32(h, static_cast<uint32_t>(e.data.size()));
+        put32(h, static_cast<uint32_t>(e.packed_size >= 0 ? e.packed_size : static_cast<int64_t>(e.data.size())));
         put32(h, static_cast<uint32_t>(e.unpacked_size >= 0 ? e.unpacked_size : static_cast<int64_t>(e.data.size())));
         h += static_cast<char>(e.host);
         put32(h, static_cast<uint32_t>(e.crc >= 0 ? e.crc : crc32_of(e.data)));

@@ -71,8 +71,43 @@ TEST(MessageText, CaptionColonTextAndLineBreak) {
     EXPECT_STREQ(out, "ERROR: Error 2. Can't Distribute.\n");
     format_message_utf8("x", CAPTION_ERROR_RU, out, sizeof out);
     EXPECT_STREQ(out, "Ошибка: x\n");
+    // A volume path as caption and a name in the text: their controls become
+    // '?', the text's own line breaks stay.
+    format_message_utf8("bad \x1b]0;x\x07 name\nnext line", "C:\\v\r\x1b[2J.rar", out, sizeof out);
+    EXPECT_STREQ(out, "C:\\v??[2J.rar: bad ?]0;x? name\nnext line\n");
     char small[8];
     size_t n = format_message_utf8("a long text", "ERROR", small, sizeof small);
     EXPECT_EQ(n, std::strlen(small));
     EXPECT_LT(n, sizeof small);
+}
+
+TEST(MaskControls, ControlsBecomeQuestionMarks) {
+    struct Case {
+        const char* text;
+        TextCoding coding;
+        bool keep_line_breaks;
+        const char* shown;
+    };
+    const Case cases[] = {
+        {"plain name.txt", TextCoding::utf8, false, "plain name.txt"},
+        {"a\x1b[31mred\x1b[0m", TextCoding::utf8, false, "a?[31mred?[0m"},
+        {"\x01\x09\x0a\x0d\x1f\x7f~ ", TextCoding::utf8, false, "??????~ "},
+        {"line\nbreak\r", TextCoding::utf8, true, "line\nbreak?"},
+        // C1 controls in UTF-8 (U+009B is a one-character CSI) and the same
+        // bytes alone; U+00A0 and Cyrillic stay.
+        {"x\xc2\x9b" "2Jy\xc2\x80\xc2\xa0\xd0\x96", TextCoding::utf8, false, "x?2Jy?\xc2\xa0\xd0\x96"},
+        {"\x9b" "1m\x85\xc0\xff", TextCoding::utf8, false, "?1m?\xc0\xff"},
+        // Overlong and cut sequences are not characters: their bytes count alone.
+        {"\xc1\x9b\xe2\x82", TextCoding::utf8, false, "\xc1?\xe2?"},
+        // Windows-1251 bytes 0x80-0x9F are letters (0x9B is a quote mark).
+        {"\x9b\x80\xc0\x1b[H", TextCoding::bytes, false, "\x9b\x80\xc0?[H"},
+        {"", TextCoding::utf8, false, ""},
+    };
+    for (const Case& c : cases) {
+        std::string text = c.text;
+        size_t n = mask_control_chars(text.data(), c.coding, c.keep_line_breaks);
+        text.resize(n);
+        EXPECT_EQ(text, c.shown) << c.text;
+        EXPECT_EQ(std::strlen(text.c_str()), n);
+    }
 }

@@ -54,7 +54,7 @@ uint8_t* test_window() {
     return window.data();
 }
 
-std::vector<uint8_t> decode(const std::vector<uint8_t>& packed, int32_t unpacked_size, int method,
+std::vector<uint8_t> decode(const std::vector<uint8_t>& packed, int64_t unpacked_size, int method,
                             int solid, bool reference) {
     int32_t max_read = memory_io.max_read;
     use_memory_io(packed);

@@ -37,7 +37,7 @@ uint8_t* test_window();
 // (20 or 15), fast or reference path; returns the entry's output. The
 // decoder state carries over between calls (for solid runs); call
 // reset_decoder_state() first for a fresh start.
-std::vector<uint8_t> decode(const std::vector<uint8_t>& packed, int32_t unpacked_size, int method,
+std::vector<uint8_t> decode(const std::vector<uint8_t>& packed, int64_t unpacked_size, int method,
                             int solid, bool reference = false);
 
 // ---- bit writer (first bit of a field is its most significant)

@@ -288,7 +288,12 @@ bool terminal_wants_cp1251() {
 
 void write_message(const char* text_cp1251, const char* caption_cp1251) {
     if (terminal_wants_cp1251()) {
-        std::fprintf(stderr, "%s: %s\n", caption_cp1251, text_cp1251);
+        char caption[1024], text[4096];
+        std::snprintf(caption, sizeof caption, "%s", caption_cp1251 ? caption_cp1251 : "");
+        std::snprintf(text, sizeof text, "%s", text_cp1251 ? text_cp1251 : "");
+        mask_control_chars(caption, TextCoding::bytes);
+        mask_control_chars(text, TextCoding::bytes, true);
+        std::fprintf(stderr, "%s: %s\n", caption, text);
     } else {
         char line[4096];
         size_t n = format_message_utf8(text_cp1251, caption_cp1251, line, sizeof line);

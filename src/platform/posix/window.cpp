@@ -155,6 +155,7 @@ void display_name(const char* name, char* out, size_t out_size) {
 void fit_name(int columns) {
     char shown[PROGRESS_NAME_CHARS * 3];
     display_name(terminal.view.name, shown, sizeof shown);
+    mask_control_chars(shown, TextCoding::utf8);
     // The fitting works on bytes; a cut inside a character leaves stray
     // continuation bytes after the "...", which are dropped here.
     char fitted[sizeof shown];
@@ -177,6 +178,7 @@ void draw_line() {
     if (!terminal.caption_shown && terminal.caption[0] != '\0') {
         char caption[sizeof terminal.caption * 3];
         cp1251_to_utf8(terminal.caption, caption, sizeof caption);
+        mask_control_chars(caption, TextCoding::utf8);
         write_text(caption);
         write_text("\n");
         terminal.caption_shown = true;
