@@ -4,6 +4,7 @@
 #include <bit>
 #include <cstring>
 #include <type_traits>
+#include <cstdint>
 
 #include "unpack/decoder_state.h"
 #include "unpack/huff_table.h"
@@ -28,17 +29,63 @@ constexpr uint8_t DISTANCE_EXTRA_BITS[48] = {0,  0,  0,  0,  1,  1,  2,  2,  3, 
 constexpr uint8_t SHORT_DISTANCE_BASES[8] = {0, 4, 8, 16, 32, 64, 128, 192};
 constexpr uint8_t SHORT_DISTANCE_EXTRA_BITS[8] = {2, 2, 3, 4, 5, 6, 6, 6};
 
+// Look-up entry contents (see huff_table.h) for each symbol of the main,
+// distance and repeat-length codes: literals carry their byte, length and
+// distance symbols their base with the extra bit count, the rest the symbol.
+struct EntryValues {
+    uint32_t main[MAIN_SYMBOLS];
+    uint32_t distance[DISTANCE_SYMBOLS];
+    uint32_t repeat[REPEAT_SYMBOLS];
+};
+
+constexpr uint32_t base_entry(uint32_t base, uint32_t extra) {
+    return ENTRY_BASE | extra << ENTRY_EXTRA_SHIFT | base << ENTRY_VALUE_SHIFT;
+}
+
+constexpr EntryValues make_entry_values() {
+    EntryValues v{};
+    for (uint32_t i = 0; i < MAIN_SYMBOLS; ++i)
+        v.main[i] = i < 256   ? ENTRY_LITERAL | plain_entry(i)
+                  : i >= 270 ? base_entry(LENGTH_BASES[i - 270] + 3u, LENGTH_EXTRA_BITS[i - 270])
+                             : plain_entry(i);
+    for (uint32_t i = 0; i < DISTANCE_SYMBOLS; ++i)
+        v.distance[i] = base_entry(DISTANCE_BASES[i] + 1, DISTANCE_EXTRA_BITS[i]);
+    for (uint32_t i = 0; i < REPEAT_SYMBOLS; ++i)
+        v.repeat[i] = base_entry(LENGTH_BASES[i] + 2u, LENGTH_EXTRA_BITS[i]);
+    return v;
+}
+
+constexpr EntryValues ENTRY_VALUES = make_entry_values();
+static_assert(DISTANCE_BASES[DISTANCE_SYMBOLS - 1] + 1 < (1u << (32 - ENTRY_VALUE_SHIFT)), "bases fit an entry");
+
 constexpr uint32_t SYMBOL_REPEAT_LAST = 256;
 constexpr uint32_t SYMBOL_TABLE_BLOCK = 269;
 constexpr uint32_t AUDIO_TABLE_BLOCK = 256;
 
+// decode reads a code of a table built without values and gives its symbol;
+// entry reads any code and gives its look-up entry.
+// Whether a main-code entry stands for symbol (256 or above, below 270).
+constexpr bool is_main_symbol(uint32_t e, uint32_t symbol) {
+    return (e & (ENTRY_LITERAL | ENTRY_BASE)) == 0 && entry_value(e) == symbol;
+}
+
 struct ReferencePath {
     static uint32_t decode(const HuffTable& t) { return decode_symbol_reference(t); }
+    static uint32_t entry(const HuffTable& t, const uint32_t* values) {
+        uint32_t e = huff_entry_by_rule(t, peek_bits(), values);
+        skip_bits(int(e & ENTRY_LENGTH_MASK));
+        return e;
+    }
     static void copy(uint32_t length, uint32_t distance) { copy_match_bytewise(length, distance); }
 };
 
 struct FastPath {
     static uint32_t decode(const HuffTable& t) { return decode_symbol_fast(t); }
+    static uint32_t entry(const HuffTable& t, const uint32_t* values) {
+        uint32_t e = huff_lookup(t, peek_bits(), values);
+        skip_bits(int(e & ENTRY_LENGTH_MASK));
+        return e;
+    }
     static void copy(uint32_t length, uint32_t distance) { copy_match_fast(length, distance); }
 };
 
@@ -120,9 +167,10 @@ void read_code_tables() {
         for (uint32_t ch = 0; ch < v.channel_count; ++ch)
             build_huff_table(lengths + ch * AUDIO_SYMBOLS, v.audio_tables[ch], AUDIO_SYMBOLS);
     } else {
-        build_huff_table(lengths, v.main_table, MAIN_SYMBOLS);
-        build_huff_table(lengths + MAIN_SYMBOLS, v.distance_table, DISTANCE_SYMBOLS);
-        build_huff_table(lengths + MAIN_SYMBOLS + DISTANCE_SYMBOLS, v.repeat_table, REPEAT_SYMBOLS);
+        build_huff_table(lengths, v.main_table, MAIN_SYMBOLS, ENTRY_VALUES.main);
+        build_huff_table(lengths + MAIN_SYMBOLS, v.distance_table, DISTANCE_SYMBOLS, ENTRY_VALUES.distance);
+        build_huff_table(lengths + MAIN_SYMBOLS + DISTANCE_SYMBOLS, v.repeat_table, REPEAT_SYMBOLS,
+                         ENTRY_VALUES.repeat);
     }
     std::memcpy(v.previous_lengths, lengths, sizeof v.previous_lengths);
 }
@@ -197,7 +245,7 @@ void check_trailing_tables() {
         if (Path::decode(v.audio_tables[v.current_channel & 3]) == AUDIO_TABLE_BLOCK)
             read_code_tables<Path>();
     } else {
-        if (Path::decode(v.main_table) == SYMBOL_TABLE_BLOCK)
+        if (is_main_symbol(Path::entry(v.main_table, ENTRY_VALUES.main), SYMBOL_TABLE_BLOCK))
             read_code_tables<Path>();
     }
 }
@@ -237,100 +285,198 @@ void audio_items_fast() {
     s.bytes_left = left;
 }
 
-// Normal-mode items in registers. Runs the frame's per-item checks itself
-// and returns, with the state written back, when the frame has work to do
-// before the next item (a refill, a flush, the end of the entry) or after a
-// table block. Decodes exactly what decode_item<FastPath> would, item by item.
+// Loads the bits from bitpos on, first bit at the top: at least 57 are
+// valid, more than one item needs (a main code, a length field, a distance
+// code and its field: at most 15 + 5 + 15 + 16 bits).
+inline uint64_t load_bits(const uint8_t* buf, uint32_t bitpos) {
+    uint64_t x;
+    std::memcpy(&x, buf + (bitpos >> 3), 8);
+    if constexpr (std::endian::native == std::endian::little)
+        x = __builtin_bswap64(x);
+    return x << (bitpos & 7);
+}
+
+// A field of extra bits behind a code of len bits: the top len + extra bits
+// of bits, without the code.
+inline uint32_t field_after(uint64_t bits, uint32_t len, uint32_t extra) {
+    return uint32_t(bits >> (64 - len - extra)) & ((1u << extra) - 1);
+}
+
+// The longest match of either method; the fast loop's margins rest on it.
+constexpr uint32_t MAX_MATCH = FLUSH_MARGIN;
+static_assert(LENGTH_BASES[27] + 3 + 31 + 2 <= MAX_MATCH && LENGTH_BASES[27] + 2 + 31 + 3 <= MAX_MATCH);
+
+// Normal-mode items with everything in registers. Returns, with the state
+// written back, when the frame has work to do before the next item (a
+// refill, a flush, the end of the entry) or after a table block. Decodes
+// exactly what decode_item<FastPath> would, item by item.
+//
+// The loop runs its items in two ways. While the input position, the
+// window position and the bytes still owed are all far from the points
+// where the frame steps in (checked once per round against ends computed
+// up front), a round reads one item, or two when both are literals, copies
+// matches by words and checks nothing else. Near those points each item
+// runs alone, the frame's own checks between items, copies by the general
+// rule (wrapping, unwritten bytes).
 void normal_items_fast() {
     DecoderState& s = decoder_state;
     V20State& v = s.v20;
     uint8_t* const w = s.window;
-    RegisterInput in;
+    const uint8_t* const buf = s.input.in_buffer;
+    uint32_t bitpos = uint32_t(s.input.in_pos) * 8 + uint32_t(s.input.in_bit);
     uint32_t out = s.out_pos;
-    int32_t left = s.bytes_left;
+    int64_t left = s.bytes_left;
     const uint32_t flushed = s.flushed_pos;  // only the frame's flush moves it
+    // Bytes written since the fresh start, before any item: written - left.
+    const int64_t written = int64_t(s.fill_base) + s.entry_left;
+    uint32_t recent[4];
+    std::memcpy(recent, s.recent_distances, sizeof recent);
+    uint32_t recent_index = s.recent_index;
+    uint32_t last_distance = s.last_distance;
+    uint32_t last_length = s.last_length;
     const HuffTable& main_table = v.main_table;
     const HuffTable& distance_table = v.distance_table;
     const HuffTable& repeat_table = v.repeat_table;
-    auto bits = [&](uint32_t n) { return in.bits(n); };
-    auto decode = [&](const HuffTable& t) { return in.decode(t); };
-    auto copy = [&](uint32_t length, uint32_t distance) {
-        s.recent_distances[s.recent_index & 3] = distance;
-        s.last_distance = distance;
-        s.recent_index = (s.recent_index + 1) & 3;
-        s.last_length = length;
-        uint32_t zeros = unwritten_prefix(length, distance, window_filled(left));
-        left -= int32_t(length);
-        uint32_t from = (out - distance) & WINDOW_MASK;
-        uint32_t gap = (out - from) & WINDOW_MASK;
-        if (zeros == 0 && out + length <= WINDOW_SIZE && from + length <= WINDOW_SIZE && gap >= 8) {
-            uint8_t* dst = w + out;
-            const uint8_t* src = w + from;
-            uint32_t i = 0;
-            for (; i + 8 <= length; i += 8)
-                std::memcpy(dst + i, src + i, 8);
-            for (; i < length; ++i)
-                dst[i] = src[i];
-            out = (out + length) & WINDOW_MASK;
-        } else {
-            for (uint32_t i = 0; i < length; ++i) {
-                w[out] = i < zeros ? 0 : w[(out - distance) & WINDOW_MASK];
-                out = (out + 1) & WINDOW_MASK;
-            }
+
+    // An item may start while in_pos <= MAIN_REFILL_LIMIT.
+    constexpr uint32_t IN_END = uint32_t(MAIN_REFILL_LIMIT + 1) * 8;
+    static_assert(MAIN_REFILL_LIMIT + 8 <= IN_BUFFER_SIZE + IN_BUFFER_SPARE, "load_bits stays in the array");
+    // A round starts only this far from every end: a second literal needs at
+    // most 15 more bits, and no item writes more than MAX_MATCH bytes.
+    constexpr uint32_t FAST_IN_END = IN_END - 15;
+    constexpr int64_t FAST_LEFT_MIN = MAX_MATCH + 1;
+    // Window positions where a flush falls due, or the window's end.
+    auto fast_out_end = [&]() -> uint32_t {
+        uint32_t limit = flushed > out ? flushed : WINDOW_SIZE;
+        return limit > 2 * MAX_MATCH ? limit - 2 * MAX_MATCH : 0;
+    };
+    uint32_t out_end = fast_out_end();
+
+    auto write_back = [&]() {
+        s.input.in_pos = int32_t(bitpos >> 3);
+        s.input.in_bit = int32_t(bitpos & 7);
+        s.out_pos = out;
+        s.bytes_left = decltype(s.bytes_left)(left);
+        std::memcpy(s.recent_distances, recent, sizeof recent);
+        s.recent_index = recent_index;
+        s.last_distance = last_distance;
+        s.last_length = last_length;
+    };
+
+    // The general copy: unwritten bytes read as zeros, either end may wrap.
+    auto copy_general = [&](uint32_t length, uint32_t distance) {
+        uint32_t filled = written - left <= 0 ? 0 : written - left >= WINDOW_SIZE ? WINDOW_SIZE
+                                                                                    : uint32_t(written - left);
+        uint32_t zeros = unwritten_prefix(length, distance, filled);
+        left -= length;
+        out &= WINDOW_MASK;
+        if (zeros == 0 && distance != 0 && distance <= out && out + length <= WINDOW_SIZE) {
+            copy_linear(w + out, distance, length);
+            out += length;
+            return;
+        }
+        for (uint32_t i = 0; i < length; ++i) {
+            w[out] = i < zeros ? 0 : w[(out - distance) & WINDOW_MASK];
+            out = (out + 1) & WINDOW_MASK;
         }
     };
-    auto write_back = [&]() {
-        in.write_back();
-        s.out_pos = out;
-        s.bytes_left = left;
+
+    // One item (two literals in a fast round); false after a table block.
+    auto item = [&](auto fast_round) -> bool {
+        constexpr bool FAST = decltype(fast_round)::value;
+        uint64_t bits = load_bits(buf, bitpos);
+        auto take = [&](uint32_t n) {
+            bits <<= n;
+            bitpos += n;
+        };
+        uint32_t e = huff_lookup(main_table, uint32_t(bits >> 48), ENTRY_VALUES.main);
+        if (e & ENTRY_LITERAL) {
+            take(e & ENTRY_LENGTH_MASK);
+            w[out++] = uint8_t(entry_value(e));
+            left -= 1;
+            if constexpr (FAST) {
+                uint32_t e2 = main_table.entries[bits >> (64 - LOOKUP_BITS)];
+                if (e2 & ENTRY_LITERAL) {
+                    take(e2 & ENTRY_LENGTH_MASK);
+                    w[out++] = uint8_t(entry_value(e2));
+                    left -= 1;
+                }
+            }
+            return true;
+        }
+        uint32_t length;
+        uint32_t distance;
+        if (e & ENTRY_BASE) {
+            uint32_t len = e & ENTRY_LENGTH_MASK;
+            uint32_t extra = entry_extra(e);
+            length = entry_value(e) + field_after(bits, len, extra);
+            take(len + extra);
+            uint32_t d = huff_lookup(distance_table, uint32_t(bits >> 48), ENTRY_VALUES.distance);
+            len = d & ENTRY_LENGTH_MASK;
+            extra = entry_extra(d);
+            distance = entry_value(d) + field_after(bits, len, extra);
+            take(len + extra);
+            length += uint32_t(distance >= 0x2000) + uint32_t(distance >= 0x40000);
+        } else {
+            uint32_t sym = entry_value(e);
+            take(e & ENTRY_LENGTH_MASK);
+            if (sym == SYMBOL_REPEAT_LAST) {
+                length = last_length;
+                distance = last_distance;
+            } else if (sym < 261) {
+                distance = recent[(recent_index - (sym - 256)) & 3];
+                uint32_t r = huff_lookup(repeat_table, uint32_t(bits >> 48), ENTRY_VALUES.repeat);
+                uint32_t len = r & ENTRY_LENGTH_MASK;
+                uint32_t extra = entry_extra(r);
+                length = entry_value(r) + field_after(bits, len, extra);
+                take(len + extra);
+                length += uint32_t(distance >= 0x101) + uint32_t(distance >= 0x2000) +
+                          uint32_t(distance >= 0x40000);
+            } else if (sym < SYMBOL_TABLE_BLOCK) {
+                uint32_t j = sym - 261;
+                uint32_t extra = SHORT_DISTANCE_EXTRA_BITS[j];
+                distance = SHORT_DISTANCE_BASES[j] + 1 + field_after(bits, 0, extra);
+                take(extra);
+                length = 2;
+            } else {
+                write_back();
+                read_code_tables<FastPath>();
+                return false;
+            }
+        }
+        recent[recent_index & 3] = distance;
+        recent_index = (recent_index + 1) & 3;
+        last_distance = distance;
+        last_length = length;
+        // In a fast round out + MAX_MATCH stays inside the window; a source
+        // behind out is written since the fresh start unless the window was
+        // never filled that far.
+        if (FAST && distance <= out && length <= MAX_MATCH && int64_t(distance) <= written - left &&
+            distance != 0) {
+            left -= length;
+            copy_linear(w + out, distance, length);
+            out += length;
+        } else {
+            copy_general(length, distance);
+        }
+        return true;
     };
 
     for (;;) {
-        uint32_t sym = decode(main_table);
-        if (sym < 256) {
-            w[out++] = uint8_t(sym);
-            left -= 1;
-        } else if (sym >= 270) {
-            uint32_t j = sym - 270;
-            uint32_t length = LENGTH_BASES[j] + 3 + bits(LENGTH_EXTRA_BITS[j]);
-            uint32_t d = decode(distance_table);
-            uint32_t distance = DISTANCE_BASES[d] + 1 + bits(DISTANCE_EXTRA_BITS[d]);
-            if (distance >= 0x2000) {
-                ++length;
-                if (distance >= 0x40000)
-                    ++length;
-            }
-            copy(length, distance);
-        } else if (sym == SYMBOL_REPEAT_LAST) {
-            copy(s.last_length, s.last_distance);
-        } else if (sym < 261) {
-            uint32_t distance = s.recent_distances[(s.recent_index - (sym - 256)) & 3];
-            uint32_t r = decode(repeat_table);
-            uint32_t length = LENGTH_BASES[r] + 2 + bits(LENGTH_EXTRA_BITS[r]);
-            if (distance >= 0x101) {
-                ++length;
-                if (distance >= 0x2000) {
-                    ++length;
-                    if (distance >= 0x40000)
-                        ++length;
-                }
-            }
-            copy(length, distance);
-        } else if (sym < SYMBOL_TABLE_BLOCK) {
-            uint32_t j = sym - 261;
-            uint32_t distance = SHORT_DISTANCE_BASES[j] + 1 + bits(SHORT_DISTANCE_EXTRA_BITS[j]);
-            copy(2, distance);
-        } else {
-            write_back();
-            read_code_tables<FastPath>();
-            return;
+        if (bitpos < FAST_IN_END && out < out_end && left >= FAST_LEFT_MIN) [[likely]] {
+            if (!item(std::true_type{}))
+                return;
+            continue;
         }
         // The frame's checks before the next item.
         if (left < 0)
             break;
         out &= WINDOW_MASK;
-        if (in.refill_due() || flush_due(out, flushed))
+        if (bitpos >= IN_END || flush_due(out, flushed))
             break;
+        if (!item(std::false_type{}))
+            return;
+        out_end = fast_out_end();
     }
     write_back();
 }
