@@ -285,9 +285,9 @@ void audio_items_fast() {
     s.bytes_left = left;
 }
 
-// Loads the bits from bitpos on, first bit at the top: at least 57 are
-// valid, more than one item needs (a main code, a length field, a distance
-// code and its field: at most 15 + 5 + 15 + 16 bits).
+// Loads the 64 bits from bitpos on, first bit at the top. One refill gives
+// more than one item needs (a main code, a length field, a distance code
+// and its field: at most 15 + 5 + 15 + 16 bits).
 inline uint64_t load_bits(const uint8_t* buf, uint32_t bitpos) {
     uint64_t x;
     std::memcpy(&x, buf + (bitpos >> 3), 8);
@@ -323,7 +323,13 @@ void normal_items_fast() {
     V20State& v = s.v20;
     uint8_t* const w = s.window;
     const uint8_t* const buf = s.input.in_buffer;
-    uint32_t bitpos = uint32_t(s.input.in_pos) * 8 + uint32_t(s.input.in_bit);
+    // The bit buffer: avail bits at the top of bits (the rest zero) that end
+    // where byte next_byte begins. A refill adds whole bytes behind them.
+    const uint32_t start_bit = uint32_t(s.input.in_pos) * 8 + uint32_t(s.input.in_bit);
+    uint64_t bits = load_bits(buf, start_bit & ~7u) >> 8 << 8 << (start_bit & 7);
+    uint32_t avail = 56 - (start_bit & 7);
+    uint32_t next_byte = (start_bit >> 3) + 7;
+    auto bit_position = [&]() { return next_byte * 8 - avail; };
     uint32_t out = s.out_pos;
     int64_t left = s.bytes_left;
     const uint32_t flushed = s.flushed_pos;  // only the frame's flush moves it
@@ -340,7 +346,7 @@ void normal_items_fast() {
 
     // An item may start while in_pos <= MAIN_REFILL_LIMIT.
     constexpr uint32_t IN_END = uint32_t(MAIN_REFILL_LIMIT + 1) * 8;
-    static_assert(MAIN_REFILL_LIMIT + 8 <= IN_BUFFER_SIZE + IN_BUFFER_SPARE, "load_bits stays in the array");
+    static_assert(MAIN_REFILL_LIMIT + 16 <= IN_BUFFER_SIZE + IN_BUFFER_SPARE, "refills stay in the array");
     // A round starts only this far from every end: a second literal needs at
     // most 15 more bits, and no item writes more than MAX_MATCH bytes.
     constexpr uint32_t FAST_IN_END = IN_END - 15;
@@ -353,6 +359,7 @@ void normal_items_fast() {
     uint32_t out_end = fast_out_end();
 
     auto write_back = [&]() {
+        uint32_t bitpos = bit_position();
         s.input.in_pos = int32_t(bitpos >> 3);
         s.input.in_bit = int32_t(bitpos & 7);
         s.out_pos = out;
@@ -384,10 +391,14 @@ void normal_items_fast() {
     // One item (two literals in a fast round); false after a table block.
     auto item = [&](auto fast_round) -> bool {
         constexpr bool FAST = decltype(fast_round)::value;
-        uint64_t bits = load_bits(buf, bitpos);
+        // Branch-free refill to at least 56 bits; the bytes it reads lie
+        // below in_pos + 16 (see FAST_IN_END).
+        bits |= load_bits(buf, next_byte * 8) >> avail;
+        next_byte += (63 - avail) >> 3;
+        avail |= 56;
         auto take = [&](uint32_t n) {
             bits <<= n;
-            bitpos += n;
+            avail -= n;
         };
         uint32_t e = huff_lookup(main_table, uint32_t(bits >> 48), ENTRY_VALUES.main);
         if (e & ENTRY_LITERAL) {
@@ -463,7 +474,7 @@ void normal_items_fast() {
     };
 
     for (;;) {
-        if (bitpos < FAST_IN_END && out < out_end && left >= FAST_LEFT_MIN) [[likely]] {
+        if (bit_position() < FAST_IN_END && out < out_end && left >= FAST_LEFT_MIN) [[likely]] {
             if (!item(std::true_type{}))
                 return;
             continue;
@@ -472,7 +483,7 @@ void normal_items_fast() {
         if (left < 0)
             break;
         out &= WINDOW_MASK;
-        if (bitpos >= IN_END || flush_due(out, flushed))
+        if (bit_position() >= IN_END || flush_due(out, flushed))
             break;
         if (!item(std::false_type{}))
             return;
