@@ -1,10 +1,20 @@
 // The 2.0 method: LZ77 over the 1 MiB window with transmitted prefix codes,
-// and its audio mode. One template serves the reference decoder (limit search,
-// byte-wise copies) and the fast one (table look-up, word-wise copies).
+// and its audio mode. run_v20 is the frame of both decoders: it reads the
+// first table block, then before each item refills the input, flushes the
+// window and stops at the end of the entry. The reference decoder's items
+// (decode_item, decode_audio_item) follow the rules step by step: limit
+// search, a symbol dispatch, byte-wise copies. The fast decoder hands the
+// frame's work to normal_items_fast and audio_items_fast, which keep the
+// bit buffer, positions and recent matches in registers and leave only when
+// the frame has something to do. normal_items_fast reads look-up entries
+// that already hold the literal, or the length or distance base with its
+// extra bits, and is written out by hand rather than sharing decode_item:
+// its rounds take two literals at once and check the frame's ends once per
+// round, which a per-item step shared with the reference cannot do.
 #include <bit>
 #include <cstring>
-#include <type_traits>
 #include <cstdint>
+#include <type_traits>
 
 #include "unpack/decoder_state.h"
 #include "unpack/huff_table.h"
