@@ -9,7 +9,7 @@
 // the frame has something to do. normal_items_fast reads look-up entries
 // that already hold the literal, or the length or distance base with its
 // extra bits, and is written out by hand rather than sharing decode_item:
-// its rounds take two literals at once and check the frame's ends once per
+// its rounds take up to four literals at once and check the frame's ends once per
 // round, which a per-item step shared with the reference cannot do.
 #include <bit>
 #include <cstring>
@@ -324,7 +324,7 @@ static_assert(LENGTH_BASES[27] + 3 + 31 + 2 <= MAX_MATCH && LENGTH_BASES[27] + 2
 // The loop runs its items in two ways. While the input position, the
 // window position and the bytes still owed are all far from the points
 // where the frame steps in (checked once per round against ends computed
-// up front), a round reads one item, or two when both are literals, copies
+// up front), a round reads one item, or a run of up to four literals, copies
 // matches by words and checks nothing else. Near those points each item
 // runs alone, the frame's own checks between items, copies by the general
 // rule (wrapping, unwritten bytes).
@@ -357,9 +357,11 @@ void normal_items_fast() {
     // An item may start while in_pos <= MAIN_REFILL_LIMIT.
     constexpr uint32_t IN_END = uint32_t(MAIN_REFILL_LIMIT + 1) * 8;
     static_assert(MAIN_REFILL_LIMIT + 16 <= IN_BUFFER_SIZE + IN_BUFFER_SPARE, "refills stay in the array");
-    // A round starts only this far from every end: a second literal needs at
-    // most 15 more bits, and no item writes more than MAX_MATCH bytes.
-    constexpr uint32_t FAST_IN_END = IN_END - 15;
+    // A round starts only this far from every end: the literals after the
+    // first need at most 15 bits each, and no item writes more than
+    // MAX_MATCH bytes.
+    constexpr uint32_t FAST_LITERALS = 4;
+    constexpr uint32_t FAST_IN_END = IN_END - 15 * (FAST_LITERALS - 1);
     constexpr int64_t FAST_LEFT_MIN = MAX_MATCH + 1;
     // Window positions where a flush falls due, or the window's end.
     auto fast_out_end = [&]() -> uint32_t {
@@ -416,9 +418,14 @@ void normal_items_fast() {
             w[out++] = uint8_t(entry_value(e));
             left -= 1;
             if constexpr (FAST) {
-                uint32_t e2 = main_table.entries[bits >> (64 - LOOKUP_BITS)];
-                if (e2 & ENTRY_LITERAL) {
-                    take(e2 & ENTRY_LENGTH_MASK);
+                // Up to FAST_LITERALS literals while the refill's bits last
+                // (a literal's entry may hold a code of up to 15 bits).
+                for (uint32_t k = 1; k < FAST_LITERALS; ++k) {
+                    uint32_t e2 = main_table.entries[bits >> (64 - LOOKUP_BITS)];
+                    uint32_t len = e2 & ENTRY_LENGTH_MASK;
+                    if (!(e2 & ENTRY_LITERAL) || len > avail)
+                        break;
+                    take(len);
                     w[out++] = uint8_t(entry_value(e2));
                     left -= 1;
                 }
