@@ -271,18 +271,55 @@ void audio_items_fast() {
     uint32_t out = s.out_pos;
     int32_t left = s.bytes_left;
     const uint32_t flushed = s.flushed_pos;  // only the frame's flush moves it
+    // The predictor's state in locals: window stores could alias the state.
+    AudioChannel channels[MAX_CHANNELS];
+    std::memcpy(channels, v.channels, sizeof channels);
+    int32_t channel_delta = v.channel_delta;
+    uint32_t channel = v.current_channel;
+    const uint32_t channel_count = v.channel_count;
+    auto write_back = [&]() {
+        in.write_back();
+        s.out_pos = out;
+        s.bytes_left = left;
+        std::memcpy(v.channels, channels, sizeof channels);
+        v.channel_delta = channel_delta;
+        v.current_channel = channel;
+    };
+    // One channel (the common case) keeps its state in a plain local the
+    // compiler can hold in registers; several go through the array.
+    if (channel_count == 1 && channel == 0) {
+        AudioChannel ch = channels[0];
+        const HuffTable& table = v.audio_tables[0];
+        for (;;) {
+            uint32_t sym = in.decode(table);
+            if (sym == AUDIO_TABLE_BLOCK) {
+                channels[0] = ch;
+                write_back();
+                read_code_tables<FastPath>();
+                return;
+            }
+            w[out++] = predict_channel_byte(ch, channel_delta, sym);
+            left -= 1;
+            if (left < 0)
+                break;
+            out &= WINDOW_MASK;
+            if (in.refill_due() || flush_due(out, flushed))
+                break;
+        }
+        channels[0] = ch;
+        write_back();
+        return;
+    }
     for (;;) {
-        uint32_t sym = in.decode(v.audio_tables[v.current_channel & 3]);
+        uint32_t sym = in.decode(v.audio_tables[channel & 3]);
         if (sym == AUDIO_TABLE_BLOCK) {
-            in.write_back();
-            s.out_pos = out;
-            s.bytes_left = left;
+            write_back();
             read_code_tables<FastPath>();
             return;
         }
-        w[out++] = predict_audio_byte(sym);
-        if (++v.current_channel >= v.channel_count)
-            v.current_channel = 0;
+        w[out++] = predict_channel_byte(channels[channel & 3], channel_delta, sym);
+        if (++channel >= channel_count)
+            channel = 0;
         left -= 1;
         if (left < 0)
             break;
@@ -290,9 +327,7 @@ void audio_items_fast() {
         if (in.refill_due() || flush_due(out, flushed))
             break;
     }
-    in.write_back();
-    s.out_pos = out;
-    s.bytes_left = left;
+    write_back();
 }
 
 // Loads the 64 bits from bitpos on, first bit at the top. One refill gives
