@@ -61,8 +61,17 @@ inline constexpr uint32_t NORMAL_TABLE_LENGTHS = MAIN_SYMBOLS + DISTANCE_SYMBOLS
 inline constexpr uint32_t ALL_TABLE_LENGTHS = MAX_CHANNELS * AUDIO_SYMBOLS;                       // 1028
 inline constexpr uint32_t MAX_HUFF_SYMBOLS = MAIN_SYMBOLS;
 
-// Codes of up to FAST_BITS bits decode with one look-up; longer ones search the limits.
-inline constexpr int FAST_BITS = 10;
+// Look-up tables: the top LOOKUP_BITS bits of a code window index the main
+// part; longer codes continue in 16-entry subtables indexed by the next
+// SUBTABLE_BITS bits (codes are at most 15 bits long).
+inline constexpr int LOOKUP_BITS = 11;
+inline constexpr int SUBTABLE_BITS = 15 - LOOKUP_BITS;
+inline constexpr uint32_t LOOKUP_MAIN = 1u << LOOKUP_BITS;
+// Room for the subtables a table can need: prefixes whose codes are longer
+// than LOOKUP_BITS. A table that would need more (only damaged lengths come
+// near) marks the rest for the limit search.
+inline constexpr uint32_t LOOKUP_SUBTABLES = 64;
+inline constexpr uint32_t LOOKUP_ENTRIES = LOOKUP_MAIN + (LOOKUP_SUBTABLES << SUBTABLE_BITS);
 
 // Decode table of one canonical prefix code with code lengths 1 to 15.
 struct HuffTable {
@@ -70,10 +79,9 @@ struct HuffTable {
     uint32_t limit[16];        // exclusive upper bound of codes of length <= L, left-aligned to 16 bits
     uint32_t first_index[16];  // index in symbols of the first code of length L
     uint32_t symbols[MAX_HUFF_SYMBOLS];  // by code length, then symbol; unused entries hold 0
-    // fast[top FAST_BITS bits of the peek] = symbol << 4 | code length, or,
-    // when those bits do not settle the code, FAST_SCAN | the length from
-    // which the limits are searched.
-    uint32_t fast[1u << FAST_BITS];
+    // Look-up entries (see huff_table.h): what the code at the front of the
+    // window decodes to and its length, or where its subtable starts.
+    uint32_t entries[LOOKUP_ENTRIES];
 };
 
 struct AudioChannel {
@@ -274,31 +282,64 @@ inline void copy_match_bytewise(uint32_t length, uint32_t distance) {
     s.out_pos = out;
 }
 
-// Same result as copy_match_bytewise for every length and distance; copies
-// eight bytes at a time when neither end wraps and the distance allows it.
-inline void copy_match_fast(uint32_t length, uint32_t distance) {
-    DecoderState& s = decoder_state;
-    if (unwritten_prefix(length, distance, window_filled(s.bytes_left)) != 0) {
-        copy_match_bytewise(length, distance);
+inline void copy8(uint8_t* d, const uint8_t* s) {
+    uint64_t x;
+    std::memcpy(&x, s, 8);
+    std::memcpy(d, &x, 8);
+}
+
+// Copies length bytes to d from distance (1 or more) back, with the result
+// of a byte-by-byte copy (a byte may repeat bytes this copy wrote), writing
+// nothing at or past d + length. Both ranges lie inside one buffer.
+inline void copy_linear(uint8_t* d, uint32_t distance, uint32_t length) {
+    const uint8_t* s = d - distance;
+    if (distance >= 8) {
+        if (length >= 8) {
+            // Each word's source bytes are final before it is read; the last
+            // word ends exactly at d + length, overlapping the one before.
+            uint32_t i = 0;
+            for (; i + 8 <= length; i += 8)
+                copy8(d + i, s + i);
+            if (i < length)
+                copy8(d + length - 8, s + length - 8);
+        } else if (length >= 4) {
+            uint32_t a, b;
+            std::memcpy(&a, s, 4);
+            std::memcpy(&b, s + length - 4, 4);
+            std::memcpy(d, &a, 4);
+            std::memcpy(d + length - 4, &b, 4);
+        } else {
+            for (uint32_t i = 0; i < length; ++i)
+                d[i] = s[i];
+        }
         return;
     }
+    // A short distance repeats a pattern: the first step bytes one by one,
+    // step being the smallest multiple of the distance of at least 8, then
+    // words from step bytes back, which hold the same bytes.
+    static constexpr uint8_t STEP[8] = {8, 8, 8, 9, 8, 10, 12, 14};
+    uint32_t step = STEP[distance];
+    uint32_t head = length < step ? length : step;
+    for (uint32_t i = 0; i < head; ++i)
+        d[i] = s[i];
+    uint32_t i = step;
+    for (; i + 8 <= length; i += 8)
+        copy8(d + i, d + i - step);
+    for (; i < length; ++i)
+        d[i] = d[i - step];
+}
+
+// Same result as copy_match_bytewise for every length and distance; copies
+// by words when neither end wraps and the source lies behind the output.
+inline void copy_match_fast(uint32_t length, uint32_t distance) {
+    DecoderState& s = decoder_state;
     uint32_t out = s.out_pos & WINDOW_MASK;
-    uint32_t from = (out - distance) & WINDOW_MASK;
-    uint32_t gap = (out - from) & WINDOW_MASK;  // distance within the window
-    if (out + length > WINDOW_SIZE || from + length > WINDOW_SIZE || (gap < 8 && gap != 0)) {
+    if (distance == 0 || distance > out || out + length > WINDOW_SIZE ||
+        unwritten_prefix(length, distance, window_filled(s.bytes_left)) != 0) {
         copy_match_bytewise(length, distance);
         return;
     }
     s.bytes_left -= length;
+    copy_linear(s.window + out, distance, length);
     s.out_pos = (out + length) & WINDOW_MASK;
-    if (gap == 0)
-        return;  // copying every byte onto itself leaves the window as it is
-    uint8_t* dst = s.window + out;
-    const uint8_t* src = s.window + from;
-    uint32_t i = 0;
-    // gap >= 8: every eight-byte source chunk is complete before it is read.
-    for (; i + 8 <= length; i += 8)
-        std::memcpy(dst + i, src + i, 8);
-    for (; i < length; ++i)
-        dst[i] = src[i];
 }

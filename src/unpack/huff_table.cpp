@@ -3,7 +3,25 @@
 
 #include <cstring>
 
-void build_huff_table(const uint8_t* lengths, HuffTable& table, uint32_t n) {
+namespace {
+
+uint32_t entry_for(const uint32_t* values, uint32_t symbol, uint32_t len) {
+    return (values ? values[symbol] : plain_entry(symbol)) | len;
+}
+
+// The unclamped symbol index of window h with code length len.
+uint32_t symbol_index(const HuffTable& t, uint32_t h, uint32_t len) {
+    return ((h - t.limit[len - 1]) >> (16 - len)) + t.first_index[len];
+}
+
+}  // namespace
+
+uint32_t huff_entry_by_rule(const HuffTable& t, uint32_t h, const uint32_t* values) {
+    uint32_t len = huff_code_length(t, h);
+    return entry_for(values, huff_symbol_at(t, h, len), len);
+}
+
+void build_huff_table(const uint8_t* lengths, HuffTable& table, uint32_t n, const uint32_t* values) {
     if (n > MAX_HUFF_SYMBOLS)
         n = MAX_HUFF_SYMBOLS;
     uint32_t count[16] = {};
@@ -31,49 +49,81 @@ void build_huff_table(const uint8_t* lengths, HuffTable& table, uint32_t n) {
             table.symbols[next[len]++] = i;
     }
     table.symbol_count = n;
+    const uint32_t coded = table.first_index[15] + count[15];
 
-    constexpr uint32_t shift = 16 - FAST_BITS;
+    // The look-up follows the limit rule itself, so incomplete and overfull
+    // (damaged) length sets decode as the rule says. The code length never
+    // falls as the window grows, so the lengths at both ends of each prefix's
+    // range are found by walking the limits upward once. When both ends have
+    // the same length L and L <= LOOKUP_BITS, the symbol depends only on the
+    // top L bits: limit[L - 1] is a multiple of 2^(16 - L) whenever a code of
+    // length L lies above it. A longer L still gives one symbol for the whole
+    // prefix when the index stays put or only meets entries that read as the
+    // same symbol; other prefixes get a subtable over the remaining bits.
+    constexpr uint32_t shift = 16 - LOOKUP_BITS;
+    constexpr uint32_t sub_size = 1u << SUBTABLE_BITS;
+    uint32_t next_sub = LOOKUP_MAIN;
+    uint32_t first_prefix = 0;
     uint64_t kraft = 0;  // code space used, in units of 2^-16
     for (uint32_t len = 1; len < 16; ++len)
         kraft += uint64_t(count[len]) << (16 - len);
     if (kraft <= 0x10000) {
         // A prefix code (complete or not): the codes of length L are the
         // consecutive L-bit values from limit[L - 1], in symbol order, so each
-        // code of at most FAST_BITS bits owns a block of look-up entries.
-        // Entries no such code owns lie above all of them: their codes are
-        // longer, and the limit search starts past FAST_BITS.
-        for (uint32_t& e : table.fast)
-            e = FAST_SCAN | (FAST_BITS + 1);
-        for (uint32_t len = 1; len <= uint32_t(FAST_BITS); ++len) {
+        // code of at most LOOKUP_BITS bits owns a block of entries, and those
+        // blocks fill the entries below limit[LOOKUP_BITS]. The prefixes
+        // above it go through the general walk below.
+        for (uint32_t len = 1; len <= uint32_t(LOOKUP_BITS); ++len) {
             uint32_t code = table.limit[len - 1] >> (16 - len);
-            uint32_t span = 1u << (FAST_BITS - len);
+            uint32_t span = 1u << (LOOKUP_BITS - len);
             for (uint32_t k = table.first_index[len]; k < table.first_index[len] + count[len]; ++k, ++code) {
-                uint32_t entry = table.symbols[k] << 4 | len;
+                uint32_t entry = entry_for(values, table.symbols[k], len);
+                uint32_t* at = table.entries + code * span;
                 for (uint32_t r = 0; r < span; ++r)
-                    table.fast[code * span + r] = entry;
+                    at[r] = entry;
             }
         }
-        return;
+        first_prefix = table.limit[LOOKUP_BITS] >> shift;
     }
-    // Overfull lengths (damaged data): the limits are clamped, so follow the
-    // limit rule itself. The code length never falls as h grows, so when both
-    // ends of a prefix's range have the same length L (at most FAST_BITS) the
-    // whole range has it, and the symbol depends only on the top L bits:
-    // limit[L - 1] is a multiple of 2^(16 - L) whenever a code of length L
-    // lies above it. The lengths at both ends are found by walking the
-    // limits upward once.
     uint32_t low_len = 1;
     uint32_t high_len = 1;
-    for (uint32_t prefix = 0; prefix < (1u << FAST_BITS); ++prefix) {
+    for (uint32_t prefix = first_prefix; prefix < LOOKUP_MAIN; ++prefix) {
         uint32_t low = prefix << shift;
         uint32_t high = (low | ((1u << shift) - 1)) & 0xFFFE;
         while (low_len < 15 && low >= table.limit[low_len])
             ++low_len;
         while (high_len < 15 && high >= table.limit[high_len])
             ++high_len;
-        if (low_len <= uint32_t(FAST_BITS) && low_len == high_len)
-            table.fast[prefix] = huff_symbol_at(table, low, low_len) << 4 | low_len;
-        else
-            table.fast[prefix] = FAST_SCAN | low_len;
+        if (low_len == high_len) {
+            uint32_t len = low_len;
+            bool uniform = len <= uint32_t(LOOKUP_BITS);
+            if (!uniform) {
+                uint32_t k_low = symbol_index(table, low, len);
+                uint32_t k_high = symbol_index(table, high, len);
+                // Past the alphabet every index reads symbols[0]; between the
+                // coded symbols and the end of the alphabet every one reads 0.
+                uniform = k_low == k_high || k_low >= n || (k_low >= coded && k_high < n);
+            }
+            if (uniform) {
+                table.entries[prefix] = entry_for(values, huff_symbol_at(table, low, len), len);
+                continue;
+            }
+        }
+        if (next_sub + sub_size > LOOKUP_ENTRIES) {
+            table.entries[prefix] = ENTRY_SUBTABLE;  // no room: the limit rule decides
+            continue;
+        }
+        table.entries[prefix] = ENTRY_SUBTABLE | next_sub << ENTRY_VALUE_SHIFT;
+        uint32_t len = low_len;
+        for (uint32_t i = 0; i < sub_size; ++i) {
+            uint32_t h = low | i << 1;
+            while (len < 15 && h >= table.limit[len])
+                ++len;
+            table.entries[next_sub + i] = entry_for(values, huff_symbol_at(table, h, len), len);
+        }
+        next_sub += sub_size;
     }
+    // Subtable room that this build left unused keeps old entries; clear it
+    // so the table's contents follow from the lengths alone.
+    std::memset(table.entries + next_sub, 0, (LOOKUP_ENTRIES - next_sub) * sizeof(uint32_t));
 }

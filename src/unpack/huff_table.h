@@ -1,14 +1,32 @@
 // Canonical prefix-code tables of the 2.0 method: building them from code
-// lengths and decoding one symbol, by the limit rule and by a one-step look-up.
+// lengths and decoding one symbol, by the limit rule and by a two-level
+// look-up whose entries carry what the decoder needs for the symbol.
 #pragma once
 
 #include <cstdint>
 
 #include "unpack/decoder_state.h"
 
+// A look-up entry: bits 0-3 the code length, bits 4-8 the number of extra
+// bits that follow the code, then flags, and from bit 12 the entry's value
+// (a literal byte, a length or distance base, a symbol, or a subtable start).
+inline constexpr uint32_t ENTRY_LENGTH_MASK = 15;
+inline constexpr uint32_t ENTRY_EXTRA_SHIFT = 4;
+inline constexpr uint32_t ENTRY_LITERAL = 1u << 9;
+inline constexpr uint32_t ENTRY_BASE = 1u << 10;  // value is a base, extra bits are added to it
+inline constexpr uint32_t ENTRY_SUBTABLE = 1u << 11;
+inline constexpr uint32_t ENTRY_VALUE_SHIFT = 12;
+
+// What a symbol's entries hold besides the code length: values[symbol] when
+// the caller gives a values array, else the symbol itself as the value.
+constexpr uint32_t plain_entry(uint32_t symbol) { return symbol << ENTRY_VALUE_SHIFT; }
+constexpr uint32_t entry_extra(uint32_t e) { return (e >> ENTRY_EXTRA_SHIFT) & 31; }
+constexpr uint32_t entry_value(uint32_t e) { return e >> ENTRY_VALUE_SHIFT; }
+
 // Fills table from n code lengths (only the low 4 bits count; 0 = no code).
-// symbols entries that no code reaches hold 0. Also builds the look-up.
-void build_huff_table(const uint8_t* lengths, HuffTable& table, uint32_t n);
+// symbols entries that no code reaches hold 0. Also builds the look-up, with
+// values[symbol] (or plain_entry(symbol) when values is null) in each entry.
+void build_huff_table(const uint8_t* lengths, HuffTable& table, uint32_t n, const uint32_t* values = nullptr);
 
 // The code length for a 16-bit window h (lowest bit ignored): the smallest L
 // from 1 to 14 with h < limit[L], else 15. The scan may start at any length
@@ -21,10 +39,6 @@ inline uint32_t huff_code_length(const HuffTable& t, uint32_t h, uint32_t start 
     return 15;
 }
 
-// A look-up entry without a symbol: the top bit, and the length the limit
-// scan may start from.
-inline constexpr uint32_t FAST_SCAN = 0x80000000u;
-
 // The symbol of the code of length len at the front of h. An index past the
 // alphabet yields symbols[0].
 inline uint32_t huff_symbol_at(const HuffTable& t, uint32_t h, uint32_t len) {
@@ -35,6 +49,22 @@ inline uint32_t huff_symbol_at(const HuffTable& t, uint32_t h, uint32_t len) {
     return t.symbols[k];
 }
 
+// The entry for window h by the limit rule (also the look-up's answer for
+// the rare prefixes left without a subtable).
+uint32_t huff_entry_by_rule(const HuffTable& t, uint32_t h, const uint32_t* values);
+
+// The entry for the 16-bit window h; same symbol and length as the limit rule.
+inline uint32_t huff_lookup(const HuffTable& t, uint32_t h, const uint32_t* values) {
+    uint32_t e = t.entries[h >> (16 - LOOKUP_BITS)];
+    if (e & ENTRY_SUBTABLE) [[unlikely]] {
+        uint32_t start = entry_value(e);
+        if (start == 0)
+            return huff_entry_by_rule(t, h, values);
+        e = t.entries[start + ((h >> 1) & ((1u << SUBTABLE_BITS) - 1))];
+    }
+    return e;
+}
+
 // Reads one code by the limit rule (the reference).
 inline uint32_t decode_symbol_reference(const HuffTable& t) {
     uint32_t h = peek_bits();
@@ -43,15 +73,10 @@ inline uint32_t decode_symbol_reference(const HuffTable& t) {
     return huff_symbol_at(t, h, len);
 }
 
-// Reads one code; same result as decode_symbol_reference for every input.
+// Reads one code of a table built without values; same result as
+// decode_symbol_reference for every input.
 inline uint32_t decode_symbol_fast(const HuffTable& t) {
-    uint32_t h = peek_bits();
-    uint32_t e = t.fast[h >> (16 - FAST_BITS)];
-    if ((e & FAST_SCAN) == 0) {
-        skip_bits(int(e & 15));
-        return e >> 4;
-    }
-    uint32_t len = huff_code_length(t, h, e & 15);
-    skip_bits(int(len));
-    return huff_symbol_at(t, h, len);
+    uint32_t e = huff_lookup(t, peek_bits(), nullptr);
+    skip_bits(int(e & ENTRY_LENGTH_MASK));
+    return entry_value(e);
 }

@@ -57,18 +57,13 @@ struct RegisterInput {
         consume(n);
         return x;
     }
+    // One code of a table built without values (see huff_table.h).
     uint32_t decode(const HuffTable& t) {
         if (avail < 16)
             reload();
-        uint32_t h = uint32_t(bitbuf >> 48);
-        uint32_t e = t.fast[h >> (16 - FAST_BITS)];
-        if ((e & FAST_SCAN) == 0) {
-            consume(e & 15);
-            return e >> 4;
-        }
-        uint32_t len = huff_code_length(t, h, e & 15);
-        consume(len);
-        return huff_symbol_at(t, h, len);
+        uint32_t e = huff_lookup(t, uint32_t(bitbuf >> 48), nullptr);
+        consume(e & ENTRY_LENGTH_MASK);
+        return entry_value(e);
     }
     // The frame's test before the next item: a refill is due, or the packed
     // data has been read to its end.

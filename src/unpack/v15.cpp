@@ -11,6 +11,7 @@
 
 namespace {
 
+
 constexpr FixedLookup LENGTH_2_LOOKUP = make_fixed_lookup(LENGTH_CODE_2);
 constexpr FixedLookup LENGTH_3_LOOKUP = make_fixed_lookup(LENGTH_CODE_3);
 constexpr FixedLookup PLACE_4_LOOKUP = make_fixed_lookup(PLACE_CODE_4);
@@ -88,14 +89,14 @@ inline void record_distance(uint32_t length, uint32_t distance) {
 }
 
 template <class Path, class In>
-void read_flag_byte(In& in) {
+[[gnu::always_inline]] inline void read_flag_byte(In& in) {
     V15State& v = decoder_state.v15;
     uint32_t p = clamp_place(Path::fixed(Code::PLACE_5B, in));
     v.flag_byte = use_rank(v.flag_ranks, p, RANK_LIMIT_WRAP) >> 8;
 }
 
 template <class Path, class In>
-void decode_literal_v15(In& in) {
+[[gnu::always_inline]] inline void decode_literal_v15(In& in) {
     DecoderState& s = decoder_state;
     V15State& v = s.v15;
     uint32_t avg = v.literal_average;
@@ -136,7 +137,7 @@ void decode_literal_v15(In& in) {
 }
 
 template <class Path, class In>
-void decode_short_match(In& in) {
+[[gnu::always_inline]] inline void decode_short_match(In& in) {
     DecoderState& s = decoder_state;
     V15State& v = s.v15;
     v.literal_run = 0;
@@ -199,7 +200,7 @@ void decode_short_match(In& in) {
 }
 
 template <class Path, class In>
-void decode_long_match(In& in) {
+[[gnu::always_inline]] inline void decode_long_match(In& in) {
     DecoderState& s = decoder_state;
     V15State& v = s.v15;
     v.literal_run = 0;
@@ -262,7 +263,7 @@ void decode_long_match(In& in) {
 // Takes the next flag bit (bit 7 of the flag byte), reading a fresh flag
 // byte when the current one is used up.
 template <class Path, class In>
-bool next_flag_bit(In& in) {
+[[gnu::always_inline]] inline bool next_flag_bit(In& in) {
     V15State& v = decoder_state.v15;
     if (--v.flag_bits_left < 0) {
         read_flag_byte<Path>(in);
@@ -274,7 +275,7 @@ bool next_flag_bit(In& in) {
 }
 
 template <class Path, class In>
-void decode_item_v15(In& in) {
+[[gnu::always_inline]] inline void decode_item_v15(In& in) {
     V15State& v = decoder_state.v15;
     if (v.literal_mode) {
         decode_literal_v15<Path>(in);

@@ -1,8 +1,19 @@
 // The 2.0 method: LZ77 over the 1 MiB window with transmitted prefix codes,
-// and its audio mode. One template serves the reference decoder (limit search,
-// byte-wise copies) and the fast one (table look-up, word-wise copies).
+// and its audio mode. run_v20 is the frame of both decoders: it reads the
+// first table block, then before each item refills the input, flushes the
+// window and stops at the end of the entry. The reference decoder's items
+// (decode_item, decode_audio_item) follow the rules step by step: limit
+// search, a symbol dispatch, byte-wise copies. The fast decoder hands the
+// frame's work to normal_items_fast and audio_items_fast, which keep the
+// bit buffer, positions and recent matches in registers and leave only when
+// the frame has something to do. normal_items_fast reads look-up entries
+// that already hold the literal, or the length or distance base with its
+// extra bits, and is written out by hand rather than sharing decode_item:
+// its rounds take up to four literals at once and check the frame's ends once per
+// round, which a per-item step shared with the reference cannot do.
 #include <bit>
 #include <cstring>
+#include <cstdint>
 #include <type_traits>
 
 #include "unpack/decoder_state.h"
@@ -28,17 +39,63 @@ constexpr uint8_t DISTANCE_EXTRA_BITS[48] = {0,  0,  0,  0,  1,  1,  2,  2,  3, 
 constexpr uint8_t SHORT_DISTANCE_BASES[8] = {0, 4, 8, 16, 32, 64, 128, 192};
 constexpr uint8_t SHORT_DISTANCE_EXTRA_BITS[8] = {2, 2, 3, 4, 5, 6, 6, 6};
 
+// Look-up entry contents (see huff_table.h) for each symbol of the main,
+// distance and repeat-length codes: literals carry their byte, length and
+// distance symbols their base with the extra bit count, the rest the symbol.
+struct EntryValues {
+    uint32_t main[MAIN_SYMBOLS];
+    uint32_t distance[DISTANCE_SYMBOLS];
+    uint32_t repeat[REPEAT_SYMBOLS];
+};
+
+constexpr uint32_t base_entry(uint32_t base, uint32_t extra) {
+    return ENTRY_BASE | extra << ENTRY_EXTRA_SHIFT | base << ENTRY_VALUE_SHIFT;
+}
+
+constexpr EntryValues make_entry_values() {
+    EntryValues v{};
+    for (uint32_t i = 0; i < MAIN_SYMBOLS; ++i)
+        v.main[i] = i < 256   ? ENTRY_LITERAL | plain_entry(i)
+                  : i >= 270 ? base_entry(LENGTH_BASES[i - 270] + 3u, LENGTH_EXTRA_BITS[i - 270])
+                             : plain_entry(i);
+    for (uint32_t i = 0; i < DISTANCE_SYMBOLS; ++i)
+        v.distance[i] = base_entry(DISTANCE_BASES[i] + 1, DISTANCE_EXTRA_BITS[i]);
+    for (uint32_t i = 0; i < REPEAT_SYMBOLS; ++i)
+        v.repeat[i] = base_entry(LENGTH_BASES[i] + 2u, LENGTH_EXTRA_BITS[i]);
+    return v;
+}
+
+constexpr EntryValues ENTRY_VALUES = make_entry_values();
+static_assert(DISTANCE_BASES[DISTANCE_SYMBOLS - 1] + 1 < (1u << (32 - ENTRY_VALUE_SHIFT)), "bases fit an entry");
+
 constexpr uint32_t SYMBOL_REPEAT_LAST = 256;
 constexpr uint32_t SYMBOL_TABLE_BLOCK = 269;
 constexpr uint32_t AUDIO_TABLE_BLOCK = 256;
 
+// decode reads a code of a table built without values and gives its symbol;
+// entry reads any code and gives its look-up entry.
+// Whether a main-code entry stands for symbol (256 or above, below 270).
+constexpr bool is_main_symbol(uint32_t e, uint32_t symbol) {
+    return (e & (ENTRY_LITERAL | ENTRY_BASE)) == 0 && entry_value(e) == symbol;
+}
+
 struct ReferencePath {
     static uint32_t decode(const HuffTable& t) { return decode_symbol_reference(t); }
+    static uint32_t entry(const HuffTable& t, const uint32_t* values) {
+        uint32_t e = huff_entry_by_rule(t, peek_bits(), values);
+        skip_bits(int(e & ENTRY_LENGTH_MASK));
+        return e;
+    }
     static void copy(uint32_t length, uint32_t distance) { copy_match_bytewise(length, distance); }
 };
 
 struct FastPath {
     static uint32_t decode(const HuffTable& t) { return decode_symbol_fast(t); }
+    static uint32_t entry(const HuffTable& t, const uint32_t* values) {
+        uint32_t e = huff_lookup(t, peek_bits(), values);
+        skip_bits(int(e & ENTRY_LENGTH_MASK));
+        return e;
+    }
     static void copy(uint32_t length, uint32_t distance) { copy_match_fast(length, distance); }
 };
 
@@ -120,9 +177,10 @@ void read_code_tables() {
         for (uint32_t ch = 0; ch < v.channel_count; ++ch)
             build_huff_table(lengths + ch * AUDIO_SYMBOLS, v.audio_tables[ch], AUDIO_SYMBOLS);
     } else {
-        build_huff_table(lengths, v.main_table, MAIN_SYMBOLS);
-        build_huff_table(lengths + MAIN_SYMBOLS, v.distance_table, DISTANCE_SYMBOLS);
-        build_huff_table(lengths + MAIN_SYMBOLS + DISTANCE_SYMBOLS, v.repeat_table, REPEAT_SYMBOLS);
+        build_huff_table(lengths, v.main_table, MAIN_SYMBOLS, ENTRY_VALUES.main);
+        build_huff_table(lengths + MAIN_SYMBOLS, v.distance_table, DISTANCE_SYMBOLS, ENTRY_VALUES.distance);
+        build_huff_table(lengths + MAIN_SYMBOLS + DISTANCE_SYMBOLS, v.repeat_table, REPEAT_SYMBOLS,
+                         ENTRY_VALUES.repeat);
     }
     std::memcpy(v.previous_lengths, lengths, sizeof v.previous_lengths);
 }
@@ -197,7 +255,7 @@ void check_trailing_tables() {
         if (Path::decode(v.audio_tables[v.current_channel & 3]) == AUDIO_TABLE_BLOCK)
             read_code_tables<Path>();
     } else {
-        if (Path::decode(v.main_table) == SYMBOL_TABLE_BLOCK)
+        if (is_main_symbol(Path::entry(v.main_table, ENTRY_VALUES.main), SYMBOL_TABLE_BLOCK))
             read_code_tables<Path>();
     }
 }
@@ -213,18 +271,55 @@ void audio_items_fast() {
     uint32_t out = s.out_pos;
     int64_t left = s.bytes_left;
     const uint32_t flushed = s.flushed_pos;  // only the frame's flush moves it
+    // The predictor's state in locals: window stores could alias the state.
+    AudioChannel channels[MAX_CHANNELS];
+    std::memcpy(channels, v.channels, sizeof channels);
+    int32_t channel_delta = v.channel_delta;
+    uint32_t channel = v.current_channel;
+    const uint32_t channel_count = v.channel_count;
+    auto write_back = [&]() {
+        in.write_back();
+        s.out_pos = out;
+        s.bytes_left = left;
+        std::memcpy(v.channels, channels, sizeof channels);
+        v.channel_delta = channel_delta;
+        v.current_channel = channel;
+    };
+    // One channel (the common case) keeps its state in a plain local the
+    // compiler can hold in registers; several go through the array.
+    if (channel_count == 1 && channel == 0) {
+        AudioChannel ch = channels[0];
+        const HuffTable& table = v.audio_tables[0];
+        for (;;) {
+            uint32_t sym = in.decode(table);
+            if (sym == AUDIO_TABLE_BLOCK) {
+                channels[0] = ch;
+                write_back();
+                read_code_tables<FastPath>();
+                return;
+            }
+            w[out++] = predict_channel_byte(ch, channel_delta, sym);
+            left -= 1;
+            if (left < 0)
+                break;
+            out &= WINDOW_MASK;
+            if (in.refill_due() || flush_due(out, flushed))
+                break;
+        }
+        channels[0] = ch;
+        write_back();
+        return;
+    }
     for (;;) {
-        uint32_t sym = in.decode(v.audio_tables[v.current_channel & 3]);
+        uint32_t sym = in.decode(v.audio_tables[channel & 3]);
         if (sym == AUDIO_TABLE_BLOCK) {
-            in.write_back();
-            s.out_pos = out;
-            s.bytes_left = left;
+            write_back();
             read_code_tables<FastPath>();
             return;
         }
-        w[out++] = predict_audio_byte(sym);
-        if (++v.current_channel >= v.channel_count)
-            v.current_channel = 0;
+        w[out++] = predict_channel_byte(channels[channel & 3], channel_delta, sym);
+        if (++channel >= channel_count)
+            channel = 0;
         left -= 1;
         if (left < 0)
             break;
@@ -232,105 +327,224 @@ void audio_items_fast() {
         if (in.refill_due() || flush_due(out, flushed))
             break;
     }
-    in.write_back();
-    s.out_pos = out;
-    s.bytes_left = left;
+    write_back();
 }
 
-// Normal-mode items in registers. Runs the frame's per-item checks itself
-// and returns, with the state written back, when the frame has work to do
-// before the next item (a refill, a flush, the end of the entry) or after a
-// table block. Decodes exactly what decode_item<FastPath> would, item by item.
+// Loads the 64 bits from bitpos on, first bit at the top. One refill gives
+// more than one item needs (a main code, a length field, a distance code
+// and its field: at most 15 + 5 + 15 + 16 bits).
+inline uint64_t load_bits(const uint8_t* buf, uint32_t bitpos) {
+    uint64_t x;
+    std::memcpy(&x, buf + (bitpos >> 3), 8);
+    if constexpr (std::endian::native == std::endian::little)
+        x = __builtin_bswap64(x);
+    return x << (bitpos & 7);
+}
+
+// A field of extra bits behind a code of len bits: the top len + extra bits
+// of bits, without the code.
+inline uint32_t field_after(uint64_t bits, uint32_t len, uint32_t extra) {
+    return uint32_t(bits >> (64 - len - extra)) & ((1u << extra) - 1);
+}
+
+// The longest match of either method; the fast loop's margins rest on it.
+constexpr uint32_t MAX_MATCH = FLUSH_MARGIN;
+static_assert(LENGTH_BASES[27] + 3 + 31 + 2 <= MAX_MATCH && LENGTH_BASES[27] + 2 + 31 + 3 <= MAX_MATCH);
+
+// Normal-mode items with everything in registers. Returns, with the state
+// written back, when the frame has work to do before the next item (a
+// refill, a flush, the end of the entry) or after a table block. Decodes
+// exactly what decode_item<FastPath> would, item by item.
+//
+// The loop runs its items in two ways. While the input position, the
+// window position and the bytes still owed are all far from the points
+// where the frame steps in (checked once per round against ends computed
+// up front), a round reads one item, or a run of up to four literals, copies
+// matches by words and checks nothing else. Near those points each item
+// runs alone, the frame's own checks between items, copies by the general
+// rule (wrapping, unwritten bytes).
 void normal_items_fast() {
     DecoderState& s = decoder_state;
     V20State& v = s.v20;
     uint8_t* const w = s.window;
-    RegisterInput in;
+    const uint8_t* const buf = s.input.in_buffer;
+    // The bit buffer: avail bits at the top of bits (the rest zero) that end
+    // where byte next_byte begins. A refill adds whole bytes behind them.
+    const uint32_t start_bit = uint32_t(s.input.in_pos) * 8 + uint32_t(s.input.in_bit);
+    uint64_t bits = load_bits(buf, start_bit & ~7u) >> 8 << 8 << (start_bit & 7);
+    uint32_t avail = 56 - (start_bit & 7);
+    uint32_t next_byte = (start_bit >> 3) + 7;
+    auto bit_position = [&]() { return next_byte * 8 - avail; };
     uint32_t out = s.out_pos;
     int64_t left = s.bytes_left;
     const uint32_t flushed = s.flushed_pos;  // only the frame's flush moves it
+    // Bytes written since the fresh start, before any item: written - left.
+    const int64_t written = int64_t(s.fill_base) + s.entry_left;
+    uint32_t recent[4];
+    std::memcpy(recent, s.recent_distances, sizeof recent);
+    uint32_t recent_index = s.recent_index;
+    uint32_t last_distance = s.last_distance;
+    uint32_t last_length = s.last_length;
     const HuffTable& main_table = v.main_table;
     const HuffTable& distance_table = v.distance_table;
     const HuffTable& repeat_table = v.repeat_table;
-    auto bits = [&](uint32_t n) { return in.bits(n); };
-    auto decode = [&](const HuffTable& t) { return in.decode(t); };
-    auto copy = [&](uint32_t length, uint32_t distance) {
-        s.recent_distances[s.recent_index & 3] = distance;
-        s.last_distance = distance;
-        s.recent_index = (s.recent_index + 1) & 3;
-        s.last_length = length;
-        uint32_t zeros = unwritten_prefix(length, distance, window_filled(left));
+
+    // An item may start while in_pos <= MAIN_REFILL_LIMIT, and only before
+    // the end of the packed data once that has been read (frame_bit is the
+    // nearer of the two).
+    constexpr uint32_t IN_END = uint32_t(MAIN_REFILL_LIMIT + 1) * 8;
+    const uint32_t in_end = s.input.frame_bit;
+    static_assert(MAIN_REFILL_LIMIT + 16 <= IN_BUFFER_SIZE + IN_BUFFER_SPARE, "refills stay in the array");
+    // A round starts only this far from every end: the literals after the
+    // first need at most 15 bits each, and no item writes more than
+    // MAX_MATCH bytes.
+    constexpr uint32_t FAST_LITERALS = 4;
+    constexpr uint32_t FAST_IN_MARGIN = 15 * (FAST_LITERALS - 1);
+    static_assert(IN_END > FAST_IN_MARGIN);
+    const uint32_t fast_in_end = in_end > FAST_IN_MARGIN ? in_end - FAST_IN_MARGIN : 0;
+    constexpr int64_t FAST_LEFT_MIN = MAX_MATCH + 1;
+    // Window positions where a flush falls due, or the window's end.
+    auto fast_out_end = [&]() -> uint32_t {
+        uint32_t limit = flushed > out ? flushed : WINDOW_SIZE;
+        return limit > 2 * MAX_MATCH ? limit - 2 * MAX_MATCH : 0;
+    };
+    uint32_t out_end = fast_out_end();
+
+    auto write_back = [&]() {
+        uint32_t bitpos = bit_position();
+        s.input.in_pos = int32_t(bitpos >> 3);
+        s.input.in_bit = int32_t(bitpos & 7);
+        s.out_pos = out;
+        s.bytes_left = decltype(s.bytes_left)(left);
+        std::memcpy(s.recent_distances, recent, sizeof recent);
+        s.recent_index = recent_index;
+        s.last_distance = last_distance;
+        s.last_length = last_length;
+    };
+
+    // The general copy: unwritten bytes read as zeros, either end may wrap.
+    auto copy_general = [&](uint32_t length, uint32_t distance) {
+        uint32_t filled = written - left <= 0 ? 0 : written - left >= WINDOW_SIZE ? WINDOW_SIZE
+                                                                                    : uint32_t(written - left);
+        uint32_t zeros = unwritten_prefix(length, distance, filled);
         left -= length;
-        uint32_t from = (out - distance) & WINDOW_MASK;
-        uint32_t gap = (out - from) & WINDOW_MASK;
-        if (zeros == 0 && out + length <= WINDOW_SIZE && from + length <= WINDOW_SIZE && gap >= 8) {
-            uint8_t* dst = w + out;
-            const uint8_t* src = w + from;
-            uint32_t i = 0;
-            for (; i + 8 <= length; i += 8)
-                std::memcpy(dst + i, src + i, 8);
-            for (; i < length; ++i)
-                dst[i] = src[i];
-            out = (out + length) & WINDOW_MASK;
-        } else {
-            for (uint32_t i = 0; i < length; ++i) {
-                w[out] = i < zeros ? 0 : w[(out - distance) & WINDOW_MASK];
-                out = (out + 1) & WINDOW_MASK;
-            }
+        out &= WINDOW_MASK;
+        if (zeros == 0 && distance != 0 && distance <= out && out + length <= WINDOW_SIZE) {
+            copy_linear(w + out, distance, length);
+            out += length;
+            return;
+        }
+        for (uint32_t i = 0; i < length; ++i) {
+            w[out] = i < zeros ? 0 : w[(out - distance) & WINDOW_MASK];
+            out = (out + 1) & WINDOW_MASK;
         }
     };
-    auto write_back = [&]() {
-        in.write_back();
-        s.out_pos = out;
-        s.bytes_left = left;
+
+    // One item (two literals in a fast round); false after a table block.
+    auto item = [&](auto fast_round) -> bool {
+        constexpr bool FAST = decltype(fast_round)::value;
+        // Branch-free refill to at least 56 bits; the bytes it reads lie
+        // below in_pos + 16 (see fast_in_end).
+        bits |= load_bits(buf, next_byte * 8) >> avail;
+        next_byte += (63 - avail) >> 3;
+        avail |= 56;
+        auto take = [&](uint32_t n) {
+            bits <<= n;
+            avail -= n;
+        };
+        uint32_t e = huff_lookup(main_table, uint32_t(bits >> 48), ENTRY_VALUES.main);
+        if (e & ENTRY_LITERAL) {
+            take(e & ENTRY_LENGTH_MASK);
+            w[out++] = uint8_t(entry_value(e));
+            left -= 1;
+            if constexpr (FAST) {
+                // Up to FAST_LITERALS literals while the refill's bits last
+                // (a literal's entry may hold a code of up to 15 bits).
+                for (uint32_t k = 1; k < FAST_LITERALS; ++k) {
+                    uint32_t e2 = main_table.entries[bits >> (64 - LOOKUP_BITS)];
+                    uint32_t len = e2 & ENTRY_LENGTH_MASK;
+                    if (!(e2 & ENTRY_LITERAL) || len > avail)
+                        break;
+                    take(len);
+                    w[out++] = uint8_t(entry_value(e2));
+                    left -= 1;
+                }
+            }
+            return true;
+        }
+        uint32_t length;
+        uint32_t distance;
+        if (e & ENTRY_BASE) {
+            uint32_t len = e & ENTRY_LENGTH_MASK;
+            uint32_t extra = entry_extra(e);
+            length = entry_value(e) + field_after(bits, len, extra);
+            take(len + extra);
+            uint32_t d = huff_lookup(distance_table, uint32_t(bits >> 48), ENTRY_VALUES.distance);
+            len = d & ENTRY_LENGTH_MASK;
+            extra = entry_extra(d);
+            distance = entry_value(d) + field_after(bits, len, extra);
+            take(len + extra);
+            length += uint32_t(distance >= 0x2000) + uint32_t(distance >= 0x40000);
+        } else {
+            uint32_t sym = entry_value(e);
+            take(e & ENTRY_LENGTH_MASK);
+            if (sym == SYMBOL_REPEAT_LAST) {
+                length = last_length;
+                distance = last_distance;
+            } else if (sym < 261) {
+                distance = recent[(recent_index - (sym - 256)) & 3];
+                uint32_t r = huff_lookup(repeat_table, uint32_t(bits >> 48), ENTRY_VALUES.repeat);
+                uint32_t len = r & ENTRY_LENGTH_MASK;
+                uint32_t extra = entry_extra(r);
+                length = entry_value(r) + field_after(bits, len, extra);
+                take(len + extra);
+                length += uint32_t(distance >= 0x101) + uint32_t(distance >= 0x2000) +
+                          uint32_t(distance >= 0x40000);
+            } else if (sym < SYMBOL_TABLE_BLOCK) {
+                uint32_t j = sym - 261;
+                uint32_t extra = SHORT_DISTANCE_EXTRA_BITS[j];
+                distance = SHORT_DISTANCE_BASES[j] + 1 + field_after(bits, 0, extra);
+                take(extra);
+                length = 2;
+            } else {
+                write_back();
+                read_code_tables<FastPath>();
+                return false;
+            }
+        }
+        recent[recent_index & 3] = distance;
+        recent_index = (recent_index + 1) & 3;
+        last_distance = distance;
+        last_length = length;
+        // In a fast round out + MAX_MATCH stays inside the window; a source
+        // behind out is written since the fresh start unless the window was
+        // never filled that far.
+        if (FAST && distance <= out && length <= MAX_MATCH && int64_t(distance) <= written - left &&
+            distance != 0) {
+            left -= length;
+            copy_linear(w + out, distance, length);
+            out += length;
+        } else {
+            copy_general(length, distance);
+        }
+        return true;
     };
 
     for (;;) {
-        uint32_t sym = decode(main_table);
-        if (sym < 256) {
-            w[out++] = uint8_t(sym);
-            left -= 1;
-        } else if (sym >= 270) {
-            uint32_t j = sym - 270;
-            uint32_t length = LENGTH_BASES[j] + 3 + bits(LENGTH_EXTRA_BITS[j]);
-            uint32_t d = decode(distance_table);
-            uint32_t distance = DISTANCE_BASES[d] + 1 + bits(DISTANCE_EXTRA_BITS[d]);
-            if (distance >= 0x2000) {
-                ++length;
-                if (distance >= 0x40000)
-                    ++length;
-            }
-            copy(length, distance);
-        } else if (sym == SYMBOL_REPEAT_LAST) {
-            copy(s.last_length, s.last_distance);
-        } else if (sym < 261) {
-            uint32_t distance = s.recent_distances[(s.recent_index - (sym - 256)) & 3];
-            uint32_t r = decode(repeat_table);
-            uint32_t length = LENGTH_BASES[r] + 2 + bits(LENGTH_EXTRA_BITS[r]);
-            if (distance >= 0x101) {
-                ++length;
-                if (distance >= 0x2000) {
-                    ++length;
-                    if (distance >= 0x40000)
-                        ++length;
-                }
-            }
-            copy(length, distance);
-        } else if (sym < SYMBOL_TABLE_BLOCK) {
-            uint32_t j = sym - 261;
-            uint32_t distance = SHORT_DISTANCE_BASES[j] + 1 + bits(SHORT_DISTANCE_EXTRA_BITS[j]);
-            copy(2, distance);
-        } else {
-            write_back();
-            read_code_tables<FastPath>();
-            return;
+        if (bit_position() < fast_in_end && out < out_end && left >= FAST_LEFT_MIN) [[likely]] {
+            if (!item(std::true_type{}))
+                return;
+            continue;
         }
         // The frame's checks before the next item.
         if (left < 0)
             break;
         out &= WINDOW_MASK;
-        if (in.refill_due() || flush_due(out, flushed))
+        if (bit_position() >= in_end || flush_due(out, flushed))
             break;
+        if (!item(std::false_type{}))
+            return;
+        out_end = fast_out_end();
     }
     write_back();
 }

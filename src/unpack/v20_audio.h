@@ -10,9 +10,9 @@
 // that channel's predictor. Uses decoder_state.v20. Each channel predicts its
 // next byte from its last byte and delta history with five weights, and every
 // 32 bytes moves one weight in the direction the eleven trial error sums favour.
-inline uint8_t predict_audio_byte(uint32_t code) {
-    V20State& v = decoder_state.v20;
-    AudioChannel& ch = v.channels[v.current_channel & 3];
+// The predictor itself on one channel's state and the delta shared by the
+// channels (the decoding loop passes copies held in locals).
+[[gnu::always_inline]] inline uint8_t predict_channel_byte(AudioChannel& ch, int32_t& channel_delta, uint32_t code) {
     int32_t* w = ch.weights;
     int32_t* d = ch.deltas;
 
@@ -23,12 +23,12 @@ inline uint8_t predict_audio_byte(uint32_t code) {
     d[0] = ch.last_delta;
 
     int32_t sum = 8 * ch.last_byte + w[0] * d[0] + w[1] * d[1] + w[2] * d[2] + w[3] * d[3] +
-                  w[4] * v.channel_delta;
+                  w[4] * channel_delta;
     uint32_t predicted = uint32_t(sum >> 3) & 0xFF;
     uint8_t byte = uint8_t((predicted - code) & 0xFF);
 
     int32_t e = int32_t(int8_t(uint8_t(code))) * 8;
-    int32_t cd = v.channel_delta;
+    int32_t cd = channel_delta;
     uint32_t* err = ch.errors;
     err[0] += uint32_t(std::abs(e));
     err[1] += uint32_t(std::abs(e - d[0]));
@@ -43,7 +43,7 @@ inline uint8_t predict_audio_byte(uint32_t code) {
     err[10] += uint32_t(std::abs(e + cd));
 
     ch.last_delta = int32_t(int8_t(uint8_t(byte - ch.last_byte)));
-    v.channel_delta = ch.last_delta;
+    channel_delta = ch.last_delta;
     ch.last_byte = byte;
 
     if ((ch.byte_count & 31) == 0) {
@@ -65,4 +65,9 @@ inline uint8_t predict_audio_byte(uint32_t code) {
         }
     }
     return byte;
+}
+
+inline uint8_t predict_audio_byte(uint32_t code) {
+    V20State& v = decoder_state.v20;
+    return predict_channel_byte(v.channels[v.current_channel & 3], v.channel_delta, code);
 }
