@@ -6,9 +6,14 @@
 // continues in the next volume (flag 0x02; the continuation carries 0x01),
 // because that is how a reader finds the next volume. Entries without data
 // (folders, empty files) cannot continue, so the writer places them where
-// room is left and keeps the last file entry back until it knows whether it
-// must be split. Non-last parts of an entry store the CRC-32 of their own
-// packed bytes; the last part stores the CRC-32 of the whole file.
+// room is left and holds the last byte of the latest file entry back until it
+// knows whether the entry must be split. Non-last parts of an entry store the
+// CRC-32 of their own packed bytes; the last part stores the CRC-32 of the
+// whole file.
+//
+// Entry data streams: files are read and packed in pieces and the packed bytes
+// go straight into the volume, behind a header that is completed in place
+// once the part is done, so memory does not grow with the sizes of files.
 #pragma once
 
 #include <cstddef>
@@ -44,12 +49,20 @@ struct WriterOptions {
 
 enum class WriteResult { ok, bad_argument, write_failed, volume_too_small };
 
-// One entry waiting to be written (volume sets only).
-struct PendingEntry {
-    std::vector<uint8_t> header;  // fixed part and name, CRC and flags filled in per part
-    std::vector<uint8_t> data;    // packed bytes
+// The entry whose data is being written: the header of its current part
+// (completed in place when the part ends) and the part's running figures.
+struct OpenEntry {
+    std::vector<uint8_t> header;  // fixed part and name; flags, size and CRC set per part
+    bool writing = false;         // a part's header is in the volume, its data follows
+    bool tail = false;            // volume sets: data complete, the last byte held back
+    bool part_fresh = false;      // the part began a volume
+    uint64_t header_offset = 0;   // offset of the part's header in the current volume
+    uint16_t part_flags = 0;      // FILE_CONTINUED_FROM on parts after the first
+    uint64_t part_size = 0;
+    uint32_t part_crc = 0xFFFFFFFFu;  // running CRC-32 of the part's bytes
+    bool holding = false;
+    uint8_t held = 0;
     uint32_t file_crc = 0;
-    bool in_use = false;
 };
 
 struct ArchiveWriter {
@@ -63,7 +76,9 @@ struct ArchiveWriter {
     V20Encoder encoder;
     bool encoder_ready = false;
     bool packed_any = false;  // a packed entry was written: later ones may be solid
-    PendingEntry pending;
+    OpenEntry entry;
+    WriteResult entry_result = WriteResult::ok;  // first failure while data streamed
+    std::vector<uint8_t> piece;                  // stored data passes through here
     std::vector<std::vector<uint8_t>> waiting;  // headers of entries without data
     // Figures for the summary.
     uint64_t files = 0, folders = 0, bytes_in = 0, bytes_out = 0;
@@ -80,6 +95,11 @@ WriteResult writer_add_folder(ArchiveWriter& w, const char* name, uint32_t dos_t
 // Adds a file entry with its whole content in memory.
 WriteResult writer_add_file(ArchiveWriter& w, const char* name, const uint8_t* data, size_t size, uint32_t dos_time,
                             uint32_t attributes, bool try_audio = true);
+// Adds a file entry of size bytes read from input in pieces (from the start,
+// possibly more than once). bad_argument when the input ends early or cannot
+// start over; the archive is then incomplete.
+WriteResult writer_add_file_from(ArchiveWriter& w, const char* name, const EntryInput& input, uint64_t size,
+                                 uint32_t dos_time, uint32_t attributes, bool try_audio = true);
 // Writes what is still held back and closes the last volume.
 WriteResult writer_close(ArchiveWriter& w);
 // Closes and leaves whatever was written (after a failure).

@@ -111,7 +111,6 @@ WriteResult pack_tree(ArchiveWriter& w, const std::vector<TreeEntry>& entries, P
                       void* context, std::string& error) {
     uint64_t total = 0, done = 0;
     for (const TreeEntry& t : entries) total += t.size;
-    std::vector<uint8_t> content;
     for (const TreeEntry& t : entries) {
         WriteResult r;
         if (t.is_folder) {
@@ -124,14 +123,22 @@ WriteResult pack_tree(ArchiveWriter& w, const std::vector<TreeEntry>& entries, P
                 error = size > 0xFFFFFFFFll ? "file of 4 GiB or more: " + t.path : "cannot open: " + t.path;
                 return WriteResult::bad_argument;
             }
-            content.resize(static_cast<size_t>(size));
-            size_t got = size ? platform::file_read(f, content.data(), content.size()) : 0;
+            // The writer reads the file in pieces as it packs (and from the
+            // start again where it measures before writing).
+            EntryInput input;
+            input.context = f;
+            input.read = [](void* file, uint8_t* buffer, size_t count) {
+                return platform::file_read(static_cast<platform::File*>(file), buffer, count);
+            };
+            input.rewind = [](void* file) {
+                return platform::file_seek(static_cast<platform::File*>(file), 0, platform::SeekFrom::start);
+            };
+            r = writer_add_file_from(w, t.name.c_str(), input, static_cast<uint64_t>(size), t.dos_time, t.attributes);
             platform::file_close(f);
-            if (got != content.size()) {
+            if (r == WriteResult::bad_argument) {
                 error = "cannot read: " + t.path;
-                return WriteResult::bad_argument;
+                return r;
             }
-            r = writer_add_file(w, t.name.c_str(), content.data(), content.size(), t.dos_time, t.attributes);
             done += t.size;
         }
         if (r != WriteResult::ok) {
