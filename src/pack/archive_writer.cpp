@@ -450,7 +450,7 @@ WriteResult writer_add_file_from(ArchiveWriter& w, const char* name, const Entry
     WavLayout wav;
     const bool is_wav = try_audio && sniff_wav(in, size, &wav);
     encoder_start_entry(enc, solid);
-    auto input_failed = [&](const V20Encoder& e) { return e.lz.input_failed || in.bytes != size; };
+    auto input_failed = [&](const V20Encoder& e) { return e.lz.input_failed; };
     auto store = [&](bool begun) {
         if (begun ? !restart_data(w, header(flags, '0')) : begin_data(w, header(flags, '0')) != WriteResult::ok)
             return fail(w, WriteResult::write_failed);
