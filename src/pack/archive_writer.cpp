@@ -305,18 +305,24 @@ WriteResult stream_stored(ArchiveWriter& w, CrcInput& in, uint64_t size) {
     return end_data(w, ~in.crc);
 }
 
-// Reads the start of the input and recognises a PCM sound file; the sample
-// count reaches to the end of the file, not only of what was read.
-bool sniff_wav(CrcInput& in, uint64_t size, WavLayout* wav) {
-    std::vector<uint8_t> head(static_cast<size_t>(std::min<uint64_t>(size, 65536)));
-    if (!in.rewind() || in.inner.read(in.inner.context, head.data(), head.size()) != head.size()) return false;
-    if (!detect_wav(head.data(), head.size(), wav)) return false;
-    if (head.size() < size) {
-        const uint8_t* p = head.data() + wav->data_offset - 4;
+// Recognises a PCM sound file from its first bytes (head); the sample count
+// reaches to the end of the file (size bytes), not only of what head holds.
+bool detect_wav_head(const uint8_t* head, size_t head_size, uint64_t size, WavLayout* wav) {
+    if (!detect_wav(head, head_size, wav)) return false;
+    if (head_size < size) {
+        const uint8_t* p = head + wav->data_offset - 4;
         uint64_t chunk = uint64_t(p[0]) | uint64_t(p[1]) << 8 | uint64_t(p[2]) << 16 | uint64_t(p[3]) << 24;
         wav->data_size = static_cast<size_t>(std::min<uint64_t>(chunk, size - wav->data_offset));
     }
     return audio_applies(*wav, size);
+}
+
+constexpr size_t WAV_HEAD = 65536;  // bytes looked at to recognise a sound file
+
+bool sniff_wav(CrcInput& in, uint64_t size, WavLayout* wav) {
+    std::vector<uint8_t> head(static_cast<size_t>(std::min<uint64_t>(size, WAV_HEAD)));
+    if (!in.rewind() || in.inner.read(in.inner.context, head.data(), head.size()) != head.size()) return false;
+    return detect_wav_head(head.data(), head.size(), size, wav);
 }
 
 bool valid_name(const char* name) {
@@ -543,6 +549,39 @@ WriteResult writer_add_file_from(ArchiveWriter& w, const char* name, const Entry
     ++w.audio_entries;
     w.packed_any = true;
     return end_data(w, ~in.crc);
+}
+
+void prepare_entry(V20Encoder& enc, int level, const uint8_t* data, size_t size, bool try_audio, PreparedEntry& out) {
+    if (!enc.lz.head.size()) encoder_init(enc, settings_for_level(level));
+    out.file_crc = crc32_of(data, size);
+    WavLayout wav;
+    bool is_wav = try_audio && detect_wav_head(data, std::min(size, WAV_HEAD), size, &wav);
+    out.data.clear();
+    EntryCoding coding = encode_entry(enc, data, size, false, is_wav ? &wav : nullptr, out.data, true);
+    out.stored = coding == EntryCoding::incompressible || out.data.size() >= size;
+    out.audio = !out.stored && coding == EntryCoding::audio;
+    if (out.stored) out.data.assign(data, data + size);
+}
+
+WriteResult writer_add_prepared(ArchiveWriter& w, const char* name, uint64_t size, uint32_t dos_time,
+                                uint32_t attributes, const PreparedEntry& entry) {
+    if (!valid_name(name) || size == 0 || size > 0xFFFFFFFFu || w.options.solid || volumes(w) ||
+        w.options.level == 0)
+        return WriteResult::bad_argument;
+    if (w.failed) return WriteResult::write_failed;
+    attributes &= 0x27;
+    if (attributes == 0) attributes = 0x20;
+    ++w.files;
+    w.bytes_in += size;
+    uint8_t method = entry.stored ? '0' : static_cast<uint8_t>('0' + w.options.level);
+    WriteResult r = begin_data(
+        w, make_header(name, LONG_BLOCK | FILE_DICTIONARY_1M, 0, static_cast<uint32_t>(size), 0, dos_time, 20, method,
+                       attributes));
+    if (r != WriteResult::ok) return r;
+    if (!data_put(w, entry.data.data(), entry.data.size())) return fail(w, WriteResult::write_failed);
+    if (!entry.stored) w.packed_any = true;
+    if (entry.audio) ++w.audio_entries;
+    return end_data(w, entry.file_crc);
 }
 
 WriteResult writer_close(ArchiveWriter& w) {

@@ -45,6 +45,7 @@ struct WriterOptions {
     int level = 3;             // 0 stored, 1 fastest .. 5 best
     bool solid = false;        // one window and table chain across all packed files
     uint64_t volume_size = 0;  // 0: one file; else the largest size of a volume
+    int threads = 1;           // files of a non-solid single archive packed side by side (pack_tree)
 };
 
 enum class WriteResult { ok, bad_argument, write_failed, volume_too_small };
@@ -100,6 +101,23 @@ WriteResult writer_add_file(ArchiveWriter& w, const char* name, const uint8_t* d
 // start over; the archive is then incomplete.
 WriteResult writer_add_file_from(ArchiveWriter& w, const char* name, const EntryInput& input, uint64_t size,
                                  uint32_t dos_time, uint32_t attributes, bool try_audio = true);
+// A file entry packed ahead of its turn (non-solid single archives): the bytes
+// the writer would write for it, stored or packed.
+struct PreparedEntry {
+    std::vector<uint8_t> data;
+    uint32_t file_crc = 0;
+    bool stored = true;
+    bool audio = false;
+};
+// Packs a file held in memory (size at least 1) with enc exactly as
+// writer_add_file would in a non-solid archive at this level (1 to 5). Entries
+// of such an archive do not depend on each other, so any encoder with the
+// level's settings gives the same bytes.
+void prepare_entry(V20Encoder& enc, int level, const uint8_t* data, size_t size, bool try_audio, PreparedEntry& out);
+// Adds a prepared file entry (its size is out.data's unless stored).
+WriteResult writer_add_prepared(ArchiveWriter& w, const char* name, uint64_t size, uint32_t dos_time,
+                                uint32_t attributes, const PreparedEntry& entry);
+
 // Writes what is still held back and closes the last volume.
 WriteResult writer_close(ArchiveWriter& w);
 // Closes and leaves whatever was written (after a failure).

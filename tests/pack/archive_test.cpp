@@ -231,6 +231,27 @@ TEST(ArchiveWriter, InputEndingEarlyIsAnInputErrorButGivingUpIsNot) {
     remove_tree(base);
 }
 
+// Files packed on two threads (small ones ahead of their turn, the large one
+// streamed in order) make the same archive as one thread.
+TEST(ArchiveWriter, TwoThreadsWriteTheSameArchiveAsOne) {
+    std::string base = fresh_folder("threads");
+    std::string tree = join(base, "tree");
+    platform::make_directory(tree.c_str());
+    ASSERT_TRUE(make_mixed_tree(tree));
+    std::vector<uint8_t> large = text_like(PREPARE_LIMIT + 100000, 8);
+    write_bytes(join(tree, "large.txt"), std::string(large.begin(), large.end()));
+    std::string bytes[2];
+    for (int threads : {1, 2}) {
+        Packed p;
+        WriterOptions options{1, false, 0, threads};
+        pack_tree_into(tree, join(base, std::to_string(threads) + ".rar"), options, p);
+        bytes[threads - 1] = read_bytes(p.volumes[0]);
+    }
+    EXPECT_GT(bytes[0].size(), 1000u);
+    EXPECT_TRUE(bytes[0] == bytes[1]);
+    remove_tree(base);
+}
+
 TEST(ArchiveWriter, ManyFoldersStillFitAVolumeSet) {
     // Entries without data cannot continue into the next volume; they must be
     // placed where room is left, and the set must still be followed by a reader.
