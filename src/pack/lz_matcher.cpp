@@ -9,16 +9,33 @@
 
 namespace pack {
 
+EntryInput MemoryInput::input() {
+    EntryInput in;
+    in.context = this;
+    in.read = [](void* context, uint8_t* buffer, size_t count) {
+        auto* m = static_cast<MemoryInput*>(context);
+        size_t n = std::min(count, m->size - m->done);
+        if (n != 0) std::memcpy(buffer, m->data + m->done, n);
+        m->done += n;
+        return n;
+    };
+    in.rewind = [](void* context) {
+        static_cast<MemoryInput*>(context)->done = 0;
+        return true;
+    };
+    return in;
+}
+
 namespace {
 
-
-// Drops whole MiB steps of history so that at most 2 MiB stay in front of the
-// new entry; positions in the chains move down by the same amount, which keeps
-// their ring slots (position modulo 1 MiB) unchanged.
-void slide(LzMatcher& lz) {
+// Drops whole MiB steps of history below index limit so that at least 1 MiB
+// stays in front of it; positions in the chains move down by the same amount,
+// which keeps their ring slots (position modulo 1 MiB) unchanged. Nothing a
+// later search can reach is dropped, so the coding does not depend on when
+// the history slides.
+void slide(LzMatcher& lz, size_t limit) {
     size_t keep_from = 0;
-    if (lz.buffer.size() > 2 * CHAIN_WINDOW)
-        keep_from = ((lz.buffer.size() - CHAIN_WINDOW) / CHAIN_WINDOW) * CHAIN_WINDOW;
+    if (limit > 2 * CHAIN_WINDOW) keep_from = ((limit - CHAIN_WINDOW) / CHAIN_WINDOW) * CHAIN_WINDOW;
     if (keep_from == 0) return;
     lz.buffer.erase(lz.buffer.begin(), lz.buffer.begin() + static_cast<std::ptrdiff_t>(keep_from));
     uint32_t shift = static_cast<uint32_t>(keep_from);
@@ -30,13 +47,17 @@ void slide(LzMatcher& lz) {
     rebase(lz.head2);
     lz.inserted = lz.inserted > keep_from ? lz.inserted - keep_from : 0;
     lz.stream_start = lz.stream_start > keep_from ? lz.stream_start - keep_from : 0;
+    lz.lowest_match = lz.lowest_match > keep_from ? lz.lowest_match - keep_from : 0;
+    lz.entry_origin -= static_cast<int64_t>(keep_from);
 }
 
 }  // namespace
 
 void lz_init(LzMatcher& lz, int max_chain, uint32_t nice_length, uint32_t good_length) {
     lz.buffer.clear();
-    lz.entry_start = lz.lowest_match = lz.stream_start = lz.inserted = 0;
+    lz.entry_origin = 0;
+    lz.entry_size = lz.entry_read = 0;
+    lz.lowest_match = lz.stream_start = lz.inserted = 0;
     lz.head.assign(size_t{1} << HASH_BITS, 0);
     lz.prev.assign(CHAIN_WINDOW, 0);
     lz.head2.assign(65536, 0);
@@ -45,16 +66,40 @@ void lz_init(LzMatcher& lz, int max_chain, uint32_t nice_length, uint32_t good_l
     lz.good_length = good_length;
 }
 
-void lz_begin_entry(LzMatcher& lz, const uint8_t* data, size_t size, bool continue_history) {
+void lz_begin_entry(LzMatcher& lz, const EntryInput& input, uint64_t size, bool continue_history) {
     // A stand-alone entry keeps the buffer (so that nothing needs clearing) but
     // lowest_match cuts every chain off at its first byte.
-    slide(lz);
-    lz.entry_start = lz.buffer.size();
+    slide(lz, std::min(lz.buffer.size(), lz.inserted));
+    lz.entry_origin = static_cast<int64_t>(lz.buffer.size());
     // The decoder's window holds zeros in front of a stand-alone entry, so a
     // solid run may only look back to the start of the entry that began it.
-    if (!continue_history) lz.stream_start = lz.entry_start;
+    if (!continue_history) lz.stream_start = lz.buffer.size();
     lz.lowest_match = lz.stream_start;
-    lz.buffer.insert(lz.buffer.end(), data, data + size);
+    lz.input = input;
+    lz.input_failed = false;
+    lz.entry_size = size;
+    lz.entry_read = 0;
+    if (lz.buffer.capacity() < 3 * CHAIN_WINDOW + lz.read_piece) lz.buffer.reserve(3 * CHAIN_WINDOW + lz.read_piece);
+}
+
+void lz_read_until(LzMatcher& lz, uint64_t keep, uint64_t want) {
+    want = std::min(want, lz.entry_size);
+    while (lz.entry_read < want) {
+        size_t piece = static_cast<size_t>(std::min<uint64_t>(lz.read_piece, lz.entry_size - lz.entry_read));
+        if (lz.buffer.size() + piece > 2 * CHAIN_WINDOW + lz.read_piece)
+            slide(lz, std::min(lz_index(lz, keep), lz.inserted));
+        size_t old = lz.buffer.size();
+        lz.buffer.resize(old + piece);
+        size_t got = 0;
+        if (!lz.input_failed && lz.input.read) got = lz.input.read(lz.input.context, lz.buffer.data() + old, piece);
+        // After a short read the rest of the entry codes as zeros; the caller
+        // sees input_failed and reports the failure.
+        if (got < piece) {
+            lz.input_failed = true;
+            std::memset(lz.buffer.data() + old + got, 0, piece - got);
+        }
+        lz.entry_read += piece;
+    }
 }
 
 void lz_insert_range(LzMatcher& lz, size_t end) {

@@ -1,9 +1,10 @@
 // Match finding over the 1 MiB window: hash chains on four-byte prefixes and a
 // table of the latest position of every two-byte pair (for near matches),
 // kept across the entries of a solid stream. The buffer holds the history the
-// decoder's window still has (at most 1 MiB behind the current entry, plus up
-// to 1 MiB more that is kept only to make the history slide in whole MiB steps)
-// followed by the entry being packed.
+// decoder's window still has (at least 1 MiB behind the position being coded,
+// plus up to 1 MiB more that is kept only to make the history slide in whole
+// MiB steps) followed by as much of the entry as has been read: entries are
+// read in pieces while they are coded, so memory does not grow with their size.
 #pragma once
 
 #include <cstddef>
@@ -20,9 +21,37 @@ inline constexpr uint32_t CHAIN_WINDOW = 0x100000;  // prev[] is indexed modulo 
 // Farthest distance a match may reach back (the decoder's window less one byte).
 inline constexpr size_t MAX_WINDOW_REACH = CHAIN_WINDOW - 1;
 
+// Supplies an entry's bytes in order: up to count bytes into buffer, returns
+// how many; fewer only at the end of the input or when reading failed.
+// rewind starts the input over from its first byte (false when it cannot).
+struct EntryInput {
+    size_t (*read)(void* context, uint8_t* buffer, size_t count) = nullptr;
+    bool (*rewind)(void* context) = nullptr;
+    void* context = nullptr;
+};
+
+// An input over bytes in memory (the context is the MemoryInput itself).
+struct MemoryInput {
+    const uint8_t* data = nullptr;
+    size_t size = 0;
+    size_t done = 0;
+    EntryInput input();
+};
+
+// Bytes a coding step may look at beyond its position: the longest match (and
+// repeat) from the next position, and the hash of the position after it.
+inline constexpr size_t LOOKAHEAD = 1024;
+// Bytes read from the input at a time.
+inline constexpr size_t READ_PIECE = size_t{1} << 20;
+
 struct LzMatcher {
-    std::vector<uint8_t> buffer;  // history, then the current entry
-    size_t entry_start = 0;       // where the current entry begins in buffer
+    std::vector<uint8_t> buffer;  // history, then the part of the current entry read so far
+    int64_t entry_origin = 0;     // index in buffer of the entry's first byte (below 0 once slid out)
+    uint64_t entry_size = 0;
+    uint64_t entry_read = 0;      // bytes of the entry in buffer or already slid out
+    EntryInput input;
+    bool input_failed = false;    // the input ended before entry_size bytes
+    size_t read_piece = READ_PIECE;
     size_t lowest_match = 0;      // no match may reach below this position
     size_t stream_start = 0;      // first byte of the current run of solid entries
     size_t inserted = 0;          // positions below this are in the hash chains
@@ -36,9 +65,25 @@ struct LzMatcher {
 
 // Prepares an empty matcher with the given search effort.
 void lz_init(LzMatcher& lz, int max_chain, uint32_t nice_length, uint32_t good_length);
-// Starts a new entry with data appended behind the history. When continue_history
-// is false the entry stands alone: nothing before it can be matched.
-void lz_begin_entry(LzMatcher& lz, const uint8_t* data, size_t size, bool continue_history);
+// Starts a new entry of size bytes, read from input behind the history as
+// coding needs it. When continue_history is false the entry stands alone:
+// nothing before it can be matched.
+void lz_begin_entry(LzMatcher& lz, const EntryInput& input, uint64_t size, bool continue_history);
+// Index in buffer of the entry's byte at offset (offsets not yet read lie at or
+// beyond buffer.size(); clamped to SIZE_MAX).
+inline size_t lz_index(const LzMatcher& lz, uint64_t offset) {
+    int64_t i = lz.entry_origin + static_cast<int64_t>(offset);
+    if (sizeof(size_t) < 8 && static_cast<uint64_t>(i) > SIZE_MAX) return SIZE_MAX;
+    return static_cast<size_t>(i);
+}
+// Reads the entry on until buffer holds its bytes up to offset want (or all
+// of it). History more than the window's reach behind offset keep, and already
+// in the chains, may slide out: indices then move down (lz_index follows).
+void lz_read_until(LzMatcher& lz, uint64_t keep, uint64_t want);
+// True when buffer lacks bytes a step at offset pos may look at.
+inline bool lz_needs_input(const LzMatcher& lz, uint64_t pos) {
+    return lz.entry_read < lz.entry_size && lz_index(lz, pos) + LOOKAHEAD > lz.buffer.size();
+}
 // Adds positions up to (not including) end to the hash chains.
 void lz_insert_range(LzMatcher& lz, size_t end);
 

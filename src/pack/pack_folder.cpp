@@ -174,31 +174,44 @@ bool list_tree(const char* folder, bool solid, const char* skip_root_name, std::
     return true;
 }
 
+WriteResult add_tree_file(ArchiveWriter& w, const TreeEntry& t, std::string& error) {
+    platform::File* f = platform::file_open(t.path.c_str(), platform::FileOpen::read);
+    int64_t size = f ? platform::file_size(f) : -1;
+    if (f == nullptr || size < 0 || size > 0xFFFFFFFFll) {
+        platform::file_close(f);
+        error = size > 0xFFFFFFFFll ? "file of 4 GiB or more: " + t.path : "cannot open: " + t.path;
+        return WriteResult::bad_argument;
+    }
+    // The writer reads the file in pieces as it packs (and from the start
+    // again where it measures before writing).
+    EntryInput input;
+    input.context = f;
+    input.read = [](void* file, uint8_t* buffer, size_t count) {
+        return platform::file_read(static_cast<platform::File*>(file), buffer, count);
+    };
+    input.rewind = [](void* file) {
+        return platform::file_seek(static_cast<platform::File*>(file), 0, platform::SeekFrom::start);
+    };
+    WriteResult r = writer_add_file_from(w, t.name.c_str(), input, static_cast<uint64_t>(size), t.dos_time,
+                                         t.attributes);
+    platform::file_close(f);
+    if (r == WriteResult::bad_argument) error = "cannot read: " + t.path;
+    return r;
+}
+
 WriteResult pack_tree(ArchiveWriter& w, const std::vector<TreeEntry>& entries, PackProgressFn progress,
                       void* context, std::string& error) {
+    if (w.options.threads > 1 && !w.options.solid && w.options.level > 0 && w.options.volume_size == 0)
+        return pack_tree_parallel(w, entries, progress, context, error);
     uint64_t total = 0, done = 0;
     for (const TreeEntry& t : entries) total += t.size;
-    std::vector<uint8_t> content;
     for (const TreeEntry& t : entries) {
         WriteResult r;
         if (t.is_folder) {
             r = writer_add_folder(w, t.name.c_str(), t.dos_time);
         } else {
-            platform::File* f = platform::file_open(t.path.c_str(), platform::FileOpen::read);
-            int64_t size = f ? platform::file_size(f) : -1;
-            if (f == nullptr || size < 0 || size > 0xFFFFFFFFll) {
-                platform::file_close(f);
-                error = size > 0xFFFFFFFFll ? "file of 4 GiB or more: " + t.path : "cannot open: " + t.path;
-                return WriteResult::bad_argument;
-            }
-            content.resize(static_cast<size_t>(size));
-            size_t got = size ? platform::file_read(f, content.data(), content.size()) : 0;
-            platform::file_close(f);
-            if (got != content.size()) {
-                error = "cannot read: " + t.path;
-                return WriteResult::bad_argument;
-            }
-            r = writer_add_file(w, t.name.c_str(), content.data(), content.size(), t.dos_time, t.attributes);
+            r = add_tree_file(w, t, error);
+            if (r == WriteResult::bad_argument) return r;
             done += t.size;
         }
         if (r != WriteResult::ok) {

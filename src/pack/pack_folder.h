@@ -46,7 +46,20 @@ using PackProgressFn = void (*)(const char* name, uint64_t done, uint64_t total,
 // Adds the listed entries to the archive. On failure error names the file.
 // The result tells input errors (bad_argument: a file could not be read) from
 // write errors.
+// With options.threads above 1 a non-solid single archive (level 1 to 5) is
+// packed by pack_tree_parallel; the archive is the same byte for byte.
 WriteResult pack_tree(ArchiveWriter& w, const std::vector<TreeEntry>& entries, PackProgressFn progress,
                       void* context, std::string& error);
+
+// Adds one listed file, read in pieces through the platform.
+WriteResult add_tree_file(ArchiveWriter& w, const TreeEntry& t, std::string& error);
+
+// pack_tree for a non-solid single archive on options.threads threads: files
+// up to PREPARE_LIMIT bytes are packed ahead of their turn by whichever thread
+// is free (their entries do not depend on each other), larger ones stream on
+// the calling thread, and everything is written in list order.
+inline constexpr uint64_t PREPARE_LIMIT = 4u << 20;
+WriteResult pack_tree_parallel(ArchiveWriter& w, const std::vector<TreeEntry>& entries, PackProgressFn progress,
+                               void* context, std::string& error);
 
 }  // namespace pack

@@ -313,29 +313,46 @@ void emit_choice(NormalBlock& blk, CoderState& st, const Choice& c, uint8_t lite
     remember_match(st, c.length, c.distance);
 }
 
-// Parses from pos until the block is full or end is reached; returns the new
-// position. literal_only: no match search (for data that did not pack); its
-// positions are not entered in the chains either.
-size_t parse_block(V20Encoder& enc, size_t pos, size_t end, NormalBlock& blk, bool literal_only) {
-    if (literal_only) {
-        const uint8_t* buf = enc.lz.buffer.data();
-        size_t stop = std::min(end, pos + BLOCK_ITEMS);
-        for (; pos < stop; ++pos) {
-            Item it{};
-            it.symbol = buf[pos];
-            add_item(blk, it);
-        }
-        if (enc.lz.inserted < pos) enc.lz.inserted = pos;
-        return pos;
-    }
+// Parses from entry offset pos until the block is full or end is reached;
+// returns the new offset. literal_only: no match search (for data that did
+// not pack); its positions are not entered in the chains either.
+uint64_t parse_block(V20Encoder& enc, uint64_t pos_offset, uint64_t end_offset, NormalBlock& blk,
+                     bool literal_only) {
     LzMatcher& lz = enc.lz;
+    if (literal_only) {
+        const uint64_t stop = std::min<uint64_t>(end_offset, pos_offset + BLOCK_ITEMS);
+        while (pos_offset < stop) {
+            lz_read_until(lz, pos_offset, stop);
+            const uint8_t* buf = lz.buffer.data();
+            size_t pos = lz_index(lz, pos_offset);
+            size_t run = static_cast<size_t>(std::min<uint64_t>(stop - pos_offset, lz.buffer.size() - pos));
+            for (size_t k = 0; k < run; ++k) {
+                Item it{};
+                it.symbol = buf[pos + k];
+                add_item(blk, it);
+            }
+            pos_offset += run;
+            if (lz.inserted < pos + run) lz.inserted = pos + run;
+        }
+        return pos_offset;
+    }
     CoderState& st = enc.state;
     const EncoderSettings& set = enc.settings;
-    const uint8_t* buf = lz.buffer.data();
     const int32_t lit = enc.literal_cost;
+    size_t pos = lz_index(lz, pos_offset);
+    size_t end = lz_index(lz, end_offset);
+    const uint8_t* buf = lz.buffer.data();
     bool have = false;
     Choice cur;
     while (pos < end && blk.items.size() < BLOCK_ITEMS) {
+        if (lz.entry_read < lz.entry_size && pos + LOOKAHEAD > lz.buffer.size()) {
+            // Indices move when the history slides; offsets do not.
+            uint64_t offset = static_cast<uint64_t>(static_cast<int64_t>(pos) - lz.entry_origin);
+            lz_read_until(lz, offset, offset + lz.read_piece);
+            pos = lz_index(lz, offset);
+            end = lz_index(lz, end_offset);
+            buf = lz.buffer.data();
+        }
         if (!have) {
             lz_insert_until(lz, pos);
             cur = choose(lz, st, pos, end, lit);
@@ -357,7 +374,7 @@ size_t parse_block(V20Encoder& enc, size_t pos, size_t end, NormalBlock& blk, bo
         emit_choice(blk, st, cur, buf[pos]);
         pos += cur.length;
     }
-    return pos;
+    return static_cast<uint64_t>(static_cast<int64_t>(pos) - lz.entry_origin);
 }
 
 // ------------------------------------------------------------ normal blocks
@@ -448,13 +465,13 @@ constexpr int LITERAL_RUN_BLOCKS = 16;
 
 // Codes [pos, end) of the matcher's buffer in normal mode. With probe set,
 // returns false as soon as the input turns out not to pack.
-bool encode_normal(V20Encoder& enc, BitWriter& bw, size_t pos, size_t end, bool& fresh, bool probe = false) {
+bool encode_normal(V20Encoder& enc, BitWriter& bw, uint64_t pos, uint64_t end, bool& fresh, bool probe = false) {
     NormalBlock blk;
-    const size_t start = pos;
+    const uint64_t start = pos;
     const uint64_t start_bits = bw.bit_count();
     int literal_blocks = 0;  // blocks still to be coded without match search
     while (pos < end) {
-        const size_t block_start = pos;
+        const uint64_t block_start = pos;
         const uint64_t block_bits = bw.bit_count();
         const bool literal_only = literal_blocks > 0;
         blk.items.clear();
@@ -464,6 +481,7 @@ bool encode_normal(V20Encoder& enc, BitWriter& bw, size_t pos, size_t end, bool&
         pos = parse_block(enc, pos, end, blk, literal_only);
         write_normal_block(bw, enc.state, blk, fresh);
         update_literal_cost(enc, blk);
+        bw.drain();
         fresh = false;
         // A block of matches that did not pack makes the next few skip the
         // search; a literal-only block that packs ends the skipping.
@@ -480,12 +498,15 @@ bool encode_normal(V20Encoder& enc, BitWriter& bw, size_t pos, size_t end, bool&
 
 // ------------------------------------------------------------ audio blocks
 
-void encode_audio(V20Encoder& enc, BitWriter& bw, size_t pos, size_t end, int channels, bool& fresh) {
+// Codes entry offsets [pos, end) in audio mode. The matcher's chains are not
+// kept up to date (the audio coding never searches), so this runs on a copy
+// of the encoder whose matcher is thrown away.
+void encode_audio(V20Encoder& enc, BitWriter& bw, uint64_t pos, uint64_t end, int channels, bool& fresh) {
     CoderState& st = enc.state;
-    const uint8_t* buf = enc.lz.buffer.data();
+    LzMatcher& lz = enc.lz;
     std::vector<uint8_t> codes;
     while (pos < end) {
-        size_t n = std::min(AUDIO_BLOCK_BYTES, end - pos);
+        size_t n = static_cast<size_t>(std::min<uint64_t>(AUDIO_BLOCK_BYTES, end - pos));
         AudioChannel ch[4];
         std::memcpy(ch, st.channels, sizeof(ch));
         int32_t channel_delta = st.channel_delta;
@@ -493,11 +514,20 @@ void encode_audio(V20Encoder& enc, BitWriter& bw, size_t pos, size_t end, int ch
         int c = start_channel;
         uint32_t freq[4][AUDIO_SYMBOLS] = {};
         codes.resize(n);
-        for (size_t i = 0; i < n; ++i) {
-            uint8_t code = audio_encode_byte(ch[c], channel_delta, buf[pos + i]);
-            codes[i] = code;
-            freq[c][code]++;
-            if (++c == channels) c = 0;
+        for (size_t i = 0; i < n;) {
+            if (lz_index(lz, pos + i) >= lz.buffer.size()) {
+                // Lets the history slide past positions the chains never got.
+                lz.inserted = std::max(lz.inserted, lz.buffer.size());
+                lz_read_until(lz, pos + i, pos + i + lz.read_piece);
+            }
+            const uint8_t* buf = lz.buffer.data() + lz_index(lz, pos + i);
+            size_t run = std::min(n - i, lz.buffer.size() - lz_index(lz, pos + i));
+            for (size_t k = 0; k < run; ++k, ++i) {
+                uint8_t code = audio_encode_byte(ch[c], channel_delta, buf[k]);
+                codes[i] = code;
+                freq[c][code]++;
+                if (++c == channels) c = 0;
+            }
         }
         uint8_t lengths[MAX_TABLE_COUNT] = {};
         for (int j = 0; j < channels; ++j) {
@@ -521,46 +551,73 @@ void encode_audio(V20Encoder& enc, BitWriter& bw, size_t pos, size_t end, int ch
         st.channel_delta = channel_delta;
         st.current_channel = c;
         pos += n;
+        bw.drain();
     }
 }
 
 }  // namespace
 
-EntryCoding encode_entry(V20Encoder& enc, const uint8_t* data, size_t size, bool solid, const WavLayout* wav,
-                         std::vector<uint8_t>& out, bool may_give_up) {
+bool audio_applies(const WavLayout& wav, uint64_t size) {
+    return wav.channels >= 1 && wav.channels <= 4 && wav.data_offset + wav.data_size <= size && wav.data_size > 0;
+}
+
+void encoder_start_entry(V20Encoder& enc, bool solid) {
     if (!solid) {
         enc.state = CoderState{};
         enc.literal_cost = 8 * 16;
     }
-    lz_begin_entry(enc.lz, data, size, solid);
-    size_t start = enc.lz.entry_start;
-    size_t end = start + size;
+}
 
-    bool try_audio = wav != nullptr && wav->channels >= 1 && wav->channels <= 4 &&
-                     wav->data_offset + wav->data_size <= size && wav->data_size > 0;
-    std::vector<uint8_t> audio_out;
-    CoderState saved, audio_state;
-    if (try_audio) {
-        saved = enc.state;
-        BitWriter bw(audio_out);
-        bool fresh = !solid;
-        encode_normal(enc, bw, start, start + wav->data_offset, fresh);
-        encode_audio(enc, bw, start + wav->data_offset, end, wav->channels, fresh);
-        bw.flush();
-        audio_state = enc.state;
-        enc.state = saved;
-    }
-    size_t normal_start = out.size();
-    BitWriter bw(out);
+EntryCoding encode_entry_normal(V20Encoder& enc, const EntryInput& input, uint64_t size, bool solid, PackedSink& sink,
+                                bool may_give_up) {
+    lz_begin_entry(enc.lz, input, size, solid);
+    BitWriter bw(sink);
     bool fresh = !solid;
-    if (!encode_normal(enc, bw, start, end, fresh, may_give_up && !solid && !try_audio)) {
+    if (!encode_normal(enc, bw, 0, size, fresh, may_give_up && !solid)) {
         // Stand-alone, so nothing later refers to this entry's positions.
-        enc.lz.inserted = std::max(enc.lz.inserted, end);
-        out.resize(normal_start);
+        enc.lz.inserted = std::max(enc.lz.inserted, enc.lz.buffer.size());
+        bw.drain(true);
         return EntryCoding::incompressible;
     }
     bw.flush();
-    lz_insert_until(enc.lz, end);
+    lz_insert_until(enc.lz, lz_index(enc.lz, size));
+    return EntryCoding::normal;
+}
+
+void encode_entry_audio(V20Encoder& enc, const EntryInput& input, uint64_t size, bool solid, const WavLayout& wav,
+                        PackedSink& sink) {
+    lz_begin_entry(enc.lz, input, size, solid);
+    BitWriter bw(sink);
+    bool fresh = !solid;
+    encode_normal(enc, bw, 0, wav.data_offset, fresh);
+    encode_audio(enc, bw, wav.data_offset, size, wav.channels, fresh);
+    bw.flush();
+}
+
+EntryCoding encode_entry(V20Encoder& enc, const uint8_t* data, size_t size, bool solid, const WavLayout* wav,
+                         std::vector<uint8_t>& out, bool may_give_up) {
+    encoder_start_entry(enc, solid);
+    bool try_audio = wav != nullptr && audio_applies(*wav, size);
+    std::vector<uint8_t> audio_out;
+    CoderState audio_state;
+    if (try_audio) {
+        V20Encoder trial = enc;
+        MemoryInput m{data, size};
+        PackedSink s = vector_sink(audio_out);
+        encode_entry_audio(trial, m.input(), size, solid, *wav, s);
+        audio_state = trial.state;
+        // The normal coding starts from the literal estimate the audio
+        // coding's leading normal part left behind.
+        enc.literal_cost = trial.literal_cost;
+    }
+    size_t normal_start = out.size();
+    MemoryInput m{data, size};
+    PackedSink s = vector_sink(out);
+    if (encode_entry_normal(enc, m.input(), size, solid, s, may_give_up && !try_audio) ==
+        EntryCoding::incompressible) {
+        out.resize(normal_start);
+        return EntryCoding::incompressible;
+    }
     if (try_audio && audio_out.size() < out.size() - normal_start) {
         out.resize(normal_start);
         out.insert(out.end(), audio_out.begin(), audio_out.end());

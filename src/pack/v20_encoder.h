@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "pack/audio_model.h"
+#include "pack/bit_writer.h"
 #include "pack/lz_matcher.h"
 #include "pack/v20_codes.h"
 
@@ -57,16 +58,34 @@ EncoderSettings settings_for_level(int level);
 void encoder_init(V20Encoder& enc, const EncoderSettings& settings);
 
 // Which coding an entry used; incompressible: the entry was given up early
-// (only when allowed) and out holds nothing to use: store it instead.
+// (only when allowed) and what was passed on is of no use: store it instead.
 enum class EntryCoding { normal, audio, incompressible };
 
-// Packs one entry of size bytes (at least 1) and appends its packed stream to out.
-// solid: the entry continues the previous packed entry's window and tables
-// (the file header then carries flag 0x10; a solid entry needs a packed entry
-// before it); otherwise the decoder starts afresh.
-// wav: when not null, the entry is also tried in audio mode and the shorter
-// coding is kept. may_give_up: a stand-alone entry whose first 64 KiB do not
-// pack is abandoned (the caller stores it). Returns the coding that was kept.
+// True when the audio coding can be tried on an entry of size bytes with this layout.
+bool audio_applies(const WavLayout& wav, uint64_t size);
+// Starts an entry: a stand-alone one (solid false) resets the mirrored
+// decoder state. Call once per entry, before its coding passes.
+void encoder_start_entry(V20Encoder& enc, bool solid);
+
+// Packs one entry of size bytes (at least 1), read from input in pieces, in
+// normal mode and passes the packed stream to sink. solid: the entry
+// continues the previous packed entry's window and tables (the file header
+// then carries flag 0x10; a solid entry needs a packed entry before it);
+// otherwise the decoder starts afresh. may_give_up: a stand-alone entry whose
+// first 64 KiB do not pack is abandoned (incompressible; the caller stores it).
+// A short input codes as zeros from where it ended (lz.input_failed tells).
+EntryCoding encode_entry_normal(V20Encoder& enc, const EntryInput& input, uint64_t size, bool solid, PackedSink& sink,
+                                bool may_give_up);
+// The same in audio mode (normal coding for the bytes before the samples).
+// Leaves the matcher unusable: run it on a copy of the encoder and keep only
+// the copy's state (and literal_cost, which the normal coding of this entry
+// starts from).
+void encode_entry_audio(V20Encoder& enc, const EntryInput& input, uint64_t size, bool solid, const WavLayout& wav,
+                        PackedSink& sink);
+
+// Packs one entry held in memory and appends its packed stream to out: the
+// normal coding, and when wav is not null also the audio coding, keeping the
+// shorter. Returns the coding that was kept.
 EntryCoding encode_entry(V20Encoder& enc, const uint8_t* data, size_t size, bool solid, const WavLayout* wav,
                          std::vector<uint8_t>& out, bool may_give_up = false);
 

@@ -3,6 +3,7 @@
 // that archive behind an installer stub with the bundle directory, exactly as
 // "kelvarix1 OUT -i archive.rar" would. Volume sets put the first volume into
 // the installer and the further ones beside it (OUT.r00, OUT.r01 ...).
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -10,6 +11,7 @@
 #include <ctime>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "bundle/bundle.h"
@@ -40,6 +42,9 @@ void print_usage(FILE* out) {
         "                          kelvarix1-w64.exe, kelvarix1-linux or kelvarix1(.exe)\n"
         "  --level N               0 stored, 1 fastest ... 3 normal (default) ... 5 best\n"
         "  --solid                 one compression stream over all files\n"
+        "  --threads N             threads packing the files of a non-solid archive\n"
+        "                          (default: one per processor, at most 8; the\n"
+        "                          archive is the same whatever the number)\n"
         "  --volume-size N[k|m]    split into volumes of at most N bytes; the first\n"
         "                          goes into the installer, the others beside it as\n"
         "                          OUT.r00, OUT.r01 ... (copy them along)\n"
@@ -260,6 +265,7 @@ int main(int argc, char** argv) {
     int level = 3;
     bool solid = false, archive_only = false, quiet = false, follow_links = false;
     uint64_t volume_size = 0;
+    int threads = static_cast<int>(std::min(8u, std::max(1u, std::thread::hardware_concurrency())));
     std::vector<std::string> positional;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
@@ -290,6 +296,11 @@ int main(int argc, char** argv) {
             level = v[0] - '0';
         } else if (a == "--solid") {
             solid = true;
+        } else if (a == "--threads") {
+            const char* v = value();
+            if (!v || std::strlen(v) != 1 || v[0] < '1' || v[0] > '8')
+                return usage_error("--threads takes a number from 1 to 8");
+            threads = v[0] - '0';
         } else if (a == "--volume-size") {
             const char* v = value();
             if (!v || !parse_size(v, &volume_size))
@@ -418,7 +429,7 @@ int main(int argc, char** argv) {
     std::vector<std::string> created;
 
     pack::ArchiveWriter* writer = new pack::ArchiveWriter;
-    pack::WriterOptions options{level, solid, volume_size};
+    pack::WriterOptions options{level, solid, volume_size, threads};
     pack::WriteResult r = pack::writer_open(*writer, first_volume.c_str(), output.c_str(), options);
     if (r != pack::WriteResult::ok) {
         std::fprintf(stderr, "kelvarix-pack: cannot create %s\n", first_volume.c_str());

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <map>
 
 #include "archive/driver.h"
 #include "pack/archive_writer.h"
@@ -155,6 +156,99 @@ TEST(ArchiveWriter, RejectsBadArguments) {
                               0x21000000, 0x20),
               WriteResult::bad_argument);
     EXPECT_EQ(writer_close(w), WriteResult::ok);
+    remove_tree(base);
+}
+
+// A single archive writes packed bytes in place (and stored bytes over them
+// when packing does not pay); a volume set measures first. Both must give
+// every entry the same coding and bytes.
+TEST(ArchiveWriter, VolumeSetsCarryTheSameEntriesAsASingleArchive) {
+    std::string base = fresh_folder("same");
+    std::vector<uint8_t> text_then_noise = text_like(80000, 4), noise = random_bytes(150000, 5);
+    text_then_noise.insert(text_then_noise.end(), noise.begin(), noise.end());
+    const std::vector<std::pair<std::string, std::vector<uint8_t>>> files = {
+        {"text.txt", text_like(300000, 1)}, {"mixed.bin", text_then_noise},     {"noise.bin", random_bytes(90000, 2)},
+        {"sound.wav", make_wav(2, 16, 30000, 3)}, {"noise.wav", random_bytes(5000, 6)}, {"empty", {}}};
+    for (bool solid : {false, true}) {
+        std::map<std::string, std::pair<int, std::string>> entries[2];  // name -> method, data
+        for (int set = 0; set < 2; ++set) {
+            Packed p;
+            WriterOptions options{3, solid, set ? 20000u : 0u};
+            std::string first = join(base, std::string(solid ? "s" : "n") + std::to_string(set) + ".rar");
+            ASSERT_EQ(writer_open(p.writer, first.c_str(), nullptr, options), WriteResult::ok);
+            for (const auto& [name, data] : files)
+                ASSERT_EQ(writer_add_file(p.writer, name.c_str(), data.data(), data.size(), 0x21000000, 0x20),
+                          WriteResult::ok);
+            ASSERT_EQ(writer_close(p.writer), WriteResult::ok);
+            char name[260];
+            std::strcpy(name, first.c_str());
+            for (int i = 0; i < p.writer.volume_count; ++i, next_volume_name(name)) p.volumes.push_back(name);
+            check_volumes(p, options);
+            for (const std::string& v : p.volumes)
+                for (const WalkedEntry& e : walk_volume(read_bytes(v)).entries) {
+                    entries[set][e.name].first = e.method;
+                    entries[set][e.name].second += e.data;
+                }
+            std::string out = join(base, "out" + std::to_string(set) + (solid ? "s" : "n"));
+            platform::make_directory(out.c_str());
+            EXPECT_EQ(extract_archive(p.volumes[0].c_str(), out.c_str()), SUCCESS);
+            for (const auto& [name, data] : files)
+                EXPECT_EQ(read_bytes(join(out, name)), std::string(data.begin(), data.end())) << name;
+        }
+        EXPECT_EQ(entries[0], entries[1]);
+        if (!solid) {
+            // Given up after its first 64 KiB, and packed in full then stored over.
+            EXPECT_EQ(entries[0]["noise.bin"].first, '0');
+            EXPECT_EQ(entries[0]["noise.wav"].first, '0');
+        }
+    }
+    remove_tree(base);
+}
+
+// An input that ends early fails the entry; one the packer gives up on after
+// its first piece (more than one read) is stored, which is no failure.
+TEST(ArchiveWriter, InputEndingEarlyIsAnInputErrorButGivingUpIsNot) {
+    std::string base = fresh_folder("short");
+    std::vector<uint8_t> text = text_like(5000, 1), noise = random_bytes(READ_PIECE + 300000, 2);
+    for (int level : {0, 3}) {
+        ArchiveWriter w;
+        ASSERT_EQ(writer_open(w, join(base, "s.rar").c_str(), nullptr, {level, false, 0}), WriteResult::ok);
+        MemoryInput m{text.data(), text.size()};
+        EXPECT_EQ(writer_add_file_from(w, "f", m.input(), text.size() + 1000, 0x21000000, 0x20),
+                  WriteResult::bad_argument)
+            << "level " << level;
+        writer_abandon(w);
+    }
+    ArchiveWriter w;
+    std::string path = join(base, "n.rar");
+    ASSERT_EQ(writer_open(w, path.c_str(), nullptr, {3, false, 0}), WriteResult::ok);
+    ASSERT_EQ(writer_add_file(w, "noise", noise.data(), noise.size(), 0x21000000, 0x20), WriteResult::ok);
+    ASSERT_EQ(writer_close(w), WriteResult::ok);
+    WalkedVolume v = walk_volume(read_bytes(path));
+    ASSERT_EQ(v.entries.size(), 1u);
+    EXPECT_EQ(v.entries[0].method, '0');
+    EXPECT_EQ(v.entries[0].data, std::string(noise.begin(), noise.end()));
+    remove_tree(base);
+}
+
+// Files packed on two threads (small ones ahead of their turn, the large one
+// streamed in order) make the same archive as one thread.
+TEST(ArchiveWriter, TwoThreadsWriteTheSameArchiveAsOne) {
+    std::string base = fresh_folder("threads");
+    std::string tree = join(base, "tree");
+    platform::make_directory(tree.c_str());
+    ASSERT_TRUE(make_mixed_tree(tree));
+    std::vector<uint8_t> large = text_like(PREPARE_LIMIT + 100000, 8);
+    write_bytes(join(tree, "large.txt"), std::string(large.begin(), large.end()));
+    std::string bytes[2];
+    for (int threads : {1, 2}) {
+        Packed p;
+        WriterOptions options{1, false, 0, threads};
+        pack_tree_into(tree, join(base, std::to_string(threads) + ".rar"), options, p);
+        bytes[threads - 1] = read_bytes(p.volumes[0]);
+    }
+    EXPECT_GT(bytes[0].size(), 1000u);
+    EXPECT_TRUE(bytes[0] == bytes[1]);
     remove_tree(base);
 }
 

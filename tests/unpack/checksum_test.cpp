@@ -1,5 +1,5 @@
-// CRC-32 and the old 16-bit checksum: known values, chaining, and the
-// eight-bytes-per-step CRC against the plain byte-wise table method.
+// CRC-32 and the old 16-bit checksum: known values, chaining, and every fast
+// method against the plain byte-wise rules at every length and alignment.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -40,17 +40,34 @@ TEST_F(Checksum, OldChecksumKnownValues) {
     EXPECT_EQ(checksum_update(0, bytes("abc"), 3, CHECKSUM_OLD), 0x0556u);
 }
 
-TEST_F(Checksum, FastCrcMatchesBytewiseAtEveryLengthAndAlignment) {
+uint32_t old_sum_bytewise(uint32_t value, const uint8_t* data, size_t length) {
+    uint32_t s = value & 0xFFFF;
+    for (size_t i = 0; i < length; ++i) {
+        s = (s + data[i]) & 0xFFFF;
+        s = ((s << 1) | (s >> 15)) & 0xFFFF;
+    }
+    return s;
+}
+
+// The run-time choice (carry-less folding where the processor has it) and the
+// table method both equal the byte-wise rule; lengths cross every fold step.
+TEST_F(Checksum, FastMethodsMatchBytewiseAtEveryLengthAndAlignment) {
     std::mt19937 rng(7);
-    std::vector<uint8_t> data(600);
+    std::vector<uint8_t> data(16 + 700);
     for (auto& b : data) b = uint8_t(rng());
-    for (size_t offset = 0; offset < 9; ++offset)
-        for (size_t length = 0; length + offset <= data.size(); length += 1 + length / 16) {
+    for (size_t offset = 0; offset < 16; ++offset)
+        for (size_t length = 0; length + offset <= data.size(); ++length) {
+            const uint8_t* p = data.data() + offset;
             uint32_t start = rng();
-            ASSERT_EQ(crc32_update(start, data.data() + offset, length),
-                      crc_bytewise(start, data.data() + offset, length))
+            uint32_t want = crc_bytewise(start, p, length);
+            ASSERT_EQ(crc32_update(start, p, length), want) << "offset " << offset << " length " << length;
+            ASSERT_EQ(crc32_update_table(start, p, length), want) << "offset " << offset << " length " << length;
+            ASSERT_EQ(old_checksum_update(start, p, length), old_sum_bytewise(start, p, length))
                 << "offset " << offset << " length " << length;
         }
+    std::vector<uint8_t> big(1 << 20);
+    for (auto& b : big) b = uint8_t(rng());
+    EXPECT_EQ(crc32_update(0xFFFFFFFFu, big.data(), big.size()), crc_bytewise(0xFFFFFFFFu, big.data(), big.size()));
 }
 
 TEST_F(Checksum, ChainedPiecesEqualOneCall) {
