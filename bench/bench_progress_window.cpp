@@ -19,7 +19,7 @@
 #include "archive/archive_state.h"
 #include "archive/driver.h"
 #include "platform/window.h"
-#include "shell/progress.h"
+#include "archive/progress.h"
 
 namespace fs = std::filesystem;
 

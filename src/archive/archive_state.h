@@ -3,6 +3,7 @@
 // extraction driver's own fields. There is only ever one archive open.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace platform { struct File; }
@@ -116,3 +117,32 @@ extern ArchiveState archive_state;
 
 // Zeroes every field (no stream is closed, no buffer freed); drive_index -1.
 void reset_archive_state();
+
+// The names that select entries, and the archive files a name stands for.
+struct NameMaskList {
+    char* masks;  // the masks back to back, each terminated
+    size_t bytes;
+    int count;
+    bool has_wildcards;
+    int done;
+    int cursor_index;
+    size_t cursor_offset;
+    char current_mask[260];
+};
+
+struct ArchiveList {
+    char* paths;  // full paths back to back, each terminated
+    size_t bytes;
+    int remaining;
+    int collected;
+    size_t offset;
+    char search_folder[260];
+    char search_name[260];
+};
+
+extern NameMaskList name_masks;
+extern ArchiveList archive_list;
+
+// Free a list and put its record back to empty.
+void release_name_masks();
+void release_archive_list();

@@ -4,8 +4,8 @@
 #include "archive/headers.h"
 
 #include "archive/archive_state.h"
-#include "archive/driver.h"
-#include "archive/packed_io.h"
+#include "archive/status.h"
+#include "archive/streams.h"
 #include "bundle/bundle.h"
 #include "platform/platform.h"
 

@@ -4,9 +4,9 @@
 #include "archive/volumes.h"
 
 #include "archive/archive_state.h"
-#include "archive/driver.h"
 #include "archive/headers.h"
-#include "archive/packed_io.h"
+#include "archive/status.h"
+#include "archive/streams.h"
 
 #include <cstdio>
 #include <cstring>

@@ -6,8 +6,6 @@
 #include "bundle/bundle.h"
 #include "platform/dialogs.h"
 #include "platform/system_extra.h"
-#include "shell/messages.h"
-#include "shell/shell_state.h"
 
 namespace {
 
@@ -64,27 +62,28 @@ bool ask_for_extraction_folder(char* folder, size_t size) {
     return platform::ask_for_folder(TITLE_ASK_FOLDER, folder, size);
 }
 
-bool choose_extraction_folder(size_t max_length, char* folder) {
-    return choose_extraction_folder_with(system_probe, max_length, folder);
+bool choose_extraction_folder(const char* bundle_path, size_t max_length, char* folder) {
+    return choose_extraction_folder_with(system_probe, bundle_path, max_length, folder);
 }
 
-bool choose_extraction_folder_with(const FolderProbe& probe, size_t max_length, char* folder) {
-    if (!shell_state.archive_path) return false;
-    if (max_length > SHELL_PATH_CHARS) max_length = SHELL_PATH_CHARS;
+bool choose_extraction_folder_with(const FolderProbe& probe, const char* bundle_path, size_t max_length,
+                                   char* folder) {
+    if (!bundle_path) return false;
+    if (max_length > EXTRACTION_PATH_CHARS) max_length = EXTRACTION_PATH_CHARS;
 
-    char start[SHELL_PATH_CHARS + 2];
-    if (platform::get_current_directory(start, SHELL_PATH_CHARS + 1) == 0) start[0] = '\0';
+    char start[EXTRACTION_PATH_CHARS + 2];
+    if (platform::get_current_directory(start, EXTRACTION_PATH_CHARS + 1) == 0) start[0] = '\0';
     end_with_separator(start, sizeof start);
 
-    const int64_t size = bundle_content_size(shell_state.archive_path, start);
+    const int64_t size = bundle_content_size(bundle_path, start);
     if (size < 0) return false;
     const uint64_t needed = static_cast<uint64_t>(size);
 
-    char chosen[SHELL_PATH_CHARS + 1];
+    char chosen[EXTRACTION_PATH_CHARS + 1];
     char root[260];
 
     // The system's temporary folder, when its drive qualifies.
-    char temp[SHELL_PATH_CHARS + 1];
+    char temp[EXTRACTION_PATH_CHARS + 1];
     if (probe.temp_path(temp, sizeof temp) > 0 && probe.root_of(temp, root, sizeof root) &&
         platform::set_current_directory(temp) && drive_has_room(probe, root, needed) &&
         make_numbered_folder(temp, max_length, chosen)) {
@@ -147,4 +146,11 @@ bool remove_folder_tree(const char* folder) {
     } while (platform::dir_next(list, &entry));
     platform::dir_close(list);
     return true;
+}
+
+void remove_extraction_folder(const char* folder) {
+    platform::set_current_directory(platform::system_root());
+    if (!folder || !folder[0]) return;
+    remove_folder_tree(folder);
+    platform::remove_directory(folder);
 }

@@ -1,7 +1,7 @@
 // CRC-32 (reflected, generator 0xEDB88320) and the old format's 16-bit
 // add-and-rotate checksum. The CRC runs eight bytes per step on tables derived
 // from crc32_table; its result is identical to the byte-wise table method.
-#include "unpack/checksum.h"
+#include "format/checksum.h"
 
 #include <cstring>
 

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "unpack/checksum.h"
+#include "format/checksum.h"
 
 namespace pack {
 

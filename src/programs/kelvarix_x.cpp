@@ -3,7 +3,7 @@
 // Exit code: the extraction status (0, 1, 3) or the core's abort code.
 #include "archive/driver.h"
 #include "platform/console.h"
-#include "shell/progress.h"
+#include "archive/progress.h"
 
 #include <cstdio>
 #include <cstring>

@@ -8,8 +8,6 @@
 #include "bundle/extraction_folder.h"
 #include "platform/platform.h"
 #include "platform/window.h"
-#include "shell/command_line.h"
-#include "shell/shell_state.h"
 
 namespace {
 
@@ -67,7 +65,7 @@ size_t find_setup_value(const char* text, size_t length, const char* header, con
     return at;
 }
 
-bool run_setup_script(const char* script_name) {
+bool run_setup_script(const char* script_name, const SetupPaths& paths) {
     platform::File* script = platform::file_open(script_name, platform::FileOpen::read, platform::FileShare::read_only);
     if (script == nullptr) return false;
     const int64_t size = platform::file_size(script);
@@ -109,19 +107,12 @@ bool run_setup_script(const char* script_name) {
     const char* program = text + value_at;
     const char* params = params_at < params_end ? text + params_at : "";
 
-    char own_path[SHELL_PATH_CHARS + 1] = {};
-    if (shell_state.own_path[0] != '\0') {
-        std::memcpy(own_path, shell_state.own_path, sizeof own_path);
-        own_path[SHELL_PATH_CHARS] = '\0';
-    } else if (platform::own_program_path(own_path, sizeof own_path) == 0) {
-        own_path[0] = '\0';
-    }
-    char own_folder[SHELL_PATH_CHARS + 1] = {};
-    // No folder part (a bare name) leaves the piece empty.
-    if (split_path(sizeof own_folder, own_path, own_folder, PATH_FOLDER_PART) == 0) own_folder[0] = '\0';
+    const char* own_path = paths.own_path ? paths.own_path : "";
+    const char* own_folder = paths.own_folder ? paths.own_folder : "";
+    const char* extraction_folder = paths.extraction_folder ? paths.extraction_folder : "";
 
     const size_t capacity = std::strlen(params) + std::strlen(own_path) + std::strlen(own_folder) +
-                            std::strlen(shell_state.extraction_folder) + 4;
+                            std::strlen(extraction_folder) + 4;
     char* parameters = static_cast<char*>(std::malloc(capacity));
     if (parameters == nullptr) {
         std::free(text);
@@ -135,10 +126,10 @@ bool run_setup_script(const char* script_name) {
     append(parameters, &used, " ");
     append(parameters, &used, own_folder);
     append(parameters, &used, " ");
-    append(parameters, &used, shell_state.extraction_folder);
+    append(parameters, &used, extraction_folder);
 
     bool launched = false;
-    if (program[0] != '\0' && platform::set_current_directory(shell_state.extraction_folder)) {
+    if (program[0] != '\0' && platform::set_current_directory(extraction_folder)) {
         launched = platform::shell_execute_open(platform::progress_window_handle(), program, parameters) > 32;
     }
     std::free(parameters);
@@ -146,11 +137,7 @@ bool run_setup_script(const char* script_name) {
     return launched;
 }
 
-void setup_failure_cleanup() {
+void setup_failure_cleanup(const char* extraction_folder) {
     platform::message_box("Error 4! Can't execute setup script.", "ERROR", platform::MB_ICONERROR);
-    // Step out of the folder first: a current folder cannot be removed.
-    platform::set_current_directory(platform::system_root());
-    if (shell_state.extraction_folder[0] == '\0') return;
-    remove_folder_tree(shell_state.extraction_folder);
-    platform::remove_directory(shell_state.extraction_folder);
+    remove_extraction_folder(extraction_folder);
 }

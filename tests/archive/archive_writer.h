@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "support/scratch.h"
-#include "unpack/checksum.h"
+#include "format/checksum.h"
 
 namespace archive_test {
 

@@ -11,7 +11,7 @@
 #include "archive_writer.h"
 #include "platform/fault_hooks.h"
 #include "platform/platform.h"
-#include "shell/progress.h"
+#include "archive/progress.h"
 
 using namespace archive_test;
 

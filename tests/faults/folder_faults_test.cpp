@@ -11,7 +11,6 @@
 #include "bundle/extraction_folder.h"
 #include "platform/fault_hooks.h"
 #include "platform/platform.h"
-#include "shell/shell_state.h"
 
 using namespace archive_test;
 
@@ -78,8 +77,6 @@ protected:
         // A bundle with an empty directory: its members take no room.
         write_bytes(s.path() / "setup.exe", std::string("MZ\0\0\0\0", 6));
         bundle_path = (s.path() / "setup.exe").string();
-        reset_shell_state();
-        shell_state.archive_path = bundle_path.data();
         fake = FakeSystem{};
         fake.temp = with_separator(s.path() / "tmp");
         fake.drive_root = with_separator(s.path() / "drive");
@@ -87,20 +84,17 @@ protected:
         platform::fault_hooks.make_directory = refuse_folder;
         fs::current_path(s.path());
     }
-    void TearDown() override {
-        platform::reset_fault_hooks();
-        reset_shell_state();
-    }
+    void TearDown() override { platform::reset_fault_hooks(); }
     Scratch s;
     std::string bundle_path;
-    char folder[SHELL_PATH_CHARS + 1] = {};
+    char folder[EXTRACTION_PATH_CHARS + 1] = {};
 };
 
 }  // namespace
 
 TEST_F(FolderFaults, TemporaryFolderThatRefusesNewFoldersFallsBackToAFixedDrive) {
     fake.refused_prefix = fake.temp;
-    ASSERT_TRUE(choose_extraction_folder_with(fake_probe, SHELL_PATH_CHARS, folder));
+    ASSERT_TRUE(choose_extraction_folder_with(fake_probe, bundle_path.c_str(), EXTRACTION_PATH_CHARS, folder));
     EXPECT_EQ(std::string(folder), fake.drive_root + "PTemp_a");
     EXPECT_TRUE(fs::is_directory(folder));
     EXPECT_EQ(ptemp_folders(s.path()), std::vector<std::string>{"drive/PTemp_a"});
@@ -109,14 +103,14 @@ TEST_F(FolderFaults, TemporaryFolderThatRefusesNewFoldersFallsBackToAFixedDrive)
 
 TEST_F(FolderFaults, TemporaryFolderTheSystemCannotNameFallsBackToAFixedDrive) {
     fake.temp_query_fails = true;
-    ASSERT_TRUE(choose_extraction_folder_with(fake_probe, SHELL_PATH_CHARS, folder));
+    ASSERT_TRUE(choose_extraction_folder_with(fake_probe, bundle_path.c_str(), EXTRACTION_PATH_CHARS, folder));
     EXPECT_EQ(std::string(folder), fake.drive_root + "PTemp_a");
     EXPECT_TRUE(fs::is_directory(folder));
 }
 
 TEST_F(FolderFaults, NowhereWritableAndNoFolderConfirmedIsAFailureWithNothingMade) {
     fake.refuse_everything = true;
-    EXPECT_FALSE(choose_extraction_folder_with(fake_probe, SHELL_PATH_CHARS, folder));
+    EXPECT_FALSE(choose_extraction_folder_with(fake_probe, bundle_path.c_str(), EXTRACTION_PATH_CHARS, folder));
     EXPECT_EQ(fake.asked, 1);
     EXPECT_TRUE(ptemp_folders(s.path()).empty());
 }

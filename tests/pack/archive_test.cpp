@@ -10,7 +10,7 @@
 #include "pack/decode_helper.h"
 #include "pack/pack_folder.h"
 #include "pack/tree_helper.h"
-#include "unpack/checksum.h"
+#include "format/checksum.h"
 
 using namespace pack;
 using namespace pack_test;

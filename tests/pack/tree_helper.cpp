@@ -6,7 +6,7 @@
 
 #include "pack/decode_helper.h"
 #include "platform/platform.h"
-#include "unpack/checksum.h"
+#include "format/checksum.h"
 
 namespace pack_test {
 

@@ -7,6 +7,7 @@
 #include "platform/system_extra.h"
 #include "platform/text.h"
 #include "shell/messages.h"
+#include "bundle/extraction_folder.h"
 
 using namespace platform;
 

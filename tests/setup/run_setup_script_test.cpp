@@ -13,7 +13,6 @@
 
 #include "platform/platform.h"
 #include "setup/setup_script.h"
-#include "shell/shell_state.h"
 
 namespace fs = std::filesystem;
 
@@ -49,7 +48,7 @@ void write_file(const fs::path& path, const std::string& content) {
     out << content;
 }
 
-// A fresh extraction folder made current, shell_state pointing at it, and the
+// A fresh extraction folder made current, the paths pointing at it, and the
 // record file the launched program writes.
 class RunSetupScript : public ::testing::Test {
 protected:
@@ -60,9 +59,7 @@ protected:
         fs::remove_all(folder_);
         fs::create_directories(folder_);
         fs::current_path(folder_);
-        reset_shell_state();
-        std::strcpy(shell_state.own_path, FAKE_OWN_PATH);
-        std::strcpy(shell_state.extraction_folder, folder_.string().c_str());
+        folder_text_ = folder_.string();
         record_ = folder_.parent_path() / (folder_.filename().string() + ".record");
         fs::remove(record_);
         set_env("KX_RECORD_ARGS", record_.string());
@@ -79,7 +76,6 @@ protected:
             if (fs::exists(folder_)) std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
         fs::remove(record_, ignored);
-        reset_shell_state();
     }
 
     // Places record-args in the extraction folder under name.
@@ -97,8 +93,14 @@ protected:
 
     std::string tail() const { return std::string(FAKE_OWN_PATH) + " " + FAKE_OWN_FOLDER + " " + folder_.string(); }
 
+    // The paths the shell hands over for the installer at FAKE_OWN_PATH.
+    bool run(const char* script = "setup.spt") {
+        return run_setup_script(script, SetupPaths{FAKE_OWN_PATH, FAKE_OWN_FOLDER, folder_text_.c_str()});
+    }
+
     fs::path start_;
     fs::path folder_;
+    std::string folder_text_;
     fs::path record_;
 };
 
@@ -106,7 +108,7 @@ TEST_F(RunSetupScript, LaunchesNamedProgramWithPathsAppended) {
     const std::string program = std::string("setup") + PROGRAM_SUFFIX;
     place_program(program);
     write_file(folder_ / "setup.spt", "[Values]\r\nSetupFile=" + program + "\r\n");
-    ASSERT_TRUE(run_setup_script("setup.spt"));
+    ASSERT_TRUE(run());
     // Empty parameter text: the string starts with the space before the own path.
     EXPECT_EQ(wait_for_record(), tail() + "\n" + folder_.string() + "\n");
 }
@@ -115,7 +117,7 @@ TEST_F(RunSetupScript, ParameterTextComesFirst) {
     const std::string program = std::string("run") + PROGRAM_SUFFIX;
     place_program(program);
     write_file(folder_ / "setup.spt", "[Other]\nA=1\n[Values]\nSetupFile = " + program + "  -a -b\n[More]\n");
-    ASSERT_TRUE(run_setup_script("setup.spt"));
+    ASSERT_TRUE(run());
     EXPECT_EQ(wait_for_record(), "-a -b " + tail() + "\n" + folder_.string() + "\n");
 }
 
@@ -123,32 +125,32 @@ TEST_F(RunSetupScript, ValueAtEndOfFileWithoutLineBreak) {
     const std::string program = std::string("setup") + PROGRAM_SUFFIX;
     place_program(program);
     write_file(folder_ / "setup.spt", "[Values]\nSetupFile=" + program + " /q");
-    ASSERT_TRUE(run_setup_script("setup.spt"));
+    ASSERT_TRUE(run());
     EXPECT_EQ(wait_for_record(), "/q " + tail() + "\n" + folder_.string() + "\n");
 }
 
-TEST_F(RunSetupScript, MissingScriptFails) { EXPECT_FALSE(run_setup_script("setup.spt")); }
+TEST_F(RunSetupScript, MissingScriptFails) { EXPECT_FALSE(run()); }
 
 TEST_F(RunSetupScript, EmptyScriptFails) {
     write_file(folder_ / "setup.spt", "");
-    EXPECT_FALSE(run_setup_script("setup.spt"));
+    EXPECT_FALSE(run());
 }
 
 TEST_F(RunSetupScript, MissingProgramFails) {
     write_file(folder_ / "setup.spt", "[Values]\nSetupFile=absent.exe\n");
-    EXPECT_FALSE(run_setup_script("setup.spt"));
+    EXPECT_FALSE(run());
 }
 
 TEST_F(RunSetupScript, EmptyValueFails) {
     place_program(std::string("setup") + PROGRAM_SUFFIX);
     write_file(folder_ / "setup.spt", "[Values]\nSetupFile=\n");
-    EXPECT_FALSE(run_setup_script("setup.spt"));
+    EXPECT_FALSE(run());
 }
 
 TEST_F(RunSetupScript, UnusableEntryFails) {
     place_program(std::string("setup") + PROGRAM_SUFFIX);
     write_file(folder_ / "setup.spt", std::string("[Values]\nSetupFileName=setup") + PROGRAM_SUFFIX + "\n");
-    EXPECT_FALSE(run_setup_script("setup.spt"));
+    EXPECT_FALSE(run());
     EXPECT_FALSE(fs::exists(record_));
 }
 
@@ -160,7 +162,7 @@ TEST_F(RunSetupScript, ProgramIsStartedInExtractionFolder) {
     fs::create_directories(folder_ / "sub");
     fs::copy_file(folder_ / "setup.spt", folder_ / "sub" / "setup.spt");
     fs::current_path(folder_ / "sub");
-    ASSERT_TRUE(run_setup_script("setup.spt"));
+    ASSERT_TRUE(run());
     const std::string record = wait_for_record();
     EXPECT_EQ(record.substr(record.find('\n') + 1), folder_.string() + "\n");
 }
@@ -172,7 +174,7 @@ TEST_F(RunSetupScript, ScriptWithoutExecuteBitIsMadeRunnable) {
                                      "mv \"$KX_RECORD_ARGS.part\" \"$KX_RECORD_ARGS\"\n");
     fs::permissions(folder_ / "setup.sh", fs::perms::owner_read | fs::perms::owner_write);
     write_file(folder_ / "setup.spt", "[Values]\nSetupFile=setup.sh x\n");
-    ASSERT_TRUE(run_setup_script("setup.spt"));
+    ASSERT_TRUE(run());
     EXPECT_EQ(wait_for_record(), "x " + tail() + "\n");
     EXPECT_NE(fs::status(folder_ / "setup.sh").permissions() & fs::perms::owner_exec, fs::perms::none);
 }
@@ -180,13 +182,13 @@ TEST_F(RunSetupScript, ScriptWithoutExecuteBitIsMadeRunnable) {
 TEST_F(RunSetupScript, ScriptWithMissingInterpreterFails) {
     write_file(folder_ / "setup.sh", "#!/nonexistent/shell\n");
     write_file(folder_ / "setup.spt", "[Values]\nSetupFile=setup.sh\n");
-    EXPECT_FALSE(run_setup_script("setup.spt"));
+    EXPECT_FALSE(run());
 }
 
 TEST_F(RunSetupScript, PlainDataFileIsNotLaunched) {
     write_file(folder_ / "readme.txt", "just text\n");
     write_file(folder_ / "setup.spt", "[Values]\nSetupFile=readme.txt\n");
-    EXPECT_FALSE(run_setup_script("setup.spt"));
+    EXPECT_FALSE(run());
     EXPECT_EQ(fs::status(folder_ / "readme.txt").permissions() & fs::perms::owner_exec, fs::perms::none);
 }
 
@@ -195,7 +197,7 @@ TEST_F(RunSetupScript, ProgramInSubfolderNamedWithBackslash) {
     fs::create_directories(folder_ / "bin");
     place_program("bin/setup");
     write_file(folder_ / "setup.spt", "[Values]\nSetupFile=bin\\setup   a  b\n");
-    ASSERT_TRUE(run_setup_script("setup.spt"));
+    ASSERT_TRUE(run());
     // Runs of spaces separate words, as a Windows program's start-up splits them.
     EXPECT_EQ(wait_for_record(), "a b " + tail() + "\n" + folder_.string() + "\n");
 }
@@ -203,7 +205,7 @@ TEST_F(RunSetupScript, ProgramInSubfolderNamedWithBackslash) {
 TEST_F(RunSetupScript, ProgramWithAbsolutePath) {
     place_program("elsewhere");
     write_file(folder_ / "setup.spt", "[Values]\nSetupFile=" + (folder_ / "elsewhere").string() + "\n");
-    ASSERT_TRUE(run_setup_script("setup.spt"));
+    ASSERT_TRUE(run());
     EXPECT_EQ(wait_for_record(), tail() + "\n" + folder_.string() + "\n");
 }
 #endif
@@ -216,8 +218,8 @@ TEST_F(RunSetupScript, FailureCleanupRemovesExtractionFolder) {
     write_file(folder_ / "setup.spt", "[Values]\n");
     write_file(folder_ / "a" / "one.txt", "1");
     write_file(folder_ / "a" / "b" / "two.txt", "2");
-    ASSERT_FALSE(run_setup_script("setup.spt"));
-    setup_failure_cleanup();
+    ASSERT_FALSE(run());
+    setup_failure_cleanup(folder_text_.c_str());
     set_env("KELVARIX_MESSAGE_LOG", "");
     EXPECT_FALSE(fs::exists(folder_));
     EXPECT_EQ(read_file(log), "ERROR: Error 4! Can't execute setup script.\n");

@@ -8,7 +8,7 @@
 
 #include "platform/platform.h"
 #include "shell/entry.h"
-#include "shell/progress.h"
+#include "archive/progress.h"
 #include "shell/shell_state.h"
 #include "support/scratch.h"
 

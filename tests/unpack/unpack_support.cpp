@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "support/scratch.h"
-#include "unpack/checksum.h"
+#include "format/checksum.h"
 
 namespace unpack_test {
 

@@ -15,7 +15,7 @@
 #include "platform/platform.h"
 #include "platform/text.h"
 #include "platform/window.h"
-#include "shell/progress_window.h"
+#include "platform/progress_window.h"
 
 namespace platform {
 
