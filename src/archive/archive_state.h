@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "format/archive_format.h"
+
 namespace platform { struct File; }
 
 // Path buffers hold at most 259 characters and the terminator.
@@ -14,19 +16,6 @@ inline constexpr int ARCHIVE_PATH_CHARS = 259;
 inline constexpr int FORMAT_UNKNOWN = 0;
 inline constexpr int FORMAT_OLD = 1;    // archives that start with "RE~^"
 inline constexpr int FORMAT_BLOCK = 2;  // the 1.5-2.x block format
-
-inline constexpr uint8_t BLOCK_MAIN = 0x73;
-inline constexpr uint8_t BLOCK_FILE = 0x74;
-inline constexpr uint8_t BLOCK_SUB = 0x77;
-
-inline constexpr uint16_t FILE_CONTINUED_FROM_PREVIOUS = 0x01;
-inline constexpr uint16_t FILE_CONTINUES_IN_NEXT = 0x02;
-inline constexpr uint16_t FILE_ENCRYPTED = 0x04;
-inline constexpr uint16_t FILE_HAS_COMMENT = 0x08;
-inline constexpr uint16_t FILE_SOLID = 0x10;
-inline constexpr uint16_t FILE_DICTIONARY_BITS = 0xE0;
-inline constexpr uint16_t FILE_LONG_BLOCK = 0x8000;
-inline constexpr uint16_t MAIN_SOLID = 0x08;
 
 struct MainHeader {
     uint16_t header_crc;

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "platform/platform.h"
+#include "platform/system_extra.h"
 
 namespace platform {
 
@@ -36,15 +37,6 @@ bool is_runnable_file(const char* path) {
     ::close(fd);
     if (got >= 2 && head[0] == '#' && head[1] == '!') return true;
     return got == 4 && head[0] == 0x7F && head[1] == 'E' && head[2] == 'L' && head[3] == 'F';
-}
-
-bool make_executable(const char* path) {
-    struct stat st {};
-    if (::stat(path, &st) != 0 || !S_ISREG(st.st_mode)) return false;
-    mode_t mode = st.st_mode | S_IXUSR;
-    if (mode & S_IRGRP) mode |= S_IXGRP;
-    if (mode & S_IROTH) mode |= S_IXOTH;
-    return mode == st.st_mode || ::chmod(path, mode & 07777) == 0;
 }
 
 // Writes every byte or gives up; used from the forked children only.
