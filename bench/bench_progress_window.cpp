@@ -18,8 +18,8 @@
 
 #include "archive/archive_state.h"
 #include "archive/driver.h"
-#include "platform/window.h"
 #include "archive/progress.h"
+#include "platform/window.h"
 
 namespace fs = std::filesystem;
 

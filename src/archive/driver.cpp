@@ -112,7 +112,7 @@ void after_the_data(bool discard, bool& checksum_failed) {
         stream_close_checked(f);
         // A damaged file is removed before attributes could make it read-only.
         if (checksum_failed)
-            platform::delete_file(driver.output_path);
+            (void)platform::delete_file(driver.output_path);  // best effort: the entry failed either way
         else
             apply_attributes(driver.output_path, a.file_header.attributes);
     }

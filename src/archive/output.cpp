@@ -7,7 +7,7 @@ int make_folder(const char* path, uint32_t attributes, platform::DirResult* fail
     platform::DirResult result = platform::make_directory(path);
     if (failure) *failure = result;
     if (result != platform::DirResult::ok) return -1;
-    platform::set_attributes(path, attributes);
+    (void)platform::set_attributes(path, attributes);  // the folder exists; its attributes are best effort
     return 0;
 }
 
@@ -34,10 +34,11 @@ platform::File* create_output_file(char* path) {
 }
 
 void apply_file_time(platform::File* file, uint32_t dos_date_time) {
-    platform::file_set_dos_time(file, dos_date_time);
+    (void)platform::file_set_dos_time(file, dos_date_time);  // best effort, like the attributes
 }
 
-void apply_attributes(const char* path, uint32_t attributes) { platform::set_attributes(path, attributes); }
+// Best effort: the content is what counts; attributes the system refuses are left.
+void apply_attributes(const char* path, uint32_t attributes) { (void)platform::set_attributes(path, attributes); }
 
 void normalize_foreign_attributes() {
     FileHeader& h = archive_state.file_header;

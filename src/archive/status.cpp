@@ -26,7 +26,8 @@ void release_extraction_state(bool close_files, bool free_buffers) {
         platform::file_close(archive);
         platform::file_close(entry);
         release_name_masks();
-        if (a.entry_file_name[0] != '\0') platform::delete_file(a.entry_file_name);
+        // Best effort: the process ends right after.
+        if (a.entry_file_name[0] != '\0') (void)platform::delete_file(a.entry_file_name);
         a.entry_file_name[0] = '\0';
     }
     if (free_buffers) {

@@ -115,7 +115,7 @@ platform::File* open_volume_file(const char* path) {
             platform::dir_close(list);
         }
     }
-    platform::set_current_directory(remembered);
+    (void)platform::set_current_directory(remembered);  // the volume is found (or not) either way
     return result;
 }
 

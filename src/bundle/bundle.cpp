@@ -27,8 +27,9 @@ bool copy_bytes(platform::File* from, platform::File* to, uint64_t count) {
 // Puts the bundle back the way it was: a new one goes, an old one is cut
 // back to its former length.
 void roll_back(const char* bundle_name, bool created, uint64_t old_size) {
-    if (created) platform::delete_file(bundle_name);
-    else platform::truncate_file(bundle_name, old_size);
+    // Best effort: the build has failed and says so either way.
+    if (created) (void)platform::delete_file(bundle_name);
+    else (void)platform::truncate_file(bundle_name, old_size);
 }
 
 // Makes every folder along a relative or absolute member name.
@@ -40,7 +41,7 @@ void make_parent_folders(const char* name) {
         if (name[i] != platform::path_separator() && name[i] != '/') continue;
         std::memcpy(path, name, i);
         path[i] = '\0';
-        platform::make_directory(path);
+        (void)platform::make_directory(path);  // it may exist; a real failure shows when the member is created
     }
 }
 
@@ -51,7 +52,7 @@ bool unpack_member(const BundleMember& member, void* context) {
     bool ok = out && platform::file_seek(bundle, static_cast<int64_t>(member.offset), platform::SeekFrom::start) &&
               copy_bytes(bundle, out, member.length);
     ok = platform::file_close(out) && ok;
-    if (!ok && out) platform::delete_file(member.name);
+    if (!ok && out) (void)platform::delete_file(member.name);  // best effort; the unpacking fails either way
     return ok;
 }
 
@@ -190,7 +191,7 @@ bool unpack_bundle(const char* source_folder, const char* bundle_name, const cha
     // Check the directory before anything is created.
     bool ok = walk_bundle_directory(bundle, nullptr, nullptr);
     if (ok) {
-        platform::make_directory(destination);  // it may exist already
+        (void)platform::make_directory(destination);  // it may exist already; entering it is the check
         ok = platform::set_current_directory(destination);
     }
     UnpackRun run{bundle, true};

@@ -92,7 +92,7 @@ bool choose_extraction_folder_with(const FolderProbe& probe, const char* bundle_
     }
 
     // The roots of the fixed drives that have room, in the system's order.
-    if (start[0]) platform::set_current_directory(start);
+    if (start[0]) (void)platform::set_current_directory(start);  // the roots below are absolute
     static char roots[32][260];
     const int count = probe.drive_roots(roots, 32);
     for (int k = 0; k < count; ++k) {
@@ -131,17 +131,18 @@ bool remove_folder_tree(const char* folder) {
         char path[platform::MAX_PATH_CHARS + 1];
         std::memcpy(path, pattern, base);
         std::memcpy(path + base, entry.name, name_length + 1);
+        // Best effort throughout: what cannot be removed stays, the rest goes.
         if (platform::is_symbolic_link(path)) {
-            if (!platform::delete_file(path)) platform::remove_directory(path);
+            if (!platform::delete_file(path)) (void)platform::remove_directory(path);
         } else if (entry.attributes & platform::ATTR_DIRECTORY) {
             remove_folder_tree(path);
             if (!platform::remove_directory(path) && (entry.attributes & platform::ATTR_READONLY)) {
-                platform::set_attributes(path, platform::ATTR_DIRECTORY);
-                platform::remove_directory(path);
+                (void)platform::set_attributes(path, platform::ATTR_DIRECTORY);
+                (void)platform::remove_directory(path);
             }
         } else if (!platform::delete_file(path) && (entry.attributes & platform::ATTR_READONLY)) {
-            platform::set_attributes(path, platform::ATTR_NORMAL);
-            platform::delete_file(path);
+            (void)platform::set_attributes(path, platform::ATTR_NORMAL);
+            (void)platform::delete_file(path);
         }
     } while (platform::dir_next(list, &entry));
     platform::dir_close(list);
@@ -149,8 +150,10 @@ bool remove_folder_tree(const char* folder) {
 }
 
 void remove_extraction_folder(const char* folder) {
-    platform::set_current_directory(platform::system_root());
+    // Best effort: leaving the folder fails only when the root is gone, and
+    // whatever cannot be removed stays.
+    (void)platform::set_current_directory(platform::system_root());
     if (!folder || !folder[0]) return;
     remove_folder_tree(folder);
-    platform::remove_directory(folder);
+    (void)platform::remove_directory(folder);
 }

@@ -9,12 +9,12 @@
 namespace platform {
 
 // Cuts the file at path back to size bytes; false on failure.
-bool truncate_file(const char* path, uint64_t size);
+[[nodiscard]] bool truncate_file(const char* path, uint64_t size);
 
 // Lets a program file run: on Linux adds the owner's execute bit, and the
 // group's and others' where they may read it (regular files only); on
 // Windows nothing is needed. False on failure.
-bool make_executable(const char* path);
+[[nodiscard]] bool make_executable(const char* path);
 
 // True when path is a symbolic link (Linux) or a reparse point such as a
 // junction (Windows). A folder tree removal deletes such an entry without

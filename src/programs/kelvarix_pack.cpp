@@ -161,7 +161,7 @@ void show_progress(const char* name, uint64_t done, uint64_t total, void* contex
 }
 
 void remove_outputs(const std::vector<std::string>& paths) {
-    for (const std::string& p : paths) platform::delete_file(p.c_str());
+    for (const std::string& p : paths) (void)platform::delete_file(p.c_str());  // best effort after a failure
 }
 
 // Appends the bundle directory for one member behind the installer.
@@ -342,7 +342,8 @@ int main(int argc, char** argv) {
             delete writer;
             return EXIT_WRITE;
         }
-        platform::delete_file(first_volume.c_str());
+        if (!platform::delete_file(first_volume.c_str()))
+            std::fprintf(stderr, "kelvarix-pack: cannot remove %s\n", first_volume.c_str());
         // The installer is a program: let it be run (nothing to do on Windows).
         if (target == "linux" && !platform::make_executable(output.c_str()))
             std::fprintf(stderr, "kelvarix-pack: cannot mark %s as executable\n", output.c_str());

@@ -2,8 +2,8 @@
 // volume chain) into a folder with the installer's own extraction core.
 // Exit code: the extraction status (0, 1, 3) or the core's abort code.
 #include "archive/driver.h"
-#include "platform/console.h"
 #include "archive/progress.h"
+#include "platform/console.h"
 
 #include <cstdio>
 #include <cstring>

@@ -5,13 +5,13 @@
 
 #include <cstring>
 
+#include "archive/progress.h"
 #include "platform/platform.h"
 #include "platform/window.h"
 #include "setup/setup_script.h"
 #include "shell/command_line.h"
 #include "shell/messages.h"
 #include "shell/modes.h"
-#include "archive/progress.h"
 #include "shell/shell_state.h"
 
 namespace {
@@ -52,8 +52,9 @@ int installer_main(char* tail) {
         return 0;
     }
     if (mode == RUN_INSTALL) {
-        platform::set_current_directory(shell_state.extraction_folder);
-        if (!launch_setup()) setup_failure_cleanup(shell_state.extraction_folder);
+        // setup.spt is read from the extraction folder, so it must be current.
+        if (!platform::set_current_directory(shell_state.extraction_folder) || !launch_setup())
+            setup_failure_cleanup(shell_state.extraction_folder);
     }
     return platform::progress_window_close_and_pump();
 }

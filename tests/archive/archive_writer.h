@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "support/scratch.h"
 #include "format/checksum.h"
+#include "support/scratch.h"
 
 namespace archive_test {
 

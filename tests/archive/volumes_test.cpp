@@ -90,8 +90,9 @@ TEST(Volumes, ReadsAcrossTheBoundaryInOneCallAndSwitchesAtAnExactEnd) {
     ASSERT_EQ(identify_archive(), 1);
     skip_rest_of_main_header();
     ASSERT_GT(fetch_block(BLOCK_FILE, false), 0);
-    platform::file_seek(archive_state.archive_file, archive_state.next_block - archive_state.file_header.packed_size,
-                        platform::SeekFrom::start);
+    EXPECT_TRUE(platform::file_seek(archive_state.archive_file,
+                                    archive_state.next_block - archive_state.file_header.packed_size,
+                                    platform::SeekFrom::start));
     archive_state.packed_left = archive_state.file_header.packed_size;
     archive_state.packed_source = archive_state.archive_file;
     archive_state.continues_in_next = true;

@@ -102,7 +102,7 @@ TEST(HeaderLayout, WhatTheWriterStoresTheReaderReads) {
     EXPECT_EQ(a.file_header.flags & FILE_DICTIONARY_BITS, FILE_DIRECTORY);
     EXPECT_EQ(a.file_header.file_time, 0x12345678u);
     EXPECT_EQ(a.file_header.host_os, HOST_WINDOWS);
-    platform::file_seek(a.archive_file, a.next_block, platform::SeekFrom::start);
+    ASSERT_TRUE(platform::file_seek(a.archive_file, a.next_block, platform::SeekFrom::start));
 
     ASSERT_EQ(fetch_block(BLOCK_FILE, false), FILE_HEADER_BYTES + 9);
     const FileHeader& h = a.file_header;

@@ -6,12 +6,12 @@
 #include <cstring>
 
 #include "archive/driver.h"
+#include "format/checksum.h"
 #include "format/volume_name.h"
 #include "pack/archive_writer.h"
 #include "pack/decode_helper.h"
 #include "pack/pack_folder.h"
 #include "pack/tree_helper.h"
-#include "format/checksum.h"
 
 using namespace pack;
 using namespace pack_test;
@@ -81,8 +81,8 @@ void round_trip(const WriterOptions& options, const std::string& tag) {
     std::string base = fresh_folder(tag);
     std::string tree = join(base, "tree");
     std::string out = join(base, "out");
-    platform::make_directory(tree.c_str());
-    platform::make_directory(out.c_str());
+    ASSERT_EQ(platform::make_directory(tree.c_str()), platform::DirResult::ok);
+    ASSERT_EQ(platform::make_directory(out.c_str()), platform::DirResult::ok);
     ASSERT_TRUE(make_mixed_tree(tree));
     Packed p;
     pack_tree_into(tree, join(base, "set.rar"), options, p);
@@ -115,7 +115,7 @@ TEST(ArchiveRoundTrip, StoredVolumesSmall) { round_trip({0, false, 4096}, "store
 TEST(ArchiveWriter, PacksTextSmallerThanStoredAndKeepsNames) {
     std::string base = fresh_folder("names");
     std::string tree = join(base, "tree");
-    platform::make_directory(tree.c_str());
+    ASSERT_EQ(platform::make_directory(tree.c_str()), platform::DirResult::ok);
     ASSERT_TRUE(make_mixed_tree(tree));
     Packed stored, packed;
     pack_tree_into(tree, join(base, "a.rar"), {0, false, 0}, stored);
@@ -165,13 +165,13 @@ TEST(ArchiveWriter, ManyFoldersStillFitAVolumeSet) {
     std::string base = fresh_folder("folders");
     std::string tree = join(base, "tree");
     std::string out = join(base, "out");
-    platform::make_directory(tree.c_str());
-    platform::make_directory(out.c_str());
+    ASSERT_EQ(platform::make_directory(tree.c_str()), platform::DirResult::ok);
+    ASSERT_EQ(platform::make_directory(out.c_str()), platform::DirResult::ok);
     for (int i = 0; i < 30; ++i) {
         std::string name = "folder number ";
         name.append(std::to_string(i));  // (operator+ here trips a false -Wrestrict on 32-bit GCC 12)
         std::string f = join(tree, name);
-        platform::make_directory(f.c_str());
+        ASSERT_EQ(platform::make_directory(f.c_str()), platform::DirResult::ok);
         if (i % 3 == 0) write_bytes(join(f, "data.bin"), std::string(2000, static_cast<char>('a' + i)));
     }
     Packed p;

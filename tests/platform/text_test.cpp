@@ -4,10 +4,10 @@
 #include <cstring>
 #include <string>
 
+#include "bundle/extraction_folder.h"
 #include "platform/system_extra.h"
 #include "platform/text.h"
 #include "shell/messages.h"
-#include "bundle/extraction_folder.h"
 
 using namespace platform;
 

@@ -3,8 +3,8 @@
 
 #include <cstring>
 
-#include "support/scratch.h"
 #include "format/checksum.h"
+#include "support/scratch.h"
 
 namespace unpack_test {
 
