@@ -43,8 +43,12 @@ int main(int argc, char** argv) {
     static unsigned char block[1 << 20];
     for (size_t i = 0; i < sizeof block; ++i) block[i] = static_cast<unsigned char>(i * 131 + (i >> 9));
     platform::File* member = platform::file_open("member.bin", platform::FileOpen::read_write_always);
-    for (long k = 0; member && k < mib; ++k) platform::file_write(member, block, sizeof block);
-    platform::file_close(member);
+    bool written = member != nullptr;
+    for (long k = 0; written && k < mib; ++k) written = platform::file_write(member, block, sizeof block) == sizeof block;
+    if (!platform::file_close(member) || !written) {
+        std::printf("cannot write the member\n");
+        return 1;
+    }
     std::printf("member: %ld MiB, peak before packing: %.1f MiB\n", mib, peak_mib());
 
     auto start = std::chrono::steady_clock::now();
@@ -55,18 +59,19 @@ int main(int argc, char** argv) {
     std::printf("pack:   %s in %.2f s (%.0f MB/s), peak memory %.1f MiB\n", packed ? "ok" : "FAILED", t,
                 mib * 1.048576 / t, peak_mib());
 
-    platform::delete_file("member.bin");
+    (void)platform::delete_file("member.bin");
     start = std::chrono::steady_clock::now();
     const bool unpacked = unpack_bundle(nullptr, "bundle.bin", "out");
     t = seconds_since(start);
     std::printf("unpack: %s in %.2f s (%.0f MB/s), peak memory %.1f MiB\n", unpacked ? "ok" : "FAILED", t,
                 mib * 1.048576 / t, peak_mib());
 
-    platform::set_current_directory(work.c_str());
-    platform::delete_file("out/member.bin");
-    platform::remove_directory("out");
-    platform::delete_file("bundle.bin");
-    platform::set_current_directory(base.c_str());
-    platform::remove_directory(work.c_str());
+    // Clean-up of the scratch files; what cannot go stays in the temporary folder.
+    if (!platform::set_current_directory(work.c_str())) return 1;
+    (void)platform::delete_file("out/member.bin");
+    (void)platform::remove_directory("out");
+    (void)platform::delete_file("bundle.bin");
+    (void)platform::set_current_directory(base.c_str());
+    (void)platform::remove_directory(work.c_str());
     return packed && unpacked ? 0 : 1;
 }

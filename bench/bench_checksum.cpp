@@ -4,7 +4,7 @@
 // processor time) and the machine's load average.
 //
 //   bench-checksum [KiB per buffer (default 256)] [rounds (default 15)]
-#include "unpack/checksum.h"
+#include "format/checksum.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -18,8 +18,8 @@
 
 #include "archive/archive_state.h"
 #include "archive/driver.h"
+#include "archive/progress.h"
 #include "platform/window.h"
-#include "shell/progress.h"
 
 namespace fs = std::filesystem;
 

@@ -5,7 +5,7 @@
 //
 //   bench-stored [FOLDER] [MiB] [RUNS]
 #include "archive/driver.h"
-#include "unpack/checksum.h"
+#include "format/checksum.h"
 
 #include <algorithm>
 #include <chrono>

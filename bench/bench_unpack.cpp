@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "unpack/checksum.h"
+#include "format/checksum.h"
 #include "unpack/decoder.h"
 #include "unpack/decoder_state.h"
 

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds the three targets with warnings on:
+# Builds the three targets with warnings on; any warning fails the build:
 #   build/      native Linux
 #   build-w64/  64-bit Windows (its tests run under wine64)
 #   build-w32/  32-bit Windows, the product target (built, not run here)
@@ -14,7 +14,7 @@ build() {
     local dir=$1
     shift
     echo "== building $dir"
-    cmake -G Ninja -S "$root" -B "$root/$dir" -DCMAKE_BUILD_TYPE="$type" "$@" >/dev/null
+    cmake -G Ninja -S "$root" -B "$root/$dir" -DCMAKE_BUILD_TYPE="$type" -DKX_WERROR=ON "$@" >/dev/null
     ninja -C "$root/$dir" -j "$jobs" | tee "$root/$dir/build.log" | grep -E "warning|error" || true
     # The pipe hides ninja's status: ask again, so a failed build stops here.
     ninja -C "$root/$dir" -j "$jobs" >/dev/null

@@ -29,7 +29,7 @@ if ! command -v clang++ >/dev/null || ! ls /usr/lib/llvm-*/lib/clang/*/lib/linux
     fi
 fi
 
-cmake -G Ninja -S "$root" -B "$build" -DKX_FUZZ=ON -DKX_TESTS=OFF \
+cmake -G Ninja -S "$root" -B "$build" -DKX_FUZZ=ON -DKX_TESTS=OFF -DKX_WERROR=ON \
     -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 ninja -C "$build" -j2 $(printf 'fuzz_%s ' "${targets[@]}") >/dev/null
 

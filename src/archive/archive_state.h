@@ -3,7 +3,10 @@
 // extraction driver's own fields. There is only ever one archive open.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+
+#include "format/archive_format.h"
 
 namespace platform { struct File; }
 
@@ -13,19 +16,6 @@ inline constexpr int ARCHIVE_PATH_CHARS = 259;
 inline constexpr int FORMAT_UNKNOWN = 0;
 inline constexpr int FORMAT_OLD = 1;    // archives that start with "RE~^"
 inline constexpr int FORMAT_BLOCK = 2;  // the 1.5-2.x block format
-
-inline constexpr uint8_t BLOCK_MAIN = 0x73;
-inline constexpr uint8_t BLOCK_FILE = 0x74;
-inline constexpr uint8_t BLOCK_SUB = 0x77;
-
-inline constexpr uint16_t FILE_CONTINUED_FROM_PREVIOUS = 0x01;
-inline constexpr uint16_t FILE_CONTINUES_IN_NEXT = 0x02;
-inline constexpr uint16_t FILE_ENCRYPTED = 0x04;
-inline constexpr uint16_t FILE_HAS_COMMENT = 0x08;
-inline constexpr uint16_t FILE_SOLID = 0x10;
-inline constexpr uint16_t FILE_DICTIONARY_BITS = 0xE0;
-inline constexpr uint16_t FILE_LONG_BLOCK = 0x8000;
-inline constexpr uint16_t MAIN_SOLID = 0x08;
 
 struct MainHeader {
     uint16_t header_crc;
@@ -116,3 +106,32 @@ extern ArchiveState archive_state;
 
 // Zeroes every field (no stream is closed, no buffer freed); drive_index -1.
 void reset_archive_state();
+
+// The names that select entries, and the archive files a name stands for.
+struct NameMaskList {
+    char* masks;  // the masks back to back, each terminated
+    size_t bytes;
+    int count;
+    bool has_wildcards;
+    int done;
+    int cursor_index;
+    size_t cursor_offset;
+    char current_mask[260];
+};
+
+struct ArchiveList {
+    char* paths;  // full paths back to back, each terminated
+    size_t bytes;
+    int remaining;
+    int collected;
+    size_t offset;
+    char search_folder[260];
+    char search_name[260];
+};
+
+extern NameMaskList name_masks;
+extern ArchiveList archive_list;
+
+// Free a list and put its record back to empty.
+void release_name_masks();
+void release_archive_list();

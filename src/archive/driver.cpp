@@ -9,10 +9,10 @@
 #include "archive/names.h"
 #include "archive/output.h"
 #include "archive/packed_io.h"
+#include "archive/progress.h"
 #include "archive/volumes.h"
 #include "platform/platform.h"
-#include "shell/progress.h"
-#include "unpack/checksum.h"
+#include "format/checksum.h"
 #include "unpack/decoder.h"
 
 #include <cstdlib>
@@ -32,11 +32,6 @@ struct DriverState {
 DriverState driver;
 
 enum class WalkEnd { ended, left, restart };
-
-void release_window() {
-    std::free(archive_state.window);
-    archive_state.window = nullptr;
-}
 
 void copy_text(char* out, const char* text) {
     size_t length = std::strlen(text);
@@ -359,39 +354,4 @@ int extract_archive(const char* archive_path, const char* destination) {
     release_archive_list();
     release_extraction_state(false, true);
     return archive_state.status;
-}
-
-void release_extraction_state(bool close_files, bool free_buffers) {
-    ArchiveState& a = archive_state;
-    if (close_files) {
-        platform::File* archive = a.archive_file;
-        platform::File* entry = a.entry_file;
-        a.archive_file = nullptr;
-        a.entry_file = nullptr;
-        a.packed_source = nullptr;
-        a.output_file = nullptr;
-        if (progress_file == entry) progress_file = nullptr;
-        platform::file_close(archive);
-        platform::file_close(entry);
-        release_name_masks();
-        if (a.entry_file_name[0] != '\0') platform::delete_file_below(a.destination, a.entry_file_name);
-        a.entry_file_name[0] = '\0';
-    }
-    if (free_buffers) {
-        release_window();
-        std::free(a.search_buffer);
-        a.search_buffer = nullptr;
-        release_name_masks();
-        release_archive_list();
-    }
-}
-
-void abort_extraction(int code) {
-    release_extraction_state(true, true);
-    platform::exit_process(code);
-}
-
-void on_break_signal(int) {
-    release_extraction_state(true, true);
-    platform::exit_process(USER_BREAK);
 }

@@ -4,24 +4,16 @@
 #include "archive/headers.h"
 
 #include "archive/archive_state.h"
-#include "archive/driver.h"
-#include "archive/packed_io.h"
+#include "archive/status.h"
+#include "archive/streams.h"
 #include "bundle/bundle.h"
+#include "format/little_endian.h"
 #include "platform/platform.h"
 
 #include <cstdlib>
 #include <cstring>
 
 namespace {
-
-uint16_t le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-uint32_t le32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-           static_cast<uint32_t>(p[3]) << 24;
-}
-
-const uint8_t BLOCK_MARKER[MARKER_BYTES] = {0x52, 0x61, 0x72, 0x21, 0x1A, 0x07, 0x00};
-const uint8_t OLD_MARKER[4] = {0x52, 0x45, 0x7E, 0x5E};
 
 // Reads up to count bytes; the bytes that are not there read as zeros.
 int read_fixed(uint8_t* buffer, int count) {
@@ -60,11 +52,12 @@ bool search_window(int64_t base, int64_t origin, bool member) {
     std::memset(buffer, 0, SEARCH_BUFFER_BYTES);
     if (!stream_seek(a.archive_file, base, platform::SeekFrom::start)) return false;
     size_t n = stream_read(a.archive_file, buffer, SEARCH_READ_BYTES);
-    const int64_t rsfx_index = origin + 28 - base;
+    const int64_t rsfx_index = origin + OLD_SFX_SIGNATURE_AT - base;
     bool rsfx = rsfx_index >= 0 && rsfx_index + 4 <= static_cast<int64_t>(SEARCH_BUFFER_BYTES) &&
-                std::memcmp(buffer + rsfx_index, "RSFX", 4) == 0;
+                std::memcmp(buffer + rsfx_index, OLD_SFX_SIGNATURE, 4) == 0;
+    static_assert(OLD_MARKER[0] == BLOCK_MARKER[0]);
     for (size_t k = 0; k < n; ++k) {
-        if (buffer[k] != 0x52) continue;
+        if (buffer[k] != BLOCK_MARKER[0]) continue;
         const int64_t at = base + static_cast<int64_t>(k);
         if (std::memcmp(buffer + k + 1, OLD_MARKER + 1, 3) == 0 && (rsfx || (member && at == origin))) {
             a.format = FORMAT_OLD;
@@ -72,7 +65,8 @@ bool search_window(int64_t base, int64_t origin, bool member) {
             load_fixed_header(BLOCK_MAIN);
             return true;
         }
-        if (std::memcmp(buffer + k + 1, BLOCK_MARKER + 1, MARKER_BYTES - 1) == 0 && buffer[k + 9] == BLOCK_MAIN) {
+        if (std::memcmp(buffer + k + 1, BLOCK_MARKER + 1, MARKER_BYTES - 1) == 0 &&
+            buffer[k + MARKER_BYTES + FIELD_TYPE] == BLOCK_MAIN) {
             a.format = FORMAT_BLOCK;
             stream_seek(a.archive_file, at, platform::SeekFrom::start);
             uint8_t marker[MARKER_BYTES];
@@ -158,50 +152,50 @@ int load_fixed_header(uint8_t block_type) {
         if (block_type == BLOCK_MAIN) {
             int n = read_fixed(b, OLD_MAIN_HEADER_BYTES);
             a.main_header = MainHeader{};
-            a.main_header.header_size = le16(b + 4);
-            a.main_header.flags = b[6] & 0x3F;
+            a.main_header.header_size = load_le16(b + OLD_MAIN_SIZE);
+            a.main_header.flags = b[OLD_MAIN_FLAGS] & 0x3F;
             return n;
         }
         int n = read_fixed(b, OLD_FILE_HEADER_BYTES);
         OldFileHeader& o = a.old_file_header;
-        o.packed_size = le32(b);
-        o.unpacked_size = le32(b + 4);
-        o.checksum = le16(b + 8);
-        o.header_size = le16(b + 10);
-        o.file_time = le32(b + 12);
-        o.attributes = b[16];
-        o.flags = b[17];
-        o.version = b[18];
-        o.name_size = b[19];
-        o.method = b[20];
+        o.packed_size = load_le32(b + OLD_PACKED_SIZE);
+        o.unpacked_size = load_le32(b + OLD_UNPACKED_SIZE);
+        o.checksum = load_le16(b + OLD_CHECKSUM);
+        o.header_size = load_le16(b + OLD_HEADER_SIZE);
+        o.file_time = load_le32(b + OLD_TIME);
+        o.attributes = b[OLD_ATTRIBUTES];
+        o.flags = b[OLD_FLAGS];
+        o.version = b[OLD_VERSION];
+        o.name_size = b[OLD_NAME_SIZE];
+        o.method = b[OLD_METHOD];
         return n;
     }
     if (block_type == BLOCK_MAIN) {
         int n = read_fixed(b, MAIN_HEADER_BYTES);
         MainHeader& m = a.main_header;
-        m.header_crc = le16(b);
-        m.header_type = b[2];
-        m.flags = le16(b + 3);
-        m.header_size = le16(b + 5);
-        m.reserved1 = le16(b + 7);
-        m.reserved2 = le32(b + 9);
+        m.header_crc = load_le16(b + FIELD_CRC);
+        m.header_type = b[FIELD_TYPE];
+        m.flags = load_le16(b + FIELD_FLAGS);
+        m.header_size = load_le16(b + FIELD_SIZE);
+        m.reserved1 = load_le16(b + MAIN_RESERVED1);
+        m.reserved2 = load_le32(b + MAIN_RESERVED2);
         return n;
     }
     int n = read_fixed(b, FILE_HEADER_BYTES);
     FileHeader& h = a.file_header;
-    h.header_crc = le16(b);
-    h.header_type = b[2];
-    h.flags = le16(b + 3);
-    h.header_size = le16(b + 5);
-    h.packed_size = le32(b + 7);
-    h.unpacked_size = le32(b + 11);
-    h.host_os = b[15];
-    h.file_crc = le32(b + 16);
-    h.file_time = le32(b + 20);
-    h.version_needed = b[24];
-    h.method = b[25];
-    h.name_size = le16(b + 26);
-    h.attributes = le32(b + 28);
+    h.header_crc = load_le16(b + FIELD_CRC);
+    h.header_type = b[FIELD_TYPE];
+    h.flags = load_le16(b + FIELD_FLAGS);
+    h.header_size = load_le16(b + FIELD_SIZE);
+    h.packed_size = load_le32(b + FILE_PACKED_SIZE);
+    h.unpacked_size = load_le32(b + FILE_UNPACKED_SIZE);
+    h.host_os = b[FILE_HOST_OS];
+    h.file_crc = load_le32(b + FILE_CRC32);
+    h.file_time = load_le32(b + FILE_TIME);
+    h.version_needed = b[FILE_VERSION];
+    h.method = b[FILE_METHOD];
+    h.name_size = load_le16(b + FILE_NAME_SIZE);
+    h.attributes = load_le32(b + FILE_ATTRIBUTES);
     return n;
 }
 

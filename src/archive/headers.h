@@ -5,14 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "archive/entry_names.h"
-
-// Bytes of the fixed parts.
-inline constexpr int OLD_MAIN_HEADER_BYTES = 7;
-inline constexpr int OLD_FILE_HEADER_BYTES = 21;
-inline constexpr int MARKER_BYTES = 7;
-inline constexpr int MAIN_HEADER_BYTES = 13;
-inline constexpr int FILE_HEADER_BYTES = 32;
+#include "format/entry_names.h"
+#include "format/archive_format.h"
 
 // The marker search looks at most this far into a file (the buffer keeps 16
 // zero bytes behind the data so comparisons may run past the last byte read).

@@ -3,14 +3,12 @@
 #include "archive/names.h"
 
 #include "archive/archive_state.h"
-#include "archive/driver.h"
+#include "archive/status.h"
 #include "platform/platform.h"
 
 #include <cstdlib>
 #include <cstring>
 
-NameMaskList name_masks;
-ArchiveList archive_list;
 
 namespace {
 
@@ -178,16 +176,6 @@ bool all_names_done() {
     if (name_masks.has_wildcards) return false;
     ++name_masks.done;
     return name_masks.done >= name_masks.count;
-}
-
-void release_name_masks() {
-    std::free(name_masks.masks);
-    name_masks = NameMaskList{};
-}
-
-void release_archive_list() {
-    std::free(archive_list.paths);
-    archive_list = ArchiveList{};
 }
 
 bool complete_archive_name() {

@@ -7,26 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
-struct NameMaskList {
-    char* masks;  // the masks back to back, each terminated
-    size_t bytes;
-    int count;
-    bool has_wildcards;
-    int done;
-    int cursor_index;
-    size_t cursor_offset;
-    char current_mask[260];
-};
-
-struct ArchiveList {
-    char* paths;  // full paths back to back, each terminated
-    size_t bytes;
-    int remaining;
-    int collected;
-    size_t offset;
-    char search_folder[260];
-    char search_name[260];
-};
+#include "archive/archive_state.h"
 
 struct FileInfo {
     uint32_t attributes;
@@ -35,8 +16,6 @@ struct FileInfo {
     bool is_folder;
 };
 
-extern NameMaskList name_masks;
-extern ArchiveList archive_list;
 
 // Appends a mask (ends the run with exit code 8 when the list cannot grow).
 void add_name_mask(const char* mask);
@@ -44,8 +23,6 @@ void add_name_mask(const char* mask);
 bool is_entry_selected();
 // Counts one extracted entry; true once every plain name has been extracted.
 bool all_names_done();
-void release_name_masks();
-void release_archive_list();
 
 bool wildcard_match(const char* mask, const char* name);
 // Splits path into folder (with its trailing separator, or empty) and name

@@ -12,7 +12,7 @@ platform::File* create_output_file(const char* destination, const char* name, pl
 }
 
 void apply_file_time(platform::File* file, uint32_t dos_date_time) {
-    platform::file_set_dos_time(file, dos_date_time);
+    (void)platform::file_set_dos_time(file, dos_date_time);  // best effort, like the attributes
 }
 
 void apply_attributes(platform::File* file, uint32_t attributes) { platform::file_set_attributes(file, attributes); }

@@ -4,10 +4,10 @@
 #include "archive/packed_io.h"
 
 #include "archive/archive_state.h"
-#include "archive/driver.h"
+#include "archive/streams.h"
 #include "archive/volumes.h"
-#include "shell/progress.h"
-#include "unpack/checksum.h"
+#include "archive/progress.h"
+#include "format/checksum.h"
 #include "unpack/decoder.h"
 
 int32_t read_packed_data(uint8_t* buffer, int32_t count) {
@@ -57,23 +57,4 @@ void copy_stored_data() {
         write_unpacked_data(a.window, n);
         if (bytes_left >= 0) bytes_left -= n;
     }
-}
-
-size_t stream_read(platform::File* stream, void* buffer, size_t count) {
-    return platform::file_read(stream, buffer, count);
-}
-
-size_t stream_write_checked(platform::File* stream, const void* buffer, size_t count) {
-    size_t written = platform::file_write(stream, buffer, count);
-    if (written < count || platform::file_has_error(stream)) abort_extraction(WRITE_ERROR);
-    return written;
-}
-
-bool stream_seek(platform::File* stream, int64_t offset, platform::SeekFrom origin) {
-    return platform::file_seek(stream, offset, origin);
-}
-
-void stream_close_checked(platform::File* stream) {
-    if (!stream) return;
-    if (!platform::file_close(stream)) abort_extraction(FATAL_ERROR);
 }

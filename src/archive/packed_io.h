@@ -1,12 +1,12 @@
 // The plumbing between the archive and the decoders: packed bytes in (across
 // volumes), unpacked bytes out (with checksum and progress), the stored copy,
-// and thin stream wrappers that turn write and close failures into an abort.
+// and the stream wrappers (streams.h) every reader part uses.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
-#include "platform/platform.h"
+#include "archive/streams.h"
 
 // Packed bytes of the current entry into buffer, crossing into the next
 // volume when the entry continues there; 0 when the data is exhausted or the
@@ -22,10 +22,3 @@ void copy_stored_data();
 // Bytes moved per stored-copy step: the whole window, so the buffered streams
 // pass large pieces straight to the system.
 inline constexpr int32_t STORED_CHUNK = 0x100000;
-
-size_t stream_read(platform::File* stream, void* buffer, size_t count);
-// Aborts with exit code 5 when the write is short or leaves the stream in error.
-size_t stream_write_checked(platform::File* stream, const void* buffer, size_t count);
-bool stream_seek(platform::File* stream, int64_t offset, platform::SeekFrom origin);
-// Ignores a null stream; aborts with exit code 2 when closing fails.
-void stream_close_checked(platform::File* stream);

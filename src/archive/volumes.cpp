@@ -4,9 +4,10 @@
 #include "archive/volumes.h"
 
 #include "archive/archive_state.h"
-#include "archive/driver.h"
 #include "archive/headers.h"
-#include "archive/packed_io.h"
+#include "archive/status.h"
+#include "archive/streams.h"
+#include "format/volume_name.h"
 
 #include <cstdio>
 #include <cstring>
@@ -19,9 +20,6 @@ const char TEXT_NEXT_VOLUME_MISSING[] =
 const char TEXT_BAD_ARCHIVE[] = "\xCF\xEB\xEE\xF5\xEE\xE9 \xE0\xF0\xF5\xE8\xE2 !";  // bad archive
 const char TEXT_INSERT_NEXT_DISK[] =
     "\xC2\xF1\xF2\xE0\xE2\xFC\xF2\xE5 \xF1\xEB\xE5\xE4\xF3\xFE\xF9\xE8\xE9 \xE4\xE8\xF1\xEA";  // insert the next disk
-
-char upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
 void show_error(const char* text) {
     platform::message_box(text, archive_state.volume_name, platform::MB_OK | platform::MB_ICONHAND);
@@ -59,45 +57,8 @@ void skip_rest_of_main_header() {
 }
 
 bool advance_volume_name() {
-    char* name = archive_state.volume_name;
-    size_t length = std::strlen(name);
-    // Only a dot in the file name starts an extension: a dot in a folder name
-    // (x.d/setup) would otherwise turn the next volume into x.d00.
-    char* name_part = name;
-    for (char* p = name; *p; ++p)
-        if (platform::is_separator(*p)) name_part = p + 1;
-    char* dot = std::strrchr(name_part, '.');
-    if (!dot) {
-        if (length + 4 > ARCHIVE_PATH_CHARS) return false;
-        std::memcpy(name + length, ".rar", 5);
-        dot = name + length;
-    }
-    char* ext = dot + 1;
-    if (ext[0] == '\0') {
-        if (length + 3 > ARCHIVE_PATH_CHARS) return false;
-        std::memcpy(ext, "rar", 4);
-    } else if (upper(ext[0]) == 'E' && upper(ext[1]) == 'X' && upper(ext[2]) == 'E' && ext[3] == '\0') {
-        std::memcpy(ext, "rar", 4);
-    }
-    if (!(is_digit(ext[1]) && is_digit(ext[2]))) {
-        if (static_cast<size_t>(ext + 3 - name) > ARCHIVE_PATH_CHARS) return false;
-        ext[1] = '0';
-        ext[2] = '0';
-        ext[3] = '\0';
-        return true;
-    }
-    char* p = ext + 2;
-    ++*p;
-    while (*p == '9' + 1) {
-        if (p[-1] == '.') {
-            *p = 'A';
-            break;
-        }
-        *p = '0';
-        --p;
-        ++*p;
-    }
-    return true;
+    static_assert(ARCHIVE_PATH_CHARS == platform::MAX_PATH_CHARS);
+    return next_volume_name(archive_state.volume_name);
 }
 
 platform::File* open_volume_file(const char* path) {
@@ -154,7 +115,7 @@ platform::File* open_volume_file(const char* path) {
             platform::dir_close(list);
         }
     }
-    platform::set_current_directory(remembered);
+    (void)platform::set_current_directory(remembered);  // the volume is found (or not) either way
     return result;
 }
 

@@ -4,7 +4,8 @@
 
 #include <cstring>
 
-#include "archive/entry_names.h"
+#include "format/entry_names.h"
+#include "format/little_endian.h"
 #include "platform/system_extra.h"
 
 namespace {
@@ -24,23 +25,12 @@ bool copy_bytes(platform::File* from, platform::File* to, uint64_t count) {
     return true;
 }
 
-uint32_t get_le32(const unsigned char* p) {
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-           static_cast<uint32_t>(p[3]) << 24;
-}
-
-void put_le32(unsigned char* p, uint32_t v) {
-    p[0] = static_cast<unsigned char>(v);
-    p[1] = static_cast<unsigned char>(v >> 8);
-    p[2] = static_cast<unsigned char>(v >> 16);
-    p[3] = static_cast<unsigned char>(v >> 24);
-}
-
 // Puts the bundle back the way it was: a new one goes, an old one is cut
 // back to its former length.
 void roll_back(const char* bundle_name, bool created, uint64_t old_size) {
-    if (created) platform::delete_file(bundle_name);
-    else platform::truncate_file(bundle_name, old_size);
+    // Best effort: the build has failed and says so either way.
+    if (created) (void)platform::delete_file(bundle_name);
+    else (void)platform::truncate_file(bundle_name, old_size);
 }
 
 // The name a member is written under: always below the destination. A drive
@@ -106,12 +96,12 @@ bool build_bundle(const char* bundle_name, int last_index, char* const* files) {
     char folder[256];
     if (platform::get_current_directory(folder, sizeof folder) == 0) return false;
     if (last_index < 0) return true;
-    if (last_index >= 50) return false;
+    if (last_index >= BUNDLE_MAX_MEMBERS) return false;
 
     // Everything that can be checked is checked before the bundle is touched.
     for (int k = 0; k <= last_index; ++k) {
         size_t length = std::strlen(files[k]);
-        if (length == 0 || length > 255) return false;
+        if (length == 0 || length > BUNDLE_MAX_NAME) return false;
         platform::File* probe = platform::file_open(files[k], platform::FileOpen::read);
         if (!probe) return false;
         platform::file_close(probe);
@@ -136,7 +126,7 @@ bool build_bundle(const char* bundle_name, int last_index, char* const* files) {
     }
 
     // Members, remembering where each begins. Offsets are 32-bit in the directory.
-    uint32_t offsets[50];
+    uint32_t offsets[BUNDLE_MAX_MEMBERS];
     for (int k = 0; k <= last_index; ++k) {
         int64_t offset = append_file(files[k], bundle_name, platform::FileOpen::read_write_append);
         if (offset < 0 || offset > 0xFFFFFFFFll) {
@@ -147,18 +137,11 @@ bool build_bundle(const char* bundle_name, int last_index, char* const* files) {
     }
 
     // The directory and its size, written at once.
-    size_t d = 0;
-    for (int k = 0; k <= last_index; ++k) {
-        size_t length = std::strlen(files[k]);
-        put_le32(directory_buffer + d, offsets[k]);
-        directory_buffer[d + 4] = static_cast<unsigned char>(length);
-        std::memcpy(directory_buffer + d + 5, files[k], length);
-        d += 5 + length;
-    }
-    put_le32(directory_buffer + d, static_cast<uint32_t>(d));
-    platform::File* bundle = platform::file_open(bundle_name, platform::FileOpen::read_write_existing);
+    const size_t d =
+        encode_bundle_directory(offsets, files, last_index + 1, directory_buffer, sizeof directory_buffer);
+    platform::File* bundle = d ? platform::file_open(bundle_name, platform::FileOpen::read_write_existing) : nullptr;
     bool ok = bundle && platform::file_seek(bundle, 0, platform::SeekFrom::end) &&
-              platform::file_write(bundle, directory_buffer, d + 4) == d + 4;
+              platform::file_write(bundle, directory_buffer, d) == d;
     ok = platform::file_close(bundle) && ok;
     if (!ok) roll_back(bundle_name, created, old_size);
     return ok;
@@ -171,7 +154,7 @@ bool walk_bundle_directory(platform::File* bundle, bool (*visit)(const BundleMem
     if (!platform::file_seek(bundle, size - 4, platform::SeekFrom::start) ||
         platform::file_read(bundle, tail, 4) != 4)
         return false;
-    const uint32_t d = get_le32(tail);
+    const uint32_t d = load_le32(tail);
     if (d > MAX_BUNDLE_DIRECTORY || static_cast<uint64_t>(d) > static_cast<uint64_t>(size) - 4) return false;
     const uint64_t directory_start = static_cast<uint64_t>(size) - 4 - d;
 
@@ -185,19 +168,19 @@ bool walk_bundle_directory(platform::File* bundle, bool (*visit)(const BundleMem
     uint64_t previous = 0;
     for (uint32_t pos = 0; pos < d;) {
         if (d - pos < 5 || d - pos - 5 < directory[pos + 4]) return false;
-        uint64_t offset = get_le32(directory + pos);
+        uint64_t offset = load_le32(directory + pos);
         if (offset < previous || offset > directory_start) return false;
         previous = offset;
         pos += 5 + directory[pos + 4];
     }
     for (uint32_t pos = 0; pos < d;) {
         BundleMember member;
-        member.offset = get_le32(directory + pos);
+        member.offset = load_le32(directory + pos);
         const uint32_t name_length = directory[pos + 4];
         std::memcpy(member.name, directory + pos + 5, name_length);
         member.name[name_length] = '\0';
         pos += 5 + name_length;
-        const uint64_t end = pos < d ? get_le32(directory + pos) : directory_start;
+        const uint64_t end = pos < d ? load_le32(directory + pos) : directory_start;
         member.length = end - member.offset;
         if (visit && !visit(member, context)) return false;
     }
@@ -211,7 +194,7 @@ bool unpack_bundle(const char* source_folder, const char* bundle_name, const cha
     // Check the directory before anything is created.
     bool ok = walk_bundle_directory(bundle, nullptr, nullptr);
     if (ok) {
-        platform::make_directory(destination);  // it may exist already
+        (void)platform::make_directory(destination);  // it may exist already; entering it is the check
         ok = platform::set_current_directory(destination);
     }
     UnpackRun run{bundle, true};

@@ -1,19 +1,12 @@
 // Bundles: the program's own executable with files (members) appended behind
-// it and a directory at the very end. From the end of the file backwards:
-// the directory size D (4 bytes, little-endian), then D bytes of entries
-// (offset: 4 bytes little-endian, name length: 1 byte, name bytes), one per
-// member in member order. Members lie back to back; each ends where the next
-// begins, the last where the directory begins.
+// it and a directory at the very end (its layout: format/bundle_directory.h).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
+#include "format/bundle_directory.h"
 #include "platform/platform.h"
-
-// Largest directory a bundle may carry. The packer writes at most 50 entries
-// of at most 260 bytes; anything larger is not a bundle.
-inline constexpr uint32_t MAX_BUNDLE_DIRECTORY = 64 * 1024;
 
 // Appends the content of source behind the end of target, opened with how
 // (read_write_always for the copy of the program, read_write_append for

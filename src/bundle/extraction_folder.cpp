@@ -6,8 +6,6 @@
 #include "bundle/bundle.h"
 #include "platform/dialogs.h"
 #include "platform/system_extra.h"
-#include "shell/messages.h"
-#include "shell/shell_state.h"
 
 namespace {
 
@@ -64,27 +62,28 @@ bool ask_for_extraction_folder(char* folder, size_t size) {
     return platform::ask_for_folder(TITLE_ASK_FOLDER, folder, size);
 }
 
-bool choose_extraction_folder(size_t max_length, char* folder) {
-    return choose_extraction_folder_with(system_probe, max_length, folder);
+bool choose_extraction_folder(const char* bundle_path, size_t max_length, char* folder) {
+    return choose_extraction_folder_with(system_probe, bundle_path, max_length, folder);
 }
 
-bool choose_extraction_folder_with(const FolderProbe& probe, size_t max_length, char* folder) {
-    if (!shell_state.archive_path) return false;
-    if (max_length > SHELL_PATH_CHARS) max_length = SHELL_PATH_CHARS;
+bool choose_extraction_folder_with(const FolderProbe& probe, const char* bundle_path, size_t max_length,
+                                   char* folder) {
+    if (!bundle_path) return false;
+    if (max_length > EXTRACTION_PATH_CHARS) max_length = EXTRACTION_PATH_CHARS;
 
-    char start[SHELL_PATH_CHARS + 2];
-    if (platform::get_current_directory(start, SHELL_PATH_CHARS + 1) == 0) start[0] = '\0';
+    char start[EXTRACTION_PATH_CHARS + 2];
+    if (platform::get_current_directory(start, EXTRACTION_PATH_CHARS + 1) == 0) start[0] = '\0';
     end_with_separator(start, sizeof start);
 
-    const int64_t size = bundle_content_size(shell_state.archive_path, start);
+    const int64_t size = bundle_content_size(bundle_path, start);
     if (size < 0) return false;
     const uint64_t needed = static_cast<uint64_t>(size);
 
-    char chosen[SHELL_PATH_CHARS + 1];
+    char chosen[EXTRACTION_PATH_CHARS + 1];
     char root[260];
 
     // The system's temporary folder, when its drive qualifies.
-    char temp[SHELL_PATH_CHARS + 1];
+    char temp[EXTRACTION_PATH_CHARS + 1];
     if (probe.temp_path(temp, sizeof temp) > 0 && probe.root_of(temp, root, sizeof root) &&
         platform::set_current_directory(temp) && drive_has_room(probe, root, needed) &&
         make_numbered_folder(temp, max_length, chosen)) {
@@ -93,7 +92,7 @@ bool choose_extraction_folder_with(const FolderProbe& probe, size_t max_length, 
     }
 
     // The roots of the fixed drives that have room, in the system's order.
-    if (start[0]) platform::set_current_directory(start);
+    if (start[0]) (void)platform::set_current_directory(start);  // the roots below are absolute
     static char roots[32][260];
     const int count = probe.drive_roots(roots, 32);
     for (int k = 0; k < count; ++k) {
@@ -107,8 +106,8 @@ bool choose_extraction_folder_with(const FolderProbe& probe, size_t max_length, 
     // Last the user. The named folder is only where the fresh folder goes:
     // the clean-ups remove what this run made, never the user's folder or
     // what was in it before.
-    char named[SHELL_PATH_CHARS + 2];
-    if (!probe.ask(named, SHELL_PATH_CHARS + 1)) return false;
+    char named[EXTRACTION_PATH_CHARS + 2];
+    if (!probe.ask(named, EXTRACTION_PATH_CHARS + 1)) return false;
     end_with_separator(named, sizeof named);
     if (!make_numbered_folder(named, max_length, chosen)) return false;
     std::memcpy(folder, chosen, std::strlen(chosen) + 1);
@@ -137,19 +136,29 @@ bool remove_folder_tree(const char* folder) {
         char path[platform::MAX_PATH_CHARS + 1];
         std::memcpy(path, pattern, base);
         std::memcpy(path + base, entry.name, name_length + 1);
+        // Best effort throughout: what cannot be removed stays, the rest goes.
         if (platform::is_symbolic_link(path)) {
-            if (!platform::delete_file(path)) platform::remove_directory(path);
+            if (!platform::delete_file(path)) (void)platform::remove_directory(path);
         } else if (entry.attributes & platform::ATTR_DIRECTORY) {
             remove_folder_tree(path);
             if (!platform::remove_directory(path) && (entry.attributes & platform::ATTR_READONLY)) {
-                platform::set_attributes(path, platform::ATTR_DIRECTORY);
-                platform::remove_directory(path);
+                (void)platform::set_attributes(path, platform::ATTR_DIRECTORY);
+                (void)platform::remove_directory(path);
             }
         } else if (!platform::delete_file(path) && (entry.attributes & platform::ATTR_READONLY)) {
-            platform::set_attributes(path, platform::ATTR_NORMAL);
-            platform::delete_file(path);
+            (void)platform::set_attributes(path, platform::ATTR_NORMAL);
+            (void)platform::delete_file(path);
         }
     } while (platform::dir_next(list, &entry));
     platform::dir_close(list);
     return true;
+}
+
+void remove_extraction_folder(const char* folder) {
+    // Best effort: leaving the folder fails only when the root is gone, and
+    // whatever cannot be removed stays.
+    (void)platform::set_current_directory(platform::system_root());
+    if (!folder || !folder[0]) return;
+    remove_folder_tree(folder);
+    (void)platform::remove_directory(folder);
 }

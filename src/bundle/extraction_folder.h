@@ -24,13 +24,22 @@ struct FolderProbe {
 // The probe made of the real platform calls and the folder dialog.
 const FolderProbe& system_folder_probe();
 
-// Chooses and creates the folder for the members of shell_state.archive_path
-// and copies its full path into folder (at most max_length characters).
-// False when the bundle cannot be sized, or when no folder could be made and
-// the user confirmed none or none could be made in the one confirmed. The
-// folder is private to its owner (0700 on Linux).
-bool choose_extraction_folder(size_t max_length, char* folder);
-bool choose_extraction_folder_with(const FolderProbe& probe, size_t max_length, char* folder);
+// Longest extraction folder path handed out (the callers' buffers hold one more).
+inline constexpr size_t EXTRACTION_PATH_CHARS = 255;
+
+// Chooses and creates the folder for the members of the bundle at bundle_path
+// and copies its full path into folder (at most max_length characters, never
+// more than EXTRACTION_PATH_CHARS). False when there is no bundle path, the
+// bundle cannot be sized, or no folder could be made and the user confirmed none
+// or none could be made in the one confirmed. The folder is private to its
+// owner (0700 on Linux).
+bool choose_extraction_folder(const char* bundle_path, size_t max_length, char* folder);
+bool choose_extraction_folder_with(const FolderProbe& probe, const char* bundle_path, size_t max_length,
+                                   char* folder);
+
+// Title of the folder question (Windows-1251): "Укажите временный дирректорий" (sic).
+inline constexpr char TITLE_ASK_FOLDER[] =
+    "\xD3\xEA\xE0\xE6\xE8\xF2\xE5 \xE2\xF0\xE5\xEC\xE5\xED\xED\xFB\xE9 \xE4\xE8\xF0\xF0\xE5\xEA\xF2\xEE\xF0\xE8\xE9";
 
 // Shows the folder question; on OK the folder is in folder (size bytes).
 bool ask_for_extraction_folder(char* folder, size_t size);
@@ -41,3 +50,7 @@ bool ask_for_extraction_folder(char* folder, size_t size);
 // fit 259 characters are left alone. False when the folder cannot be listed;
 // an empty path deletes nothing and gives true.
 bool remove_folder_tree(const char* folder);
+
+// Steps out of folder (a current folder cannot be removed on Windows) and
+// removes it with everything inside; an empty path removes nothing.
+void remove_extraction_folder(const char* folder);

@@ -4,20 +4,14 @@
 #include <algorithm>
 #include <cstring>
 
-#include "unpack/checksum.h"
+#include "format/checksum.h"
+#include "format/little_endian.h"
+#include "format/volume_name.h"
 
 namespace pack {
 
 namespace {
 
-void put16(uint8_t* p, uint32_t v) {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-}
-void put32(uint8_t* p, uint32_t v) {
-    put16(p, v & 0xFFFF);
-    put16(p + 2, v >> 16);
-}
 uint32_t crc32_of(const uint8_t* data, size_t size) { return ~crc32_update(0xFFFFFFFFu, data, size); }
 
 bool volumes(const ArchiveWriter& w) { return w.options.volume_size != 0; }
@@ -47,13 +41,13 @@ bool start_volume(ArchiveWriter& w, const char* path) {
     std::strncpy(w.volume_path, path, platform::MAX_PATH_CHARS);
     w.volume_used = 0;
     ++w.volume_count;
-    uint8_t main[MAIN_HEADER_SIZE] = {};
+    uint8_t main[MAIN_HEADER_BYTES] = {};
     uint16_t flags = static_cast<uint16_t>((w.options.solid ? MAIN_SOLID : 0) | (volumes(w) ? MAIN_VOLUME : 0));
-    main[2] = 0x73;
-    put16(main + 3, flags);
-    put16(main + 5, MAIN_HEADER_SIZE);
-    put16(main, header_crc(main, MAIN_HEADER_SIZE));
-    return write_bytes(w, MARKER, sizeof(MARKER)) && write_bytes(w, main, sizeof(main));
+    main[FIELD_TYPE] = BLOCK_MAIN;
+    store_le16(main + FIELD_FLAGS, flags);
+    store_le16(main + FIELD_SIZE, MAIN_HEADER_BYTES);
+    store_le16(main + FIELD_CRC, header_crc(main, MAIN_HEADER_BYTES));
+    return write_bytes(w, BLOCK_MARKER, sizeof(BLOCK_MARKER)) && write_bytes(w, main, sizeof(main));
 }
 
 bool close_volume(ArchiveWriter& w) {
@@ -65,7 +59,10 @@ bool close_volume(ArchiveWriter& w) {
 
 bool next_volume(ArchiveWriter& w) {
     if (!close_volume(w)) return false;
-    next_volume_name(w.naming_path);
+    if (!next_volume_name(w.naming_path)) {
+        w.failed = true;
+        return false;
+    }
     return start_volume(w, w.naming_path);
 }
 
@@ -73,20 +70,20 @@ bool next_volume(ArchiveWriter& w) {
 std::vector<uint8_t> make_header(const char* name, uint16_t flags, uint32_t packed, uint32_t unpacked, uint32_t crc,
                                  uint32_t dos_time, uint8_t version, uint8_t method, uint32_t attributes) {
     size_t name_size = std::strlen(name);
-    std::vector<uint8_t> h(FILE_HEADER_FIXED + name_size, 0);
-    h[2] = 0x74;
-    put16(&h[3], flags);
-    put16(&h[5], static_cast<uint32_t>(h.size()));
-    put32(&h[7], packed);
-    put32(&h[11], unpacked);
-    h[15] = HOST_WINDOWS;
-    put32(&h[16], crc);
-    put32(&h[20], dos_time);
-    h[24] = version;
-    h[25] = method;
-    put16(&h[26], static_cast<uint32_t>(name_size));
-    put32(&h[28], attributes);
-    std::memcpy(&h[FILE_HEADER_FIXED], name, name_size);
+    std::vector<uint8_t> h(FILE_HEADER_BYTES + name_size, 0);
+    h[FIELD_TYPE] = BLOCK_FILE;
+    store_le16(&h[FIELD_FLAGS], flags);
+    store_le16(&h[FIELD_SIZE], static_cast<uint32_t>(h.size()));
+    store_le32(&h[FILE_PACKED_SIZE], packed);
+    store_le32(&h[FILE_UNPACKED_SIZE], unpacked);
+    h[FILE_HOST_OS] = HOST_WINDOWS;
+    store_le32(&h[FILE_CRC32], crc);
+    store_le32(&h[FILE_TIME], dos_time);
+    h[FILE_VERSION] = version;
+    h[FILE_METHOD] = method;
+    store_le16(&h[FILE_NAME_SIZE], static_cast<uint32_t>(name_size));
+    store_le32(&h[FILE_ATTRIBUTES], attributes);
+    std::memcpy(&h[FILE_HEADER_BYTES], name, name_size);
     return h;
 }
 
@@ -116,7 +113,7 @@ WriteResult fail(ArchiveWriter& w, WriteResult r) {
 // Writes the open entry's header for a new part (size and CRC filled in later).
 bool start_part(ArchiveWriter& w, uint16_t part_flags) {
     OpenEntry& e = w.entry;
-    e.part_fresh = w.volume_used == sizeof(MARKER) + MAIN_HEADER_SIZE;
+    e.part_fresh = w.volume_used == sizeof(BLOCK_MARKER) + MAIN_HEADER_BYTES;
     e.header_offset = w.volume_used;
     e.part_flags = part_flags;
     e.part_size = 0;
@@ -129,15 +126,15 @@ bool start_part(ArchiveWriter& w, uint16_t part_flags) {
 bool finish_part(ArchiveWriter& w, uint16_t extra_flags, uint32_t crc) {
     OpenEntry& e = w.entry;
     std::vector<uint8_t>& h = e.header;
-    uint16_t flags = static_cast<uint16_t>(h[3] | h[4] << 8);
-    put16(&h[3], flags | e.part_flags | extra_flags);
-    put32(&h[7], static_cast<uint32_t>(e.part_size));
-    put32(&h[16], crc);
-    put16(&h[0], header_crc(h.data(), h.size()));
+    uint16_t flags = load_le16(&h[FIELD_FLAGS]);
+    store_le16(&h[FIELD_FLAGS], flags | e.part_flags | extra_flags);
+    store_le32(&h[FILE_PACKED_SIZE], static_cast<uint32_t>(e.part_size));
+    store_le32(&h[FILE_CRC32], crc);
+    store_le16(&h[FIELD_CRC], header_crc(h.data(), h.size()));
     bool ok = !w.failed && platform::file_seek(w.file, static_cast<int64_t>(e.header_offset), platform::SeekFrom::start) &&
               platform::file_write(w.file, h.data(), h.size()) == h.size() &&
               platform::file_seek(w.file, static_cast<int64_t>(w.volume_used), platform::SeekFrom::start);
-    put16(&h[3], flags);
+    store_le16(&h[FIELD_FLAGS], flags);
     e.writing = false;
     if (!ok) w.failed = true;
     return ok;
@@ -150,12 +147,12 @@ bool part_write(ArchiveWriter& w, const uint8_t* data, size_t size) {
     while (size > 0) {
         uint64_t r = room(w);
         if (r == 0) {
-            if (!finish_part(w, FILE_CONTINUES, ~e.part_crc) || !next_volume(w)) return false;
+            if (!finish_part(w, FILE_CONTINUES_IN_NEXT, ~e.part_crc) || !next_volume(w)) return false;
             if (room(w) < e.header.size() + 1) {
                 fail(w, WriteResult::volume_too_small);
                 return false;
             }
-            if (!start_part(w, FILE_CONTINUED_FROM)) return false;
+            if (!start_part(w, FILE_CONTINUED_FROM_PREVIOUS)) return false;
             continue;
         }
         size_t n = static_cast<size_t>(std::min<uint64_t>(size, r));
@@ -205,9 +202,9 @@ WriteResult settle_tail(ArchiveWriter& w, uint64_t need_after) {
     e.holding = false;
     if (room(w) < 1 + need_after) {
         if (e.part_fresh && e.part_size == 0) return WriteResult::volume_too_small;
-        if (!finish_part(w, FILE_CONTINUES, ~e.part_crc) || !next_volume(w)) return WriteResult::write_failed;
+        if (!finish_part(w, FILE_CONTINUES_IN_NEXT, ~e.part_crc) || !next_volume(w)) return WriteResult::write_failed;
         if (room(w) < e.header.size() + 1 + need_after) return WriteResult::volume_too_small;
-        if (!start_part(w, FILE_CONTINUED_FROM)) return WriteResult::write_failed;
+        if (!start_part(w, FILE_CONTINUED_FROM_PREVIOUS)) return WriteResult::write_failed;
     }
     if (!write_bytes(w, &e.held, 1)) return WriteResult::write_failed;
     e.part_size += 1;
@@ -258,7 +255,7 @@ WriteResult end_data(ArchiveWriter& w, uint32_t file_crc) {
 
 // An entry without data (folder, empty file).
 WriteResult add_empty(ArchiveWriter& w, std::vector<uint8_t> header) {
-    put16(&header[0], header_crc(header.data(), header.size()));
+    store_le16(&header[0], header_crc(header.data(), header.size()));
     if (!volumes(w)) return write_bytes(w, header.data(), header.size()) ? WriteResult::ok : WriteResult::write_failed;
     w.waiting.push_back(std::move(header));
     return WriteResult::ok;
@@ -332,52 +329,6 @@ bool valid_name(const char* name) {
 
 }  // namespace
 
-uint16_t header_crc(const uint8_t* header, size_t size) {
-    return static_cast<uint16_t>(crc32_of(header + 2, size - 2) & 0xFFFF);
-}
-
-void next_volume_name(char* path) {
-    size_t len = std::strlen(path);
-    size_t name_start = 0;
-    for (size_t i = 0; i < len; ++i)
-        if (path[i] == '/' || path[i] == '\\') name_start = i + 1;
-    size_t dot = len;
-    for (size_t i = name_start; i < len; ++i)
-        if (path[i] == '.') dot = i;
-    if (dot == len) {
-        if (len + 4 > platform::MAX_PATH_CHARS) return;
-        std::strcpy(path + len, ".rar");
-        len += 4;
-    } else if (dot + 1 == len) {
-        if (len + 3 > platform::MAX_PATH_CHARS) return;
-        std::strcpy(path + len, "rar");
-        len += 3;
-    } else if (len - dot == 4) {
-        auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; };
-        if (lower(path[dot + 1]) == 'e' && lower(path[dot + 2]) == 'x' && lower(path[dot + 3]) == 'e')
-            std::memcpy(path + dot + 1, "rar", 3);
-    }
-    auto digit = [](char c) { return c >= '0' && c <= '9'; };
-    if (!(len > dot + 3 && digit(path[dot + 2]) && digit(path[dot + 3]))) {
-        if (dot + 4 > platform::MAX_PATH_CHARS) return;
-        path[dot + 2] = '0';
-        path[dot + 3] = '0';
-        path[dot + 4] = '\0';
-        return;
-    }
-    size_t i = dot + 3;
-    path[i]++;
-    while (path[i] == '9' + 1) {
-        if (i - 1 == dot) {
-            path[i] = 'A';
-            break;
-        }
-        path[i] = '0';
-        --i;
-        path[i]++;
-    }
-}
-
 WriteResult writer_open(ArchiveWriter& w, const char* first_volume_path, const char* naming_path,
                         const WriterOptions& options) {
     if (first_volume_path == nullptr || std::strlen(first_volume_path) > platform::MAX_PATH_CHARS ||
@@ -410,7 +361,7 @@ WriteResult writer_add_folder(ArchiveWriter& w, const char* name, uint32_t dos_t
     if (!valid_name(name)) return WriteResult::bad_argument;
     if (w.failed) return WriteResult::write_failed;
     ++w.folders;
-    return add_empty(w, make_header(name, LONG_BLOCK | FILE_DIRECTORY, 0, 0, 0, dos_time, 20, '0', 0x10));
+    return add_empty(w, make_header(name, FILE_LONG_BLOCK | FILE_DIRECTORY, 0, 0, 0, dos_time, 20, '0', 0x10));
 }
 
 WriteResult writer_add_file(ArchiveWriter& w, const char* name, const uint8_t* data, size_t size, uint32_t dos_time,
@@ -428,7 +379,7 @@ WriteResult writer_add_file_from(ArchiveWriter& w, const char* name, const Entry
     const uint32_t usize = static_cast<uint32_t>(size);
     ++w.files;
     w.bytes_in += size;
-    const uint16_t flags = LONG_BLOCK | FILE_DICTIONARY_1M;
+    const uint16_t flags = FILE_LONG_BLOCK | FILE_DICTIONARY_1M;
     auto header = [&](uint16_t f, uint8_t method) {
         return make_header(name, f, 0, usize, 0, dos_time, 20, method, attributes);
     };
@@ -575,7 +526,7 @@ WriteResult writer_add_prepared(ArchiveWriter& w, const char* name, uint64_t siz
     w.bytes_in += size;
     uint8_t method = entry.stored ? '0' : static_cast<uint8_t>('0' + w.options.level);
     WriteResult r = begin_data(
-        w, make_header(name, LONG_BLOCK | FILE_DICTIONARY_1M, 0, static_cast<uint32_t>(size), 0, dos_time, 20, method,
+        w, make_header(name, FILE_LONG_BLOCK | FILE_DICTIONARY_1M, 0, static_cast<uint32_t>(size), 0, dos_time, 20, method,
                        attributes));
     if (r != WriteResult::ok) return r;
     if (!data_put(w, entry.data.data(), entry.data.size())) return fail(w, WriteResult::write_failed);

@@ -20,26 +20,14 @@
 #include <cstdint>
 #include <vector>
 
+#include "format/archive_format.h"
 #include "pack/v20_encoder.h"
 #include "platform/platform.h"
 
 namespace pack {
 
-inline constexpr uint8_t MARKER[7] = {0x52, 0x61, 0x72, 0x21, 0x1A, 0x07, 0x00};
-inline constexpr int MAIN_HEADER_SIZE = 13;
-inline constexpr int FILE_HEADER_FIXED = 32;
 inline constexpr int MAX_NAME_BYTES = 259;  // what readers keep of a stored name
 inline constexpr uint64_t MIN_VOLUME_SIZE = 512;
-
-inline constexpr uint16_t MAIN_VOLUME = 0x01;
-inline constexpr uint16_t MAIN_SOLID = 0x08;
-inline constexpr uint16_t FILE_CONTINUED_FROM = 0x01;
-inline constexpr uint16_t FILE_CONTINUES = 0x02;
-inline constexpr uint16_t FILE_SOLID = 0x10;
-inline constexpr uint16_t FILE_DICTIONARY_1M = 0x80;
-inline constexpr uint16_t FILE_DIRECTORY = 0xE0;
-inline constexpr uint16_t LONG_BLOCK = 0x8000;
-inline constexpr uint8_t HOST_WINDOWS = 2;
 
 struct WriterOptions {
     int level = 3;             // 0 stored, 1 fastest .. 5 best
@@ -87,8 +75,7 @@ struct ArchiveWriter {
 };
 
 // Creates the first volume at first_volume_path. Further volumes are named from
-// naming_path (null: first_volume_path) by the reader's rule: x.rar or x.exe or
-// x -> x.r00, x.r01 ... x.r99, x.s00 ...
+// naming_path (null: first_volume_path) by the rule in format/volume_name.h.
 WriteResult writer_open(ArchiveWriter& w, const char* first_volume_path, const char* naming_path,
                         const WriterOptions& options);
 // Adds a folder entry (name relative, backslash separators).
@@ -122,12 +109,5 @@ WriteResult writer_add_prepared(ArchiveWriter& w, const char* name, uint64_t siz
 WriteResult writer_close(ArchiveWriter& w);
 // Closes and leaves whatever was written (after a failure).
 void writer_abandon(ArchiveWriter& w);
-
-// The name of the volume after name, in place, by the rule the reader follows
-// (applied to the file name part of the path only).
-void next_volume_name(char* path);
-
-// Header CRC: low 16 bits of the inverted CRC-32 of the header from offset 2.
-uint16_t header_crc(const uint8_t* header, size_t size);
 
 }  // namespace pack

@@ -1,43 +1,35 @@
-// The 2.0 method's code space as the encoder sees it: alphabet sizes, the
-// length and distance slot tables, and the length adjustments the decoder
-// applies by distance. An encoder that maps values through these gets back
-// exactly what the decoder's tables produce.
+// The 2.0 method's code space as the encoder sees it: the shared tables of
+// format/v20_tables.h under the encoder's names, the bounds of one item, and
+// the slot look-ups.
 #pragma once
 
 #include <cstdint>
 
+#include "format/v20_tables.h"
+
 namespace pack {
 
-inline constexpr int MAIN_SYMBOLS = 298;
-inline constexpr int DISTANCE_SYMBOLS = 48;
-inline constexpr int REPEAT_SYMBOLS = 28;
-inline constexpr int AUDIO_SYMBOLS = 257;
-inline constexpr int LENGTH_CODE_SYMBOLS = 19;
+inline constexpr int MAIN_SYMBOLS = v20::MAIN_SYMBOLS;
+inline constexpr int DISTANCE_SYMBOLS = v20::DISTANCE_SYMBOLS;
+inline constexpr int REPEAT_SYMBOLS = v20::REPEAT_SYMBOLS;
+inline constexpr int AUDIO_SYMBOLS = v20::AUDIO_SYMBOLS;
+inline constexpr int LENGTH_CODE_SYMBOLS = v20::LENGTH_CODE_SYMBOLS;
 inline constexpr int NORMAL_TABLE_COUNT = MAIN_SYMBOLS + DISTANCE_SYMBOLS + REPEAT_SYMBOLS;  // 374
-inline constexpr int MAX_TABLE_COUNT = 4 * AUDIO_SYMBOLS;                                     // 1028
+inline constexpr int MAX_TABLE_COUNT = v20::MAX_CHANNELS * AUDIO_SYMBOLS;                   // 1028
 
-inline constexpr int SYM_REPEAT_LAST = 256;
-inline constexpr int SYM_REPEAT_DIST = 257;  // 257..260
-inline constexpr int SYM_SHORT = 261;        // 261..268
-inline constexpr int SYM_TABLES = 269;
-inline constexpr int SYM_LONG = 270;  // 270..297
-inline constexpr int AUDIO_SYM_TABLES = 256;
+using v20::AUDIO_SYM_TABLES;
+using v20::SYM_LONG;
+using v20::SYM_REPEAT_DIST;
+using v20::SYM_REPEAT_LAST;
+using v20::SYM_SHORT;
+using v20::SYM_TABLES;
 
-inline constexpr uint8_t LENGTH_BASES[28] = {0,  1,  2,  3,  4,  5,  6,  7,  8,  10,  12,  14,  16,  20,
-                                             24, 28, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224};
-inline constexpr uint8_t LENGTH_EXTRA_BITS[28] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2,
-                                                  2, 2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5};
-inline constexpr uint32_t DISTANCE_BASES[48] = {
-    0,      1,      2,      3,      4,      6,      8,      12,     16,     24,     32,     48,
-    64,     96,     128,    192,    256,    384,    512,    768,    1024,   1536,   2048,   3072,
-    4096,   6144,   8192,   12288,  16384,  24576,  32768,  49152,  65536,  98304,  131072, 196608,
-    262144, 327680, 393216, 458752, 524288, 589824, 655360, 720896, 786432, 851968, 917504, 983040};
-inline constexpr uint8_t DISTANCE_EXTRA_BITS[48] = {0,  0,  0,  0,  1,  1,  2,  2,  3,  3,  4,  4,
-                                                    5,  5,  6,  6,  7,  7,  8,  8,  9,  9,  10, 10,
-                                                    11, 11, 12, 12, 13, 13, 14, 14, 15, 15, 16, 16,
-                                                    16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16};
-inline constexpr uint8_t SHORT_DISTANCE_BASES[8] = {0, 4, 8, 16, 32, 64, 128, 192};
-inline constexpr uint8_t SHORT_DISTANCE_EXTRA_BITS[8] = {2, 2, 3, 4, 5, 6, 6, 6};
+using v20::DISTANCE_BASES;
+using v20::DISTANCE_EXTRA_BITS;
+using v20::LENGTH_BASES;
+using v20::LENGTH_EXTRA_BITS;
+using v20::SHORT_DISTANCE_BASES;
+using v20::SHORT_DISTANCE_EXTRA_BITS;
 
 // Bounds of what one item can carry.
 inline constexpr uint32_t MAX_MATCH_DISTANCE = 0x100000 - 1;
@@ -47,14 +39,8 @@ inline constexpr uint32_t MAX_LONG_CODED = 258;   // LENGTH_BASES[27] + 3 + 31
 inline constexpr uint32_t MIN_REPEAT_CODED = 2;   // LENGTH_BASES[0] + 2
 inline constexpr uint32_t MAX_REPEAT_CODED = 257;
 
-// Extra bytes the decoder adds to a long match's coded length.
-inline uint32_t long_length_bonus(uint32_t distance) {
-    return (distance >= 0x2000 ? 1u : 0u) + (distance >= 0x40000 ? 1u : 0u);
-}
-// Extra bytes the decoder adds to a repeated-distance match's coded length.
-inline uint32_t repeat_length_bonus(uint32_t distance) {
-    return (distance >= 0x101 ? 1u : 0u) + (distance >= 0x2000 ? 1u : 0u) + (distance >= 0x40000 ? 1u : 0u);
-}
+using v20::long_length_bonus;
+using v20::repeat_length_bonus;
 
 // Slot of a length value v (coded length minus its base offset, 0..255).
 inline int length_slot(uint32_t v) {

@@ -1,7 +1,10 @@
 // The one seam between the installer and the operating system.
 // Everything that touches files, folders, drives, the screen or processes goes
-// through these calls; win32/ implements them with the Windows API, posix/ maps
-// each onto its nearest POSIX meaning. The core never includes a system header.
+// through these calls; win32/ implements them with the Windows API, linux/ maps
+// each onto its nearest Linux meaning (it uses /proc and Linux-only calls such
+// as pipe2, so it is no general POSIX side). The core never includes a system
+// header. Calls that can fail are [[nodiscard]]: a caller that goes on whatever
+// happened says so with a (void) cast and a reason.
 #pragma once
 
 #include <cstddef>
@@ -42,28 +45,30 @@ enum class FileShare {
 enum class SeekFrom { start, current, end };
 
 // Opens a file; null on failure.
-File* file_open(const char* path, FileOpen how, FileShare share = FileShare::read_write);
+[[nodiscard]] File* file_open(const char* path, FileOpen how, FileShare share = FileShare::read_write);
 // Reads up to count bytes; returns the number read (0 at the end or on error).
-size_t file_read(File* f, void* buffer, size_t count);
+[[nodiscard]] size_t file_read(File* f, void* buffer, size_t count);
 // Writes count bytes; returns the number written (less on error).
-size_t file_write(File* f, const void* buffer, size_t count);
+[[nodiscard]] size_t file_write(File* f, const void* buffer, size_t count);
 // Moves the position; false on failure.
-bool file_seek(File* f, int64_t offset, SeekFrom from);
+[[nodiscard]] bool file_seek(File* f, int64_t offset, SeekFrom from);
 // Current position, or -1.
-int64_t file_tell(File* f);
+[[nodiscard]] int64_t file_tell(File* f);
 // Size of the open file, or -1.
-int64_t file_size(File* f);
+[[nodiscard]] int64_t file_size(File* f);
 // Passes buffered data to the system; false on failure.
-bool file_flush(File* f);
+[[nodiscard]] bool file_flush(File* f);
 // True once a read or write on this file failed.
 bool file_has_error(File* f);
 // Closes the file; false when flushing or closing failed. A null file is a no-op returning true.
+// Not [[nodiscard]]: closing a file that was only read loses nothing; whoever
+// wrote the file checks the result.
 bool file_close(File* f);
 // True when the open file is a character device (CON, /dev/tty ...), not a disk file.
 bool file_is_char_device(File* f);
 // Sets the last-write time from an MS-DOS local date-time (date << 16 | time);
 // false when the value cannot be converted or set. Flushes first.
-bool file_set_dos_time(File* f, uint32_t dos_date_time);
+[[nodiscard]] bool file_set_dos_time(File* f, uint32_t dos_date_time);
 
 // ---------------------------------------------------------------- files and folders by path
 inline constexpr uint32_t ATTR_READONLY = 0x01;
@@ -77,20 +82,20 @@ inline constexpr uint32_t ATTR_NORMAL = 0x80;
 enum class DirResult { ok, not_found, exists, other };
 
 // Creates one folder (parents must exist).
-DirResult make_directory(const char* path);
+[[nodiscard]] DirResult make_directory(const char* path);
 // Removes an empty folder.
-bool remove_directory(const char* path);
+[[nodiscard]] bool remove_directory(const char* path);
 // Deletes a file (never a folder).
-bool delete_file(const char* path);
+[[nodiscard]] bool delete_file(const char* path);
 // Reads MS-DOS style attributes; false when the path does not exist.
-bool get_attributes(const char* path, uint32_t* attributes);
+[[nodiscard]] bool get_attributes(const char* path, uint32_t* attributes);
 // Applies MS-DOS style attributes (on Linux: read-only clears the write bits,
 // the rest is ignored); false on failure.
-bool set_attributes(const char* path, uint32_t attributes);
+[[nodiscard]] bool set_attributes(const char* path, uint32_t attributes);
 // Current folder into buffer (no trailing separator except at a root);
 // returns its length, or 0 on failure or when it does not fit.
-size_t get_current_directory(char* buffer, size_t size);
-bool set_current_directory(const char* path);
+[[nodiscard]] size_t get_current_directory(char* buffer, size_t size);
+[[nodiscard]] bool set_current_directory(const char* path);
 
 // ---------------------------------------------------------------- output below a trusted folder
 // Extraction writes only below a folder it was given or made (base; empty for
@@ -142,7 +147,7 @@ struct DirEntry {
 };
 struct DirList;  // opaque
 // Starts a listing and fills the first entry; null when nothing matches.
-DirList* dir_first(const char* pattern, DirEntry* entry);
+[[nodiscard]] DirList* dir_first(const char* pattern, DirEntry* entry);
 // Next entry; false at the end.
 bool dir_next(DirList* list, DirEntry* entry);
 void dir_close(DirList* list);
@@ -155,16 +160,16 @@ enum class DriveType { unknown, removable, fixed, remote, cdrom, ramdisk };
 // roots[i] (each MAX_PATH_CHARS+1 bytes); returns the count.
 int list_drive_roots(char (*roots)[260], int max);
 // Root of the drive that holds path (Windows: "X:\\"; Linux: its mount point).
-bool drive_root_of(const char* path, char* root, size_t size);
+[[nodiscard]] bool drive_root_of(const char* path, char* root, size_t size);
 DriveType drive_type(const char* root);
 // Free bytes available on the drive; false when the query fails.
-bool drive_free_bytes(const char* root, uint64_t* bytes);
+[[nodiscard]] bool drive_free_bytes(const char* root, uint64_t* bytes);
 // The system's temporary folder, ending in a separator; returns its length, 0 on failure.
-size_t get_temp_path(char* buffer, size_t size);
+[[nodiscard]] size_t get_temp_path(char* buffer, size_t size);
 
 // ---------------------------------------------------------------- the program itself
 // Full path of the running executable; returns its length, 0 on failure.
-size_t own_program_path(char* buffer, size_t size);
+[[nodiscard]] size_t own_program_path(char* buffer, size_t size);
 // Ends the process at once (the standard library's exit handlers run).
 [[noreturn]] void exit_process(int code);
 // Routes the interrupt, terminate and (on Windows) break signals to handler,
@@ -173,7 +178,7 @@ void route_break_signals(void (*handler)(int));
 
 // Launches file with the verb "open", parameters as one string, the current
 // folder inherited. Returns a value above 32 on success (ShellExecute's rule).
-intptr_t shell_execute_open(void* owner_window, const char* file, const char* parameters);
+[[nodiscard]] intptr_t shell_execute_open(void* owner_window, const char* file, const char* parameters);
 
 // ---------------------------------------------------------------- user interaction
 // Texts given to these calls are Windows-1251 byte strings; each side shows

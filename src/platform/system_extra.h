@@ -11,12 +11,12 @@
 namespace platform {
 
 // Cuts the file at path back to size bytes; false on failure.
-bool truncate_file(const char* path, uint64_t size);
+[[nodiscard]] bool truncate_file(const char* path, uint64_t size);
 
 // Creates one folder that only its owner can enter (Linux: mode 0700 whatever
 // the umask, as mkdtemp makes it; Windows: the default protection of the
 // location). The same results as make_directory.
-DirResult make_private_directory(const char* path);
+[[nodiscard]] DirResult make_private_directory(const char* path);
 
 // Looks for the program name inside folder and readies it to run. The name
 // counts only when it stays inside folder (relative, no ".." component) and
@@ -25,11 +25,12 @@ DirResult make_private_directory(const char* path);
 // ELF image or a "#!" script found there gets its owner's execute bit
 // (archives from DOS hosts carry no modes); nothing else is changed. True
 // with the file's full path in path_out (size bytes) when it was found.
-bool find_program_in(const char* folder, const char* name, char* path_out, size_t size);
+[[nodiscard]] bool find_program_in(const char* folder, const char* name, char* path_out, size_t size);
 
-// Lets a copied program run: on Linux adds the execute bits wherever the
-// file is readable; on Windows nothing is needed. False on failure.
-bool make_executable(const char* path);
+// Lets a program file run: on Linux adds the owner's execute bit, and the
+// group's and others' where they may read it (regular files only); on
+// Windows nothing is needed. False on failure.
+[[nodiscard]] bool make_executable(const char* path);
 
 // True when path is a symbolic link (Linux) or a reparse point such as a
 // junction (Windows). A folder tree removal deletes such an entry without

@@ -5,6 +5,10 @@
 
 namespace platform {
 
+// The window's private progress message (WM_USER + 1); its lparam is what
+// progress_window_notify passes on.
+inline constexpr unsigned WM_PROGRESS = 0x0400 + 1;
+
 // Registers the class, creates and shows the window. on_cancel runs when the
 // user confirms Cancel (it is expected not to return). False when the window
 // cannot be registered or created.

@@ -9,12 +9,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "bundle/bundle.h"
+#include "format/bundle_directory.h"
+#include "format/volume_name.h"
 #include "pack/archive_writer.h"
 #include "pack/pack_folder.h"
 #include "platform/console.h"
@@ -159,7 +160,7 @@ std::vector<std::string> output_names(const std::string& output, bool archive_on
         char name[platform::MAX_PATH_CHARS + 1];
         std::snprintf(name, sizeof name, "%s", output.c_str());
         for (uint64_t i = 1; i < volumes && i < 10000; ++i) {
-            pack::next_volume_name(name);
+            if (!next_volume_name(name)) break;  // the writer refuses a set that runs out of names
             names.push_back(name);
         }
     }
@@ -240,21 +241,19 @@ void show_progress(const char* name, uint64_t done, uint64_t total, void* contex
 }
 
 void remove_outputs(const std::vector<std::string>& paths) {
-    for (const std::string& p : paths) platform::delete_file(p.c_str());
+    for (const std::string& p : paths) (void)platform::delete_file(p.c_str());  // best effort after a failure
 }
 
 // Appends the bundle directory for one member behind the installer.
 bool write_bundle_directory(const std::string& installer, int64_t member_offset, const std::string& member_name) {
+    const uint32_t offset = static_cast<uint32_t>(member_offset);
+    const char* name = member_name.c_str();
+    uint8_t d[BUNDLE_ENTRY_FIXED + BUNDLE_MAX_NAME + BUNDLE_SIZE_FIELD];
+    const size_t size = encode_bundle_directory(&offset, &name, 1, d, sizeof d);
+    if (size == 0) return false;
     platform::File* f = platform::file_open(installer.c_str(), platform::FileOpen::read_write_existing);
     if (!f) return false;
-    std::vector<unsigned char> d;
-    uint32_t offset = static_cast<uint32_t>(member_offset);
-    for (int i = 0; i < 4; ++i) d.push_back(static_cast<unsigned char>(offset >> (8 * i)));
-    d.push_back(static_cast<unsigned char>(member_name.size()));
-    d.insert(d.end(), member_name.begin(), member_name.end());
-    uint32_t size = static_cast<uint32_t>(5 + member_name.size());
-    for (int i = 0; i < 4; ++i) d.push_back(static_cast<unsigned char>(size >> (8 * i)));
-    bool ok = platform::file_seek(f, 0, platform::SeekFrom::end) && platform::file_write(f, d.data(), d.size()) == d.size();
+    bool ok = platform::file_seek(f, 0, platform::SeekFrom::end) && platform::file_write(f, d, size) == size;
     return platform::file_close(f) && ok;
 }
 
@@ -453,10 +452,7 @@ int main(int argc, char** argv) {
     {
         char name[platform::MAX_PATH_CHARS + 1];
         std::snprintf(name, sizeof name, "%s", output.c_str());
-        for (int i = 1; i < writer->volume_count; ++i) {
-            pack::next_volume_name(name);
-            created.push_back(name);
-        }
+        for (int i = 1; i < writer->volume_count && next_volume_name(name); ++i) created.push_back(name);
     }
     if (r != pack::WriteResult::ok) {
         std::fprintf(stderr, "kelvarix-pack: %s\n",
@@ -481,15 +477,11 @@ int main(int argc, char** argv) {
             delete writer;
             return EXIT_WRITE;
         }
-        platform::delete_file(first_volume.c_str());
-        if (target == "linux") {
-            // The installer is a program: let it be run.
-            std::error_code ec;
-            std::filesystem::permissions(output,
-                                         std::filesystem::perms::owner_exec | std::filesystem::perms::group_exec |
-                                             std::filesystem::perms::others_exec,
-                                         std::filesystem::perm_options::add, ec);
-        }
+        if (!platform::delete_file(first_volume.c_str()))
+            std::fprintf(stderr, "kelvarix-pack: cannot remove %s\n", first_volume.c_str());
+        // The installer is a program: let it be run (nothing to do on Windows).
+        if (target == "linux" && !platform::make_executable(output.c_str()))
+            std::fprintf(stderr, "kelvarix-pack: cannot mark %s as executable\n", output.c_str());
     }
 
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
@@ -503,7 +495,7 @@ int main(int argc, char** argv) {
         if (writer->volume_count > 1) {
             char next[platform::MAX_PATH_CHARS + 1];
             std::snprintf(next, sizeof next, "%s", output.c_str());
-            pack::next_volume_name(next);
+            if (!next_volume_name(next)) next[0] = '\0';
             std::fprintf(stderr, "%d volumes: keep %s and the %d further ones (%s ...) together\n",
                          writer->volume_count, output.c_str(), writer->volume_count - 1, next);
         }

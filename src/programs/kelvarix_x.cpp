@@ -2,9 +2,9 @@
 // volume chain) into a folder with the installer's own extraction core.
 // Exit code: the extraction status (0, 1, 3) or the core's abort code.
 #include "archive/driver.h"
+#include "archive/progress.h"
 #include "platform/console.h"
 #include "platform/text.h"
-#include "shell/progress.h"
 
 #include <cstdio>
 #include <cstring>

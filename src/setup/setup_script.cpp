@@ -10,8 +10,6 @@
 #include "platform/platform.h"
 #include "platform/system_extra.h"
 #include "platform/window.h"
-#include "shell/command_line.h"
-#include "shell/shell_state.h"
 
 namespace {
 
@@ -250,7 +248,7 @@ size_t find_setup_value(const char* text, size_t length, const char* header, con
     return search.found() ? static_cast<size_t>(search.value_at()) : 0;
 }
 
-bool run_setup_script(const char* script_name) {
+bool run_setup_script(const char* script_name, const SetupPaths& paths) {
     char* line = static_cast<char*>(std::malloc(VALUE_LINE_LIMIT + 1));
     if (line == nullptr) return false;
     size_t line_length = 0;
@@ -270,19 +268,12 @@ bool run_setup_script(const char* script_name) {
     }
     const char* program = line;
 
-    char own_path[SHELL_PATH_CHARS + 1] = {};
-    if (shell_state.own_path[0] != '\0') {
-        std::memcpy(own_path, shell_state.own_path, sizeof own_path);
-        own_path[SHELL_PATH_CHARS] = '\0';
-    } else if (platform::own_program_path(own_path, sizeof own_path) == 0) {
-        own_path[0] = '\0';
-    }
-    char own_folder[SHELL_PATH_CHARS + 1] = {};
-    // No folder part (a bare name) leaves the piece empty.
-    if (split_path(sizeof own_folder, own_path, own_folder, PATH_FOLDER_PART) == 0) own_folder[0] = '\0';
+    const char* own_path = paths.own_path ? paths.own_path : "";
+    const char* own_folder = paths.own_folder ? paths.own_folder : "";
+    const char* extraction_folder = paths.extraction_folder ? paths.extraction_folder : "";
 
     const size_t capacity = std::strlen(params) + std::strlen(own_path) + std::strlen(own_folder) +
-                            std::strlen(shell_state.extraction_folder) + 4;
+                            std::strlen(extraction_folder) + 4;
     char* parameters = static_cast<char*>(std::malloc(capacity));
     if (parameters == nullptr) {
         std::free(line);
@@ -296,18 +287,18 @@ bool run_setup_script(const char* script_name) {
     append(parameters, &used, " ");
     append(parameters, &used, own_folder);
     append(parameters, &used, " ");
-    append(parameters, &used, shell_state.extraction_folder);
+    append(parameters, &used, extraction_folder);
 
     // A program that is in the extraction folder is started by its full path
     // there: a bare name would let the system find a namesake first (beside
     // the installer, which may well be called setup.exe itself). Any other
     // name (a system program) goes to the system as it stands.
     char found[platform::MAX_PATH_CHARS + 1];
-    if (program[0] != '\0' && platform::find_program_in(shell_state.extraction_folder, program, found, sizeof found))
+    if (program[0] != '\0' && platform::find_program_in(extraction_folder, program, found, sizeof found))
         program = found;
 
     bool launched = false;
-    if (program[0] != '\0' && platform::set_current_directory(shell_state.extraction_folder)) {
+    if (program[0] != '\0' && platform::set_current_directory(extraction_folder)) {
         launched = platform::shell_execute_open(platform::progress_window_handle(), program, parameters) > 32;
     }
     std::free(parameters);
@@ -315,11 +306,7 @@ bool run_setup_script(const char* script_name) {
     return launched;
 }
 
-void setup_failure_cleanup() {
+void setup_failure_cleanup(const char* extraction_folder) {
     platform::message_box("Error 4! Can't execute setup script.", "ERROR", platform::MB_ICONERROR);
-    // Step out of the folder first: a current folder cannot be removed.
-    platform::set_current_directory(platform::system_root());
-    if (shell_state.extraction_folder[0] == '\0') return;
-    remove_folder_tree(shell_state.extraction_folder);
-    platform::remove_directory(shell_state.extraction_folder);
+    remove_extraction_folder(extraction_folder);
 }

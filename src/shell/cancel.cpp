@@ -1,8 +1,8 @@
 // The user's Cancel during the installation: nothing of the extraction stays.
+#include "archive/progress.h"
 #include "bundle/extraction_folder.h"
 #include "platform/platform.h"
 #include "shell/entry.h"
-#include "shell/progress.h"
 #include "shell/shell_state.h"
 
 void cancel_installation() {
@@ -10,12 +10,6 @@ void cancel_installation() {
         platform::file_close(progress_file);
         progress_file = nullptr;
     }
-    // Step out of the folder first: a current folder cannot be removed on Windows.
-    platform::set_current_directory(platform::system_root());
-    const char* folder = shell_state.extraction_folder;
-    if (folder[0]) {
-        remove_folder_tree(folder);
-        platform::remove_directory(folder);
-    }
+    remove_extraction_folder(shell_state.extraction_folder);
     platform::exit_process(0);
 }

@@ -3,19 +3,37 @@
 // through the window's message loop.
 #include "shell/entry.h"
 
+#include <cstring>
+
+#include "archive/progress.h"
 #include "platform/platform.h"
 #include "platform/window.h"
 #include "setup/setup_script.h"
 #include "shell/command_line.h"
 #include "shell/messages.h"
 #include "shell/modes.h"
-#include "shell/progress.h"
 #include "shell/shell_state.h"
 
 namespace {
 
 // Progress messages go to the window together with the name they announce.
 void forward_progress(long lparam) { platform::progress_window_notify(lparam, progress_file_name); }
+
+// Runs setup.spt from the extraction folder, telling the setup program the
+// installer's path (as the command line found it, else the system's answer)
+// and folder (empty for a bare name).
+bool launch_setup() {
+    char own_path[SHELL_PATH_CHARS + 1] = {};
+    if (shell_state.own_path[0] != '\0') {
+        std::memcpy(own_path, shell_state.own_path, sizeof own_path);
+        own_path[SHELL_PATH_CHARS] = '\0';
+    } else if (platform::own_program_path(own_path, sizeof own_path) == 0) {
+        own_path[0] = '\0';
+    }
+    char own_folder[SHELL_PATH_CHARS + 1] = {};
+    if (split_path(sizeof own_folder, own_path, own_folder, PATH_FOLDER_PART) == 0) own_folder[0] = '\0';
+    return run_setup_script("setup.spt", SetupPaths{own_path, own_folder, shell_state.extraction_folder});
+}
 
 }  // namespace
 
@@ -34,8 +52,9 @@ int installer_main(char* tail) {
         return 0;
     }
     if (mode == RUN_INSTALL) {
-        platform::set_current_directory(shell_state.extraction_folder);
-        if (!run_setup_script("setup.spt")) setup_failure_cleanup();
+        // setup.spt is read from the extraction folder, so it must be current.
+        if (!platform::set_current_directory(shell_state.extraction_folder) || !launch_setup())
+            setup_failure_cleanup(shell_state.extraction_folder);
     }
     return platform::progress_window_close_and_pump();
 }

@@ -9,7 +9,7 @@
 
 bool run_install_mode() {
     ShellState& s = shell_state;
-    bool ok = s.archive_path && choose_extraction_folder(SHELL_PATH_CHARS, s.extraction_folder) &&
+    bool ok = s.archive_path && choose_extraction_folder(s.archive_path, SHELL_PATH_CHARS, s.extraction_folder) &&
               extract_archive(s.archive_path, s.extraction_folder) == SUCCESS;
     if (!ok) platform::message_box(TEXT_INTEGRITY_ERROR, CAPTION_ERROR_RU, platform::MB_OK);
     return ok;

@@ -24,10 +24,6 @@ inline constexpr char TEXT_INTEGRITY_ERROR[] =
 inline constexpr char CAPTION_PACKING[] = "\xC8\xE4\xE5\xF2 \xF3\xEF\xE0\xEA\xEE\xE2\xEA\xE0...";
 inline constexpr char CAPTION_UNPACKING[] = "Orvanta Installer (unpacking...)";
 
-// Title of the folder question: "Укажите временный дирректорий" (sic).
-inline constexpr char TITLE_ASK_FOLDER[] =
-    "\xD3\xEA\xE0\xE6\xE8\xF2\xE5 \xE2\xF0\xE5\xEC\xE5\xED\xED\xFB\xE9 \xE4\xE8\xF0\xF0\xE5\xEA\xF2\xEE\xF0\xE8\xE9";
-
 inline constexpr char HELP_TEXT[] =
     "Version 'General'\n"
     "Command line:\n"

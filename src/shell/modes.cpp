@@ -32,6 +32,6 @@ bool run_unpack_mode() {
     if (needed == 0 && platform::get_current_directory(folder, sizeof folder) == 0) return false;
     char name[SHELL_PATH_CHARS + 1];
     if (split_path(sizeof name, s.archive_path, name, PATH_NAME_PART) > sizeof name) return false;
-    if (!choose_extraction_folder(SHELL_PATH_CHARS, s.extraction_folder)) return false;
+    if (!choose_extraction_folder(s.archive_path, SHELL_PATH_CHARS, s.extraction_folder)) return false;
     return unpack_bundle(folder, name, s.extraction_folder);
 }

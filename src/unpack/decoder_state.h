@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "format/v20_tables.h"
+
 #include "unpack/decoder.h"
 
 // ---------------------------------------------------------------- bit input
@@ -51,12 +53,12 @@ inline constexpr uint32_t NO_DATA_END = 0xFFFFFFFFu;
 
 // ------------------------------------------------------------ 2.0 method
 
-inline constexpr uint32_t MAIN_SYMBOLS = 298;
-inline constexpr uint32_t DISTANCE_SYMBOLS = 48;
-inline constexpr uint32_t REPEAT_SYMBOLS = 28;
-inline constexpr uint32_t AUDIO_SYMBOLS = 257;
-inline constexpr uint32_t LENGTH_CODE_SYMBOLS = 19;
-inline constexpr uint32_t MAX_CHANNELS = 4;
+inline constexpr uint32_t MAIN_SYMBOLS = v20::MAIN_SYMBOLS;
+inline constexpr uint32_t DISTANCE_SYMBOLS = v20::DISTANCE_SYMBOLS;
+inline constexpr uint32_t REPEAT_SYMBOLS = v20::REPEAT_SYMBOLS;
+inline constexpr uint32_t AUDIO_SYMBOLS = v20::AUDIO_SYMBOLS;
+inline constexpr uint32_t LENGTH_CODE_SYMBOLS = v20::LENGTH_CODE_SYMBOLS;
+inline constexpr uint32_t MAX_CHANNELS = v20::MAX_CHANNELS;
 inline constexpr uint32_t NORMAL_TABLE_LENGTHS = MAIN_SYMBOLS + DISTANCE_SYMBOLS + REPEAT_SYMBOLS;  // 374
 inline constexpr uint32_t ALL_TABLE_LENGTHS = MAX_CHANNELS * AUDIO_SYMBOLS;                       // 1028
 inline constexpr uint32_t MAX_HUFF_SYMBOLS = MAIN_SYMBOLS;

@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <type_traits>
 
+#include "format/v20_tables.h"
 #include "unpack/decoder_state.h"
 #include "unpack/huff_table.h"
 #include "unpack/register_input.h"
@@ -23,21 +24,12 @@
 
 namespace {
 
-constexpr uint8_t LENGTH_BASES[28] = {0,  1,  2,  3,  4,  5,  6,  7,  8,  10,  12,  14,  16,  20,
-                                      24, 28, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224};
-constexpr uint8_t LENGTH_EXTRA_BITS[28] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2,
-                                           2, 2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5};
-constexpr uint32_t DISTANCE_BASES[48] = {
-    0,      1,      2,      3,      4,      6,      8,      12,     16,     24,     32,     48,
-    64,     96,     128,    192,    256,    384,    512,    768,    1024,   1536,   2048,   3072,
-    4096,   6144,   8192,   12288,  16384,  24576,  32768,  49152,  65536,  98304,  131072, 196608,
-    262144, 327680, 393216, 458752, 524288, 589824, 655360, 720896, 786432, 851968, 917504, 983040};
-constexpr uint8_t DISTANCE_EXTRA_BITS[48] = {0,  0,  0,  0,  1,  1,  2,  2,  3,  3,  4,  4,
-                                             5,  5,  6,  6,  7,  7,  8,  8,  9,  9,  10, 10,
-                                             11, 11, 12, 12, 13, 13, 14, 14, 15, 15, 16, 16,
-                                             16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16};
-constexpr uint8_t SHORT_DISTANCE_BASES[8] = {0, 4, 8, 16, 32, 64, 128, 192};
-constexpr uint8_t SHORT_DISTANCE_EXTRA_BITS[8] = {2, 2, 3, 4, 5, 6, 6, 6};
+using v20::DISTANCE_BASES;
+using v20::DISTANCE_EXTRA_BITS;
+using v20::LENGTH_BASES;
+using v20::LENGTH_EXTRA_BITS;
+using v20::SHORT_DISTANCE_BASES;
+using v20::SHORT_DISTANCE_EXTRA_BITS;
 
 // Look-up entry contents (see huff_table.h) for each symbol of the main,
 // distance and repeat-length codes: literals carry their byte, length and
@@ -68,9 +60,9 @@ constexpr EntryValues make_entry_values() {
 constexpr EntryValues ENTRY_VALUES = make_entry_values();
 static_assert(DISTANCE_BASES[DISTANCE_SYMBOLS - 1] + 1 < (1u << (32 - ENTRY_VALUE_SHIFT)), "bases fit an entry");
 
-constexpr uint32_t SYMBOL_REPEAT_LAST = 256;
-constexpr uint32_t SYMBOL_TABLE_BLOCK = 269;
-constexpr uint32_t AUDIO_TABLE_BLOCK = 256;
+constexpr uint32_t SYMBOL_REPEAT_LAST = v20::SYM_REPEAT_LAST;
+constexpr uint32_t SYMBOL_TABLE_BLOCK = v20::SYM_TABLES;
+constexpr uint32_t AUDIO_TABLE_BLOCK = v20::AUDIO_SYM_TABLES;
 
 // decode reads a code of a table built without values and gives its symbol;
 // entry reads any code and gives its look-up entry.

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "format/checksum.h"
 #include "support/scratch.h"
-#include "unpack/checksum.h"
 
 namespace archive_test {
 

@@ -7,11 +7,11 @@
 
 #include "archive/archive_state.h"
 #include "archive/driver.h"
+#include "archive/progress.h"
 #include "archive_support.h"
 #include "archive_writer.h"
 #include "platform/fault_hooks.h"
 #include "platform/platform.h"
-#include "shell/progress.h"
 
 using namespace archive_test;
 

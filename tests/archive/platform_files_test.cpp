@@ -115,7 +115,7 @@ TEST(PlatformFiles, DosTimes) {
     std::string path = (s / "t.bin").string();
     platform::File* f = platform::file_open(path.c_str(), platform::FileOpen::read_write_always);
     ASSERT_NE(f, nullptr);
-    platform::file_write(f, "data", 4);
+    EXPECT_EQ(platform::file_write(f, "data", 4), 4u);
     EXPECT_TRUE(platform::file_set_dos_time(f, 0x2A43645C));  // 2001-02-03 12:34:56
     EXPECT_TRUE(platform::file_close(f));
     EXPECT_EQ(listed_time(s / "t.bin"), 0x2A43645Cu);

@@ -10,7 +10,6 @@
 
 #include "bundle/extraction_folder.h"
 #include "platform/platform.h"
-#include "shell/shell_state.h"
 #include "support/scratch.h"
 
 namespace fs = std::filesystem;
@@ -77,12 +76,10 @@ protected:
         // A bundle whose members take 100 bytes.
         scratch::write_file("inst.exe", "HEAD" + scratch::pattern(100, 3) + scratch::le32(4) + '\x01' + "m" +
                                              scratch::le32(6));
-        reset_shell_state();
-        static char name[] = "inst.exe";
-        shell_state.archive_path = name;
     }
-    bool choose() { return choose_extraction_folder_with(probe, 255, result_); }
+    bool choose() { return choose_extraction_folder_with(probe, bundle_, 255, result_); }
 
+    const char* bundle_ = "inst.exe";
     scratch::Folder folder_{"xfolder"};
     char result_[256] = "";
 };
@@ -163,8 +160,7 @@ TEST_F(ExtractionFolder, AnEmptyBundleNeedsOneFreeByte) {
 }
 
 TEST_F(ExtractionFolder, ABundleThatCannotBeSizedFails) {
-    static char missing[] = "missing.exe";
-    shell_state.archive_path = missing;
+    bundle_ = "missing.exe";
     EXPECT_FALSE(choose());
     EXPECT_FALSE(fake.asked);
     EXPECT_TRUE(fs::is_empty("tmp"));

@@ -86,8 +86,6 @@ protected:
         // A bundle with an empty directory: its members take no room.
         write_bytes(s.path() / "setup.exe", std::string("MZ\0\0\0\0", 6));
         bundle_path = (s.path() / "setup.exe").string();
-        reset_shell_state();
-        shell_state.archive_path = bundle_path.data();
         fake = FakeSystem{};
         fake.temp = with_separator(s.path() / "tmp");
         fake.drive_root = with_separator(s.path() / "drive");
@@ -95,20 +93,17 @@ protected:
         platform::fault_hooks.make_directory = refuse_folder;
         fs::current_path(s.path());
     }
-    void TearDown() override {
-        platform::reset_fault_hooks();
-        reset_shell_state();
-    }
+    void TearDown() override { platform::reset_fault_hooks(); }
     Scratch s;
     std::string bundle_path;
-    char folder[SHELL_PATH_CHARS + 1] = {};
+    char folder[EXTRACTION_PATH_CHARS + 1] = {};
 };
 
 }  // namespace
 
 TEST_F(FolderFaults, TemporaryFolderThatRefusesNewFoldersFallsBackToAFixedDrive) {
     fake.refused_prefix = fake.temp;
-    ASSERT_TRUE(choose_extraction_folder_with(fake_probe, SHELL_PATH_CHARS, folder));
+    ASSERT_TRUE(choose_extraction_folder_with(fake_probe, bundle_path.c_str(), EXTRACTION_PATH_CHARS, folder));
     EXPECT_EQ(std::string(folder), fake.drive_root + "PTemp_a");
     EXPECT_TRUE(fs::is_directory(folder));
     EXPECT_EQ(ptemp_folders(s.path()), std::vector<std::string>{"drive/PTemp_a"});
@@ -117,14 +112,14 @@ TEST_F(FolderFaults, TemporaryFolderThatRefusesNewFoldersFallsBackToAFixedDrive)
 
 TEST_F(FolderFaults, TemporaryFolderTheSystemCannotNameFallsBackToAFixedDrive) {
     fake.temp_query_fails = true;
-    ASSERT_TRUE(choose_extraction_folder_with(fake_probe, SHELL_PATH_CHARS, folder));
+    ASSERT_TRUE(choose_extraction_folder_with(fake_probe, bundle_path.c_str(), EXTRACTION_PATH_CHARS, folder));
     EXPECT_EQ(std::string(folder), fake.drive_root + "PTemp_a");
     EXPECT_TRUE(fs::is_directory(folder));
 }
 
 TEST_F(FolderFaults, NowhereWritableAndNoFolderConfirmedIsAFailureWithNothingMade) {
     fake.refuse_everything = true;
-    EXPECT_FALSE(choose_extraction_folder_with(fake_probe, SHELL_PATH_CHARS, folder));
+    EXPECT_FALSE(choose_extraction_folder_with(fake_probe, bundle_path.c_str(), EXTRACTION_PATH_CHARS, folder));
     EXPECT_EQ(fake.asked, 1);
     EXPECT_TRUE(ptemp_folders(s.path()).empty());
 }
@@ -149,7 +144,8 @@ protected:
     // Chooses the folder, as install mode does, and half fills it; false
     // when the choice is not the fresh folder inside the user's.
     bool choose_and_extract() {
-        if (!choose_extraction_folder_with(fake_probe, SHELL_PATH_CHARS, shell_state.extraction_folder) ||
+        if (!choose_extraction_folder_with(fake_probe, bundle_path.c_str(), EXTRACTION_PATH_CHARS,
+                                           shell_state.extraction_folder) ||
             fs::path(shell_state.extraction_folder) != users / "PTemp_a")
             return false;
         fs::current_path(shell_state.extraction_folder);
@@ -181,7 +177,7 @@ TEST_F(UsersFolder, CancelRemovesOnlyTheFreshFolder) {
 
 TEST_F(UsersFolder, AFailedLaunchRemovesOnlyTheFreshFolder) {
     ASSERT_TRUE(choose_and_extract());
-    ASSERT_FALSE(run_setup_script("setup.spt"));
-    setup_failure_cleanup();
+    ASSERT_FALSE(run_setup_script("setup.spt", SetupPaths{"", "", shell_state.extraction_folder}));
+    setup_failure_cleanup(shell_state.extraction_folder);
     expect_only_the_fresh_folder_gone();
 }

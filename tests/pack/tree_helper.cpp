@@ -4,9 +4,9 @@
 
 #include <cstring>
 
+#include "format/checksum.h"
 #include "pack/decode_helper.h"
 #include "platform/platform.h"
-#include "unpack/checksum.h"
 
 namespace pack_test {
 
@@ -100,11 +100,12 @@ void remove_tree(const std::string& root) {
         std::string p = join(root, name);
         if (folder) remove_tree(p);
         else {
-            platform::set_attributes(p.c_str(), platform::ATTR_ARCHIVE);
-            platform::delete_file(p.c_str());
+            // Clean-up: what cannot go stays behind in the temporary folder.
+            (void)platform::set_attributes(p.c_str(), platform::ATTR_ARCHIVE);
+            (void)platform::delete_file(p.c_str());
         }
     }
-    platform::remove_directory(root.c_str());
+    (void)platform::remove_directory(root.c_str());
 }
 
 std::string fresh_folder(const std::string& tag) {
@@ -113,7 +114,7 @@ std::string fresh_folder(const std::string& tag) {
     size_t n = platform::get_temp_path(temp, sizeof temp);
     std::string base = std::string(temp, n) + "kxpack_" + tag + "_" + std::to_string(++counter);
     remove_tree(base);
-    platform::make_directory(base.c_str());
+    EXPECT_EQ(platform::make_directory(base.c_str()), platform::DirResult::ok) << base;
     return base;
 }
 

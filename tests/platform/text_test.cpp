@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "bundle/extraction_folder.h"
 #include "platform/system_extra.h"
 #include "platform/text.h"
 #include "shell/messages.h"

@@ -14,7 +14,6 @@
 
 #include "platform/platform.h"
 #include "setup/setup_script.h"
-#include "shell/shell_state.h"
 
 namespace fs = std::filesystem;
 
@@ -50,7 +49,7 @@ void write_file(const fs::path& path, const std::string& content) {
     out << content;
 }
 
-// A fresh extraction folder made current, shell_state pointing at it, and the
+// A fresh extraction folder made current, the paths pointing at it, and the
 // record file the launched program writes.
 class RunSetupScript : public ::testing::Test {
 protected:
@@ -61,9 +60,7 @@ protected:
         fs::remove_all(folder_);
         fs::create_directories(folder_);
         fs::current_path(folder_);
-        reset_shell_state();
-        std::strcpy(shell_state.own_path, FAKE_OWN_PATH);
-        std::strcpy(shell_state.extraction_folder, folder_.string().c_str());
+        folder_text_ = folder_.string();
         record_ = folder_.parent_path() / (folder_.filename().string() + ".record");
         fs::remove(record_);
         set_env("KX_RECORD_ARGS", record_.string());
@@ -80,7 +77,6 @@ protected:
             if (fs::exists(folder_)) std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
         fs::remove(record_, ignored);
-        reset_shell_state();
     }
 
     // Places record-args in the extraction folder under name.
@@ -103,8 +99,14 @@ protected:
 
     std::string tail() const { return std::string(FAKE_OWN_PATH) + " " + FAKE_OWN_FOLDER + " " + folder_.string(); }
 
+    // The paths the shell hands over for the installer at FAKE_OWN_PATH.
+    bool run(const char* script = "setup.spt") {
+        return run_setup_script(script, SetupPaths{FAKE_OWN_PATH, FAKE_OWN_FOLDER, folder_text_.c_str()});
+    }
+
     fs::path start_;
     fs::path folder_;
+    std::string folder_text_;
     fs::path record_;
 };
 
@@ -112,7 +114,7 @@ TEST_F(RunSetupScript, LaunchesNamedProgramWithPathsAppended) {
     const std::string program = std::string("setup") + PROGRAM_SUFFIX;
     place_program(program);
     write_file(folder_ / "setup.spt", "[Values]\r\nSetupFile=" + program + "\r\n");
-    ASSERT_TRUE(run_setup_script("setup.spt"));
+    ASSERT_TRUE(run());
     // Empty parameter text: the string starts with the space before the own path.
     EXPECT_EQ(wait_for_record(), tail() + "\n" + folder_.string() + "\n");
 }
@@ -121,7 +123,7 @@ TEST_F(RunSetupScript, ParameterTextComesFirst) {
     const std::string program = std::string("run") + PROGRAM_SUFFIX;
     place_program(program);
     write_file(folder_ / "setup.spt", "[Other]\nA=1\n[Values]\nSetupFile = " + program + "  -a -b\n[More]\n");
-    ASSERT_TRUE(run_setup_script("setup.spt"));
+    ASSERT_TRUE(run());
     EXPECT_EQ(wait_for_record(), "-a -b " + tail() + "\n" + folder_.string() + "\n");
 }
 
@@ -129,7 +131,7 @@ TEST_F(RunSetupScript, ValueAtEndOfFileWithoutLineBreak) {
     const std::string program = std::string("setup") + PROGRAM_SUFFIX;
     place_program(program);
     write_file(folder_ / "setup.spt", "[Values]\nSetupFile=" + program + " /q");
-    ASSERT_TRUE(run_setup_script("setup.spt"));
+    ASSERT_TRUE(run());
     EXPECT_EQ(wait_for_record(), "/q " + tail() + "\n" + folder_.string() + "\n");
 }
 
@@ -143,7 +145,7 @@ TEST_F(RunSetupScript, ScriptIsReadInPiecesWhereverTheEntryLies) {
     for (size_t padding : {0u, 65511u, 65530u, 65533u, 65536u, 65540u, 65546u, 131070u, 200000u}) {
         fs::remove(record_);
         write_file(folder_ / "setup.spt", std::string(padding, 'x') + entry + std::string(300000, '\n'));
-        EXPECT_TRUE(run_setup_script("setup.spt")) << padding;
+        EXPECT_TRUE(run()) << padding;
         EXPECT_EQ(wait_for_record(), "-p " + tail() + "\n" + folder_.string() + "\n") << padding;
     }
 }
@@ -156,36 +158,36 @@ TEST_F(RunSetupScript, AValueLineLongerThanACommandLineFails) {
     const std::string words = program + " " + std::string(32767 - program.size() - 1 - 2, 'w') + " v";
 #ifndef _WIN32  // with the paths behind it, the line is too long for Windows itself
     write_file(folder_ / "setup.spt", "[Values]\nSetupFile=" + words + "\n");
-    ASSERT_TRUE(run_setup_script("setup.spt"));
+    ASSERT_TRUE(run());
     EXPECT_EQ(wait_for_record().substr(32767 - program.size() - 4), "w v " + tail() + "\n" + folder_.string() + "\n");
     fs::remove(record_);
 #endif
     write_file(folder_ / "setup.spt", "[Values]\nSetupFile=" + words + "v\n");
-    EXPECT_FALSE(run_setup_script("setup.spt"));
+    EXPECT_FALSE(run());
 }
 
-TEST_F(RunSetupScript, MissingScriptFails) { EXPECT_FALSE(run_setup_script("setup.spt")); }
+TEST_F(RunSetupScript, MissingScriptFails) { EXPECT_FALSE(run()); }
 
 TEST_F(RunSetupScript, EmptyScriptFails) {
     write_file(folder_ / "setup.spt", "");
-    EXPECT_FALSE(run_setup_script("setup.spt"));
+    EXPECT_FALSE(run());
 }
 
 TEST_F(RunSetupScript, MissingProgramFails) {
     write_file(folder_ / "setup.spt", "[Values]\nSetupFile=absent.exe\n");
-    EXPECT_FALSE(run_setup_script("setup.spt"));
+    EXPECT_FALSE(run());
 }
 
 TEST_F(RunSetupScript, EmptyValueFails) {
     place_program(std::string("setup") + PROGRAM_SUFFIX);
     write_file(folder_ / "setup.spt", "[Values]\nSetupFile=\n");
-    EXPECT_FALSE(run_setup_script("setup.spt"));
+    EXPECT_FALSE(run());
 }
 
 TEST_F(RunSetupScript, UnusableEntryFails) {
     place_program(std::string("setup") + PROGRAM_SUFFIX);
     write_file(folder_ / "setup.spt", std::string("[Values]\nSetupFileName=setup") + PROGRAM_SUFFIX + "\n");
-    EXPECT_FALSE(run_setup_script("setup.spt"));
+    EXPECT_FALSE(run());
     EXPECT_FALSE(fs::exists(record_));
 }
 
@@ -197,7 +199,7 @@ TEST_F(RunSetupScript, ProgramIsStartedInExtractionFolder) {
     fs::create_directories(folder_ / "sub");
     fs::copy_file(folder_ / "setup.spt", folder_ / "sub" / "setup.spt");
     fs::current_path(folder_ / "sub");
-    ASSERT_TRUE(run_setup_script("setup.spt"));
+    ASSERT_TRUE(run());
     const std::string record = wait_for_record();
     EXPECT_EQ(record.substr(record.find('\n') + 1), folder_.string() + "\n");
 }
@@ -214,7 +216,7 @@ TEST_F(RunSetupScript, ScriptWithoutExecuteBitIsMadeRunnableForItsOwnerOnly) {
     write_file(folder_ / "setup.sh", RECORDING_SCRIPT);
     fs::permissions(folder_ / "setup.sh", READABLE);
     write_file(folder_ / "setup.spt", "[Values]\nSetupFile=setup.sh x\n");
-    ASSERT_TRUE(run_setup_script("setup.spt"));
+    ASSERT_TRUE(run());
     EXPECT_EQ(wait_for_record(), "x " + tail() + "\n");
     EXPECT_EQ(fs::status(folder_ / "setup.sh").permissions(), READABLE | fs::perms::owner_exec);
 }
@@ -233,7 +235,7 @@ TEST_F(RunSetupScript, ProgramsOutsideTheFolderAreNeverMadeExecutable) {
                                  "link.sh", "linked/tool.sh", "linked\\tool.sh"};
     for (const std::string& name : names) {
         write_file(folder_ / "setup.spt", "[Values]\nSetupFile=" + name + "\n");
-        EXPECT_FALSE(run_setup_script("setup.spt")) << name;
+        EXPECT_FALSE(run()) << name;
         EXPECT_EQ(fs::status(outside / "tool.sh").permissions(), READABLE) << name;
     }
     EXPECT_FALSE(fs::exists(record_));
@@ -244,7 +246,7 @@ TEST_F(RunSetupScript, AProgramItsOwnerMayRunButNotReadIsFound) {
     place_program("run-only");
     fs::permissions(folder_ / "run-only", fs::perms::owner_exec);
     write_file(folder_ / "setup.spt", "[Values]\nSetupFile=run-only\n");
-    ASSERT_TRUE(run_setup_script("setup.spt"));
+    ASSERT_TRUE(run());
     EXPECT_EQ(wait_for_record(), tail() + "\n" + folder_.string() + "\n");
 }
 
@@ -257,7 +259,7 @@ TEST_F(RunSetupScript, ASystemProgramIsFoundOnTheSearchPath) {
     const std::string path = std::getenv("PATH") ? std::getenv("PATH") : "";
     set_env("PATH", bin.string() + ":" + path);
     write_file(folder_ / "setup.spt", "[Values]\nSetupFile=kx-system-tool -s\n");
-    const bool launched = run_setup_script("setup.spt");
+    const bool launched = run();
     set_env("PATH", path);
     ASSERT_TRUE(launched);
     EXPECT_EQ(wait_for_record(), "-s " + tail() + "\n" + folder_.string() + "\n");
@@ -267,13 +269,13 @@ TEST_F(RunSetupScript, ASystemProgramIsFoundOnTheSearchPath) {
 TEST_F(RunSetupScript, ScriptWithMissingInterpreterFails) {
     write_file(folder_ / "setup.sh", "#!/nonexistent/shell\n");
     write_file(folder_ / "setup.spt", "[Values]\nSetupFile=setup.sh\n");
-    EXPECT_FALSE(run_setup_script("setup.spt"));
+    EXPECT_FALSE(run());
 }
 
 TEST_F(RunSetupScript, PlainDataFileIsNotLaunched) {
     write_file(folder_ / "readme.txt", "just text\n");
     write_file(folder_ / "setup.spt", "[Values]\nSetupFile=readme.txt\n");
-    EXPECT_FALSE(run_setup_script("setup.spt"));
+    EXPECT_FALSE(run());
     EXPECT_EQ(fs::status(folder_ / "readme.txt").permissions() & fs::perms::owner_exec, fs::perms::none);
 }
 
@@ -282,7 +284,7 @@ TEST_F(RunSetupScript, ProgramInSubfolderNamedWithBackslash) {
     fs::create_directories(folder_ / "bin");
     place_program("bin/setup");
     write_file(folder_ / "setup.spt", "[Values]\nSetupFile=bin\\setup   a  b\n");
-    ASSERT_TRUE(run_setup_script("setup.spt"));
+    ASSERT_TRUE(run());
     // Runs of spaces separate words, as a Windows program's start-up splits them.
     EXPECT_EQ(wait_for_record(), "a b " + tail() + "\n" + folder_.string() + "\n");
 }
@@ -290,7 +292,7 @@ TEST_F(RunSetupScript, ProgramInSubfolderNamedWithBackslash) {
 TEST_F(RunSetupScript, ProgramWithAbsolutePath) {
     place_program("elsewhere");
     write_file(folder_ / "setup.spt", "[Values]\nSetupFile=" + (folder_ / "elsewhere").string() + "\n");
-    ASSERT_TRUE(run_setup_script("setup.spt"));
+    ASSERT_TRUE(run());
     EXPECT_EQ(wait_for_record(), tail() + "\n" + folder_.string() + "\n");
 }
 #endif
@@ -311,7 +313,7 @@ TEST_F(RunSetupScript, ANamesakeBesideTheInstallerIsNotStartedInstead) {
     for (const std::string& name : names) {
         fs::remove(record_);
         write_file(folder_ / "setup.spt", "[Values]\nSetupFile=" + name + " -t\n");
-        EXPECT_TRUE(run_setup_script("setup.spt")) << name;
+        EXPECT_TRUE(run()) << name;
         EXPECT_EQ(wait_for_record(), "-t " + tail() + "\n" + folder_.string() + "\n") << name;
     }
     fs::remove(namesake);
@@ -325,8 +327,8 @@ TEST_F(RunSetupScript, FailureCleanupRemovesExtractionFolder) {
     write_file(folder_ / "setup.spt", "[Values]\n");
     write_file(folder_ / "a" / "one.txt", "1");
     write_file(folder_ / "a" / "b" / "two.txt", "2");
-    ASSERT_FALSE(run_setup_script("setup.spt"));
-    setup_failure_cleanup();
+    ASSERT_FALSE(run());
+    setup_failure_cleanup(folder_text_.c_str());
     set_env("KELVARIX_MESSAGE_LOG", "");
     EXPECT_FALSE(fs::exists(folder_));
     EXPECT_EQ(read_file(log), "ERROR: Error 4! Can't execute setup script.\n");

@@ -4,11 +4,12 @@
 // the statement, so the set-up before it must be repeatable.)
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 
+#include "archive/progress.h"
 #include "platform/platform.h"
 #include "shell/entry.h"
-#include "shell/progress.h"
 #include "shell/shell_state.h"
 #include "support/scratch.h"
 
@@ -28,7 +29,7 @@ TEST(Cancel, RemovesTheExtractionFolderAndExitsWithZero) {
             std::strcpy(shell_state.extraction_folder, extraction.string().c_str());
             fs::current_path(extraction);  // the folder being extracted into is current
             progress_file = platform::file_open(partial.c_str(), platform::FileOpen::read_write_always);
-            platform::file_write(progress_file, "half", 4);
+            if (platform::file_write(progress_file, "half", 4) != 4) std::abort();
             cancel_installation();
         },
         ::testing::ExitedWithCode(0), "");

@@ -6,7 +6,7 @@
 #include <random>
 #include <vector>
 
-#include "unpack/checksum.h"
+#include "format/checksum.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 
 #include <cstring>
 
+#include "format/checksum.h"
 #include "support/scratch.h"
-#include "unpack/checksum.h"
 
 namespace unpack_test {
 

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "shell/progress_window.h"
+#include "platform/progress_window.h"
 
 namespace {
 

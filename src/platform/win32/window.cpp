@@ -4,10 +4,9 @@
 // The seam's headers come before <windows.h>: its message-box macros would
 // otherwise rewrite the seam's constants of the same names.
 #include "platform/platform.h"
+#include "platform/progress_window.h"
 #include "platform/text.h"
 #include "platform/window.h"
-#include "shell/progress.h"
-#include "shell/progress_window.h"
 
 #include <windows.h>
 
@@ -102,7 +101,7 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
         case WM_PAINT:
             Paint();
             return 0;
-        case WM_PROGRESS:
+        case platform::WM_PROGRESS:
             if (lparam == 0) {
                 view.SetName(pending_name);
                 fitted_valid = false;

@@ -13,9 +13,9 @@
 #include <unistd.h>
 
 #include "platform/platform.h"
+#include "platform/progress_window.h"
 #include "platform/text.h"
 #include "platform/window.h"
-#include "shell/progress_window.h"
 
 namespace platform {
 

@@ -2,8 +2,7 @@
 // arithmetic, the Cancel button's place, the name fitted with "..." and the
 // disk-picture flag. The Windows window paints from it with GDI; the Linux
 // terminal line uses the same rules with characters as its unit of width.
-// Everything is inline so the platform side can use it without linking the
-// shell library.
+// Everything is inline: it needs no library of its own.
 #pragma once
 
 #include <cstddef>

@@ -1,12 +1,11 @@
-// The progress contract between the extraction and the progress window: one
-// private message and two process-wide values set before a new file starts.
+// The progress contract between the extraction and whatever shows it: the
+// messages sent to an installed sink and two process-wide values set before a
+// new file starts.
 #pragma once
 
 #include <cstdint>
 
 namespace platform { struct File; }
-
-inline constexpr unsigned WM_PROGRESS = 0x0400 + 1;  // WM_USER + 1
 
 // Path of the output file being written; null until the first file starts.
 extern const char* progress_file_name;

@@ -1,6 +1,6 @@
 // The progress contract: the two values the receiver reads, the percentage
 // rule, and delivery of WM_PROGRESS to whatever sink the program installed.
-#include "shell/progress.h"
+#include "archive/progress.h"
 
 #include "archive/archive_state.h"
 

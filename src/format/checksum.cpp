@@ -3,7 +3,7 @@
 // results: folding with carry-less multiplication (x86 processors that have
 // it, chosen at run time so the program still runs on any x86), or eight
 // bytes per step on tables derived from crc32_table.
-#include "unpack/checksum.h"
+#include "format/checksum.h"
 
 #include <cstring>
 

@@ -262,10 +262,11 @@ DirResult make_private_directory(const char* path) {
 
 bool make_executable(const char* path) {
     struct stat st {};
-    if (!path || ::stat(path, &st) != 0) return false;
-    mode_t mode = st.st_mode & 07777;
-    mode |= (mode & 0444) >> 2;  // r -> x for owner, group and others
-    return ::chmod(path, mode) == 0;
+    if (!path || ::stat(path, &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    mode_t mode = st.st_mode | S_IXUSR;
+    if (mode & S_IRGRP) mode |= S_IXGRP;
+    if (mode & S_IROTH) mode |= S_IXOTH;
+    return mode == st.st_mode || ::chmod(path, mode & 07777) == 0;
 }
 
 bool is_symbolic_link(const char* path) {
