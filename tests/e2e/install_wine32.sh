@@ -10,8 +10,9 @@
 # Cancel brings the question, and the screen is photographed with the window
 # showing that name and the question over it; the question is answered with
 # Cancel, so the installation goes on; then the extracted files, the
-# parameter string and the exit code are checked. The picture stays in
-# BUILD_DIR/artifacts/ for a look. Then -?, -i
+# parameter string and the exit code are checked. The pictures stay in
+# BUILD_DIR/artifacts/ for a look (and one more of the window just after the
+# answer, its name no longer covered). Then -?, -i
 # and -e run once each, side by side (each emulated start costs about two
 # minutes of processor time).
 #
@@ -131,7 +132,7 @@ if ! "$packer" -o "$installer" --target win32 --level 1 --stub "$kelvarix1" "$pr
 fi
 
 # ---------------------------------------------------------------- 1. install: window, Cancel question, setup program
-echo "== install (one emulated start, about two minutes)"
+echo "== install (one emulated start, a few minutes)"
 record=$work/record.txt
 log=$work/messages.log
 (cd "$work" && KX_RECORD_ARGS=$(win_path "$record") KELVARIX_MESSAGE_LOG=$(win_path "$log") \
@@ -140,7 +141,7 @@ log=$work/messages.log
 installer_pid=$!
 big_unix=$temp_unix/PTemp_a/Документы/Данные.bin
 shot=$artifacts/w32-progress-window.png
-rm -f "$shot"
+rm -f "$shot" "$artifacts/w32-progress-name.png"
 window=
 question=
 if window=$(find_window '^Orvanta Installer' 1200); then
@@ -157,8 +158,13 @@ if window=$(find_window '^Orvanta Installer' 1200); then
     fi
     sleep 1
     import -window root "$shot" 2>/dev/null
-    # Escape answers Cancel: the installation goes on.
-    [ -n "$question" ] && xdotool key --window "$question" Escape 2>/dev/null
+    if [ -n "$question" ]; then
+        # Escape answers Cancel: the installation goes on, and the window,
+        # no longer covered, shows the Cyrillic name again.
+        xdotool key --window "$question" Escape 2>/dev/null
+        sleep 0.3
+        import -window root "$artifacts/w32-progress-name.png" 2>/dev/null
+    fi
 fi
 wait "$installer_pid"
 installer_pid=
