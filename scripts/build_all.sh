@@ -2,7 +2,10 @@
 # Builds the three targets with warnings on; any warning fails the build:
 #   build/      native Linux
 #   build-w64/  64-bit Windows (its tests run under wine64)
-#   build-w32/  32-bit Windows, the product target (built, not run here)
+#   build-w32/  32-bit Windows, the product target (run under emulation by
+#               tests/e2e/install_wine32.sh)
+#   build-linux32/  the Linux code and tests as 32-bit programs (-m32), run
+#               under qemu-i386-static
 # Environment: JOBS (default 2), BUILD_TYPE (default Release).
 set -euo pipefail
 
@@ -24,3 +27,4 @@ build() {
 build build
 build build-w64 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-x86_64.cmake"
 build build-w32 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake"
+build build-linux32 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/linux-i386.cmake"

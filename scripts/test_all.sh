@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test: the Linux tests, the 32-bit link
-# check, and the 64-bit Windows tests under wine64. One step per line; new
-# steps go before the ctest runs, which stay last so the output ends with
-# their summary.
+# Builds everything and runs every test: the program sizes, the 32-bit
+# program's header, the 32-bit installer end to end under emulation, the
+# Linux tests also as 32-bit code, and the 64-bit Windows tests under wine64.
+# One step per line; new steps go before the ctest runs, which stay last so
+# the output ends with their summary.
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -10,10 +11,28 @@ cd "$root"
 
 bash scripts/build_all.sh
 
+echo "== program sizes"
+for program in build/src/programs/* build-w64/src/programs/*.exe build-w32/src/programs/*.exe; do
+    [ -f "$program" ] && [ -x "$program" ] && printf '%9d  %s\n' "$(stat -c %s "$program")" "$program"
+done
+w32=build-w32/src/programs/kelvarix1.exe
+size=$(stat -c %s "$w32")
+if [ "$size" -gt 131072 ]; then
+    echo "$w32 is $size bytes, more than 128 KiB"
+    exit 1
+fi
+
 echo "== 32-bit Windows program"
-kind=$(file build-w32/src/programs/kelvarix1.exe)
+kind=$(file "$w32")
 echo "$kind"
 [[ "$kind" == *"PE32 executable (GUI) Intel 80386"* ]]
+# Run from swap on removable and network media, Windows 2000 as the oldest
+# system (the API it imports), the window procedure exported.
+header=$(i686-w64-mingw32-objdump -p "$w32")
+for line in "copy to swap file if on removable media" "copy to swap file if on network media" \
+    "MajorSubsystemVersion	5" "MinorSubsystemVersion	0" "] WndProc"; do
+    grep -qF "$line" <<<"$header" || { echo "$w32: no '$line' in its header"; exit 1; }
+done
 
 echo "== wine prefix"
 export WINEDEBUG=-all
@@ -29,8 +48,14 @@ bash scripts/mutate_corpus.sh 100 build-sanitize/src/programs/kelvarix-x
 echo "== short fuzz run of every target"
 bash scripts/fuzz_all.sh 30
 
-# Both test runs always run; the script fails when either failed.
+# The test runs from here on always run; the script fails when any failed.
 status=0
+echo "== the 32-bit installer end to end, under emulation (about 10 minutes)"
+bash tests/e2e/install_wine32.sh build-w32 build build-w64 || status=1
+
+echo "== 32-bit Linux tests under qemu-i386-static"
+bash scripts/wine32.sh --run ctest --test-dir build-linux32 --output-on-failure -j 2 || status=1
+
 echo "== Linux tests"
 ctest --test-dir build --output-on-failure -j 2 || status=1
 

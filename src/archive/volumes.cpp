@@ -9,7 +9,6 @@
 #include "archive/streams.h"
 #include "format/volume_name.h"
 
-#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -43,9 +42,22 @@ int fail_switch(const char* text) {
     return 0;
 }
 
+// Joins up to four texts into out (size bytes with the terminator); false,
+// with out left empty, when they do not fit.
 bool join(char* out, size_t size, const char* a, const char* b, const char* c = "", const char* d = "") {
-    int n = std::snprintf(out, size, "%s%s%s%s", a, b, c, d);
-    return n >= 0 && static_cast<size_t>(n) < size;
+    const char* parts[] = {a, b, c, d};
+    size_t used = 0;
+    for (const char* part : parts) {
+        size_t n = std::strlen(part);
+        if (n >= size - used) {
+            if (size > 0) out[0] = '\0';
+            return false;
+        }
+        std::memcpy(out + used, part, n);
+        used += n;
+    }
+    out[used] = '\0';
+    return true;
 }
 
 }  // namespace
@@ -123,11 +135,13 @@ bool is_removable_drive(int drive_number) {
     const char* path = archive_state.archive_path;
     char root[ARCHIVE_PATH_CHARS + 1];
     if (path && path[0] != '\0' && path[1] == ':') {
-        std::snprintf(root, sizeof root, "%c:\\", path[0]);
+        const char drive_root[] = {path[0], ':', '\\', '\0'};
+        std::memcpy(root, drive_root, sizeof drive_root);
     } else if (path) {
         if (!platform::drive_root_of(path, root, sizeof root)) return false;
     } else {
-        std::snprintf(root, sizeof root, "%c:\\", 'A' + drive_number);
+        const char drive_root[] = {static_cast<char>('A' + drive_number), ':', '\\', '\0'};
+        std::memcpy(root, drive_root, sizeof drive_root);
     }
     return platform::drive_type(root) == platform::DriveType::removable;
 }

@@ -11,18 +11,11 @@
 
 namespace {
 
-
-constexpr FixedLookup LENGTH_2_LOOKUP = make_fixed_lookup(LENGTH_CODE_2);
-constexpr FixedLookup LENGTH_3_LOOKUP = make_fixed_lookup(LENGTH_CODE_3);
-constexpr FixedLookup PLACE_4_LOOKUP = make_fixed_lookup(PLACE_CODE_4);
-constexpr FixedLookup PLACE_5A_LOOKUP = make_fixed_lookup(PLACE_CODE_5A);
-constexpr FixedLookup PLACE_5B_LOOKUP = make_fixed_lookup(PLACE_CODE_5B);
-constexpr FixedLookup PLACE_6_LOOKUP = make_fixed_lookup(PLACE_CODE_6);
-constexpr FixedLookup PLACE_8_LOOKUP = make_fixed_lookup(PLACE_CODE_8);
 constexpr ShortLookup SHORT_LOOKUP = make_short_lookup();
 
 // A fixed code by name, in both forms.
 enum class Code { LENGTH_2, LENGTH_3, PLACE_4, PLACE_5A, PLACE_5B, PLACE_6, PLACE_8 };
+constexpr int FIXED_CODES = 7;
 
 constexpr const FixedCode& code_definition(Code c) {
     switch (c) {
@@ -36,17 +29,20 @@ constexpr const FixedCode& code_definition(Code c) {
     }
 }
 
-constexpr const FixedLookup& code_lookup(Code c) {
-    switch (c) {
-    case Code::LENGTH_2: return LENGTH_2_LOOKUP;
-    case Code::LENGTH_3: return LENGTH_3_LOOKUP;
-    case Code::PLACE_4: return PLACE_4_LOOKUP;
-    case Code::PLACE_5A: return PLACE_5A_LOOKUP;
-    case Code::PLACE_5B: return PLACE_5B_LOOKUP;
-    case Code::PLACE_6: return PLACE_6_LOOKUP;
-    default: return PLACE_8_LOOKUP;
-    }
+// The fixed codes' look-ups, by Code. Built on the first run instead of
+// stored: the seven 8 KiB tables would be a third of the installer's file.
+FixedLookup fixed_lookups[FIXED_CODES];
+bool fixed_lookups_built = false;
+
+void build_fixed_lookups() {
+    if (fixed_lookups_built)
+        return;
+    for (int c = 0; c < FIXED_CODES; ++c)
+        fixed_lookups[c] = make_fixed_lookup(code_definition(static_cast<Code>(c)));
+    fixed_lookups_built = true;
 }
+
+inline const FixedLookup& code_lookup(Code c) { return fixed_lookups[static_cast<int>(c)]; }
 
 struct ReferencePath {
     template <class In>
@@ -318,6 +314,7 @@ void items_v15_fast() {
 template <class Path>
 void run_v15(uint8_t* window, int solid) {
     DecoderState& s = decoder_state;
+    build_fixed_lookups();
     s.window = window;
     reset_decoder(solid);
     reset_v15(solid);

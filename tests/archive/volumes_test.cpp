@@ -21,7 +21,7 @@ namespace {
 // x.rar, x.r00, x.r01 ... for volume i.
 std::string volume_file(const std::string& stem, size_t i) {
     if (i == 0) return stem + ".rar";
-    char ext[8];
+    char ext[16];  // room for any unsigned, so no truncation warning
     std::snprintf(ext, sizeof ext, ".r%02u", static_cast<unsigned>(i - 1));
     return stem + ext;
 }

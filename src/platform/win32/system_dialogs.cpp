@@ -9,7 +9,6 @@
 #include <windows.h>
 #include <commdlg.h>
 
-#include <cstdio>
 #include <cstring>
 
 namespace platform {
@@ -63,8 +62,19 @@ bool ask_for_folder(const char* title_cp1251, char* folder_out, size_t size) {
     if (!GetOpenFileNameW(&dialog)) {
         DWORD code = CommDlgExtendedError();
         if (code != 0) {
-            char text[64];
-            std::snprintf(text, sizeof text, "GetOpenFileName returned Error #%lu", static_cast<unsigned long>(code));
+            // Written out by hand: the program has no other use for printf.
+            static const char prefix[] = "GetOpenFileName returned Error #";
+            char text[sizeof prefix + 10];
+            std::memcpy(text, prefix, sizeof prefix - 1);
+            char digits[10];
+            int n = 0;
+            do {
+                digits[n++] = static_cast<char>('0' + code % 10);
+                code /= 10;
+            } while (code != 0);
+            char* end = text + sizeof prefix - 1;
+            while (n > 0) *end++ = digits[--n];
+            *end = '\0';
             message_box(text, "WARNING", MB_ICONERROR);
         }
     }
