@@ -1,5 +1,9 @@
 // Bundles: the program's own executable with files (members) appended behind
 // it and a directory at the very end (its layout: format/bundle_directory.h).
+// A bundle signed as a Windows program (Authenticode) carries the signature's
+// certificate table behind all this, so there the directory ends where that
+// table begins (or up to 7 zero bytes before it, where signing aligned the
+// table).
 #pragma once
 
 #include <cstddef>
@@ -7,6 +11,10 @@
 
 #include "format/bundle_directory.h"
 #include "platform/platform.h"
+
+// Largest signature (certificate table and its alignment) that build_bundle
+// takes off a signed bundle before it appends members; larger ones are refused.
+inline constexpr uint32_t MAX_SIGNATURE_BYTES = 256 * 1024;
 
 // Appends the content of source behind the end of target, opened with how
 // (read_write_always for the copy of the program, read_write_append for
@@ -20,7 +28,9 @@ int64_t append_file(const char* source, const char* target, platform::FileOpen h
 // copy of the running program (runnable, like the program itself). Names
 // must be 1..255 characters and every file must be readable; the result is
 // false otherwise, and on any failure the bundle is left exactly as it was
-// before (a new one is deleted).
+// before (a new one is deleted). An existing bundle that is signed loses its
+// signature first (members behind a certificate table would break it; the
+// result is to be signed again); a failure puts the signature back.
 bool build_bundle(const char* bundle_name, int last_index, char* const* files);
 
 // Writes every member of the bundle into destination (created when missing;
@@ -52,3 +62,9 @@ struct BundleMember {
 // than the file or than MAX_BUNDLE_DIRECTORY, an entry runs past the
 // directory, or the offsets decrease or pass the directory start.
 bool walk_bundle_directory(platform::File* bundle, bool (*visit)(const BundleMember&, void*), void* context);
+
+// File offset of the certificate table of a signed Windows program when that
+// table runs to the end of the file, or -1: not a PE file, no table, or one
+// that the PE headers describe inconsistently. The headers are read with
+// every offset checked against the file.
+int64_t certificate_table_start(platform::File* file);

@@ -40,6 +40,12 @@ struct Walk {
     std::string error;
 };
 
+// ": " and the system's reason for the latest failure, or "" when it gave none.
+std::string reason() {
+    char text[256];
+    return platform::system_error_text(text, sizeof text) ? std::string(": ") + text : std::string();
+}
+
 void warn(Walk& walk, const std::string& text) {
     if (walk.warnings) walk.warnings->push_back(text);
 }
@@ -86,19 +92,25 @@ bool walk_folder(Walk& walk, const std::string& folder, const std::string& prefi
     std::string pattern = folder + sep + "*";
     platform::DirEntry e;
     std::vector<TreeEntry> here;
+    platform::clear_system_error();
     platform::DirList* list = platform::dir_first(pattern.c_str(), &e);
     if (list == nullptr) {
         // An empty folder lists nothing; a folder that cannot be read is an error.
+        const std::string why = reason();
         uint32_t attributes = 0;
         if (!platform::get_attributes(folder.c_str(), &attributes) || !(attributes & platform::ATTR_DIRECTORY)) {
-            walk.error = "cannot read folder: " + folder;
+            walk.error = "cannot read folder: " + folder + why;
             return false;
         }
         return true;
     }
     do {
         if (std::strcmp(e.name, ".") == 0 || std::strcmp(e.name, "..") == 0) continue;
-        if (depth == 0 && walk.skip_root_name && same_name_ignoring_case(e.name, walk.skip_root_name)) continue;
+        if (depth == 0 && walk.skip_root_name && same_name_ignoring_case(e.name, walk.skip_root_name)) {
+            warn(walk, "the folder's own " + std::string(e.name) + " is replaced by the generated one: " + folder +
+                           sep + e.name);
+            continue;
+        }
         TreeEntry t;
         t.name = prefix.empty() ? std::string(e.name) : prefix + '\\' + e.name;
         t.path = folder + sep + e.name;
@@ -179,7 +191,7 @@ WriteResult add_tree_file(ArchiveWriter& w, const TreeEntry& t, std::string& err
     int64_t size = f ? platform::file_size(f) : -1;
     if (f == nullptr || size < 0 || size > 0xFFFFFFFFll) {
         platform::file_close(f);
-        error = size > 0xFFFFFFFFll ? "file of 4 GiB or more: " + t.path : "cannot open: " + t.path;
+        error = size > 0xFFFFFFFFll ? "file of 4 GiB or more: " + t.path : "cannot open: " + t.path + reason();
         return WriteResult::bad_argument;
     }
     // The writer reads the file in pieces as it packs (and from the start
@@ -195,7 +207,10 @@ WriteResult add_tree_file(ArchiveWriter& w, const TreeEntry& t, std::string& err
     WriteResult r = writer_add_file_from(w, t.name.c_str(), input, static_cast<uint64_t>(size), t.dos_time,
                                          t.attributes);
     platform::file_close(f);
-    if (r == WriteResult::bad_argument) error = "cannot read: " + t.path;
+    if (r == WriteResult::bad_argument) {
+        const std::string why = reason();
+        error = "cannot read: " + t.path + (why.empty() ? ": the file became shorter" : why);
+    }
     return r;
 }
 
@@ -207,6 +222,7 @@ WriteResult pack_tree(ArchiveWriter& w, const std::vector<TreeEntry>& entries, P
     for (const TreeEntry& t : entries) total += t.size;
     for (const TreeEntry& t : entries) {
         WriteResult r;
+        platform::clear_system_error();
         if (t.is_folder) {
             r = writer_add_folder(w, t.name.c_str(), t.dos_time);
         } else {
@@ -215,8 +231,8 @@ WriteResult pack_tree(ArchiveWriter& w, const std::vector<TreeEntry>& entries, P
             done += t.size;
         }
         if (r != WriteResult::ok) {
-            error = (r == WriteResult::volume_too_small ? "volume size too small near: " : "cannot write entry: ") +
-                    t.name;
+            error = r == WriteResult::volume_too_small ? "volume size too small near: " + t.name
+                                                       : "cannot write entry: " + t.name + reason();
             return r;
         }
         if (progress) progress(t.name.c_str(), done, total, context);

@@ -1,6 +1,7 @@
 // System calls beyond the common seam that the bundle, shell and pack code
 // need: cutting a file back to a length, recognising links and other kinds of
-// entries, resolving paths, and the unattended switch for message boxes.
+// entries, resolving paths, the system's reason for a failure, running a
+// tool and waiting for it, and the unattended switch for message boxes.
 #pragma once
 
 #include <cstddef>
@@ -31,6 +32,10 @@ namespace platform {
 // group's and others' where they may read it (regular files only); on
 // Windows nothing is needed. False on failure.
 [[nodiscard]] bool make_executable(const char* path);
+
+// Puts the file from in the place of to (replacing a file there); false on
+// failure.
+[[nodiscard]] bool replace_file(const char* from, const char* to);
 
 // True when path is a symbolic link (Linux) or a reparse point such as a
 // junction (Windows). A folder tree removal deletes such an entry without
@@ -70,6 +75,24 @@ size_t resolve_path(const char* path, char* out, size_t size);
 // the way the system names files: bytes on Linux, ignoring letter case on
 // Windows.
 bool path_within(const char* outer, const char* inner);
+
+// Forgets the reason of any earlier failure, so that system_error_text
+// describes only failures after this call.
+void clear_system_error();
+
+// The system's own words for why the latest failed system call failed (the
+// text of errno on Linux, of GetLastError on Windows, without a final full
+// stop or line break) into out, always terminated; "" when nothing failed
+// since clear_system_error or the system gave no reason. Returns the length.
+size_t system_error_text(char* out, size_t size);
+
+// Runs the program argv[0] (looked for on PATH when the name has no folder)
+// with the words argv[1..] (argv ends with a null pointer) as its arguments,
+// each passed as one word, with the standard streams and the current folder
+// inherited, and waits for it to end. Returns its exit code, or -1 when it
+// could not be started or did not end by itself (system_error_text then
+// says why it could not be started).
+int run_program_and_wait(const char* const* argv);
 
 // True when message boxes must not wait for anyone: the environment variable
 // KELVARIX_UNATTENDED is set to anything but "" or "0". Boxes then go to

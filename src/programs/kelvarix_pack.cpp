@@ -2,13 +2,14 @@
 // archive (with a setup.spt naming the product's setup program), and appends
 // that archive behind an installer stub with the bundle directory, exactly as
 // "kelvarix1 OUT -i archive.rar" would. Volume sets put the first volume into
-// the installer and the further ones beside it (OUT.r00, OUT.r01 ...).
-#include <algorithm>
+// the installer and the further ones beside it (OUT.r00, OUT.r01 ...). A
+// Windows installer can be signed with osslsigncode as the last step.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -25,13 +26,16 @@
 namespace {
 
 constexpr int EXIT_OK = 0, EXIT_USAGE = 1, EXIT_INPUT = 2, EXIT_WRITE = 3;
+constexpr char VERSION[] = "1.1";
 
 void print_usage(FILE* out) {
     std::fputs(
-        "Usage: kelvarix-pack [options] FOLDER SETUP_PROGRAM [PARAMETERS...]\n"
+        "Usage: kelvarix-pack [options] [--] FOLDER SETUP_PROGRAM [PARAMETERS...]\n"
         "Packs FOLDER into an installer that extracts it and runs SETUP_PROGRAM\n"
         "(a path relative to FOLDER, without spaces) with PARAMETERS. Options go\n"
         "before FOLDER; everything after SETUP_PROGRAM is passed to it as it is.\n"
+        "An option's value may follow as the next word, after '=' (--level=5) or,\n"
+        "for -o, glued to it (-oOUT); '--' ends the options.\n"
         "\n"
         "Options:\n"
         "  -o, --output OUT        installer to write (default: installer.exe,\n"
@@ -54,20 +58,53 @@ void print_usage(FILE* out) {
         "  --follow-links          pack links to files outside FOLDER as copies of\n"
         "                          their targets, skip links that lead nowhere\n"
         "                          (without it both are refused)\n"
+        "  --sign-cert FILE, --sign-key FILE\n"
+        "                          sign the Windows installer (Authenticode) with\n"
+        "                          this certificate (PEM or DER) and its private key,\n"
+        "                          by running osslsigncode\n"
         "  -q, --quiet             no progress and no summary\n"
         "  -h, --help              this text\n"
+        "  --version               the version of kelvarix-pack\n"
         "\n"
         "Only what lies in FOLDER is packed: links to files inside it become copies,\n"
         "links to folders and anything but files and folders (FIFOs, devices) are\n"
         "skipped with a warning. The output must not be inside FOLDER or an input.\n"
         "\n"
-        "Exit codes: 0 done, 1 usage error, 2 input error, 3 write error.\n",
+        "Exit codes: 0 done, 1 usage error, 2 input error, 3 write or signing error.\n",
         out);
 }
 
 int usage_error(const char* message, const char* detail = "") {
     std::fprintf(stderr, "kelvarix-pack: %s%s\nTry 'kelvarix-pack --help'.\n", message, detail);
     return EXIT_USAGE;
+}
+
+// ": " and the system's reason for the latest failure, or "" when it gave none.
+std::string reason() {
+    char text[256];
+    return platform::system_error_text(text, sizeof text) ? std::string(": ") + text : std::string();
+}
+
+// The options that take a value, and those that take none.
+const char* const VALUE_OPTIONS[] = {"-o", "--output", "--target", "--stub", "--level", "--volume-size",
+                                     "--threads", "--sign-cert", "--sign-key"};
+const char* const FLAG_OPTIONS[] = {"-h", "--help", "--version", "--solid", "--archive", "--follow-links",
+                                    "-q", "--quiet"};
+
+bool is_one_of(const std::string& word, const char* const* names, size_t count) {
+    for (size_t i = 0; i < count; ++i)
+        if (word == names[i]) return true;
+    return false;
+}
+
+// True for a word after SETUP_PROGRAM that most likely was meant as one of
+// our options: "-o", "-oOUT", "--level=5", "--solid" ... (not -q and -h,
+// which setup programs commonly take themselves).
+bool looks_like_option(const std::string& word) {
+    if (word.compare(0, 2, "-o") == 0) return word.size() == 2 || word[2] != '-';
+    const std::string name = word.substr(0, word.find('='));
+    return name.compare(0, 2, "--") == 0 && (is_one_of(name, VALUE_OPTIONS, std::size(VALUE_OPTIONS)) ||
+                                             is_one_of(word, FLAG_OPTIONS, std::size(FLAG_OPTIONS)));
 }
 
 bool parse_size(const char* text, uint64_t* size) {
@@ -147,12 +184,13 @@ std::string resolved(const std::string& path) {
 }
 
 // Every file this run may write: OUT (with the archive being built beside it
-// as OUT.part) and, for a volume set, the further volumes' names up to a bound
+// as OUT.part, and the signed installer as OUT.signed) and, for a volume set, the further volumes' names up to a bound
 // no volume set of this tree can exceed.
-std::vector<std::string> output_names(const std::string& output, bool archive_only, uint64_t volume_size,
-                                      const std::vector<pack::TreeEntry>& entries) {
+std::vector<std::string> output_names(const std::string& output, bool archive_only, bool signing,
+                                      uint64_t volume_size, const std::vector<pack::TreeEntry>& entries) {
     std::vector<std::string> names{output};
     if (!archive_only) names.push_back(output + ".part");
+    if (signing) names.push_back(output + ".signed");
     if (volume_size) {
         uint64_t bytes = 8192;
         for (const pack::TreeEntry& t : entries) bytes += t.size + t.size / 64 + 320;
@@ -200,16 +238,71 @@ bool find_stub(const std::string& target, std::string& stub) {
     return false;
 }
 
-// Checks that the stub is a program of the target's kind.
-bool stub_matches(const std::string& stub, const std::string& target) {
-    platform::File* f = platform::file_open(stub.c_str(), platform::FileOpen::read);
-    if (!f) return false;
-    unsigned char head[4] = {};
-    size_t n = platform::file_read(f, head, 4);
+// Reads the first bytes of a file into head (the rest zeros); false with the
+// system's reason in why when it cannot be opened.
+bool read_head(const std::string& path, unsigned char (&head)[4], std::string& why) {
+    std::memset(head, 0, sizeof head);
+    platform::clear_system_error();
+    platform::File* f = platform::file_open(path.c_str(), platform::FileOpen::read);
+    if (!f) {
+        why = reason();
+        return false;
+    }
+    (void)platform::file_read(f, head, sizeof head);  // a shorter file leaves zeros: no program's head
     platform::file_close(f);
-    if (n < 4) return false;
-    if (target == "linux") return std::memcmp(head, "\x7F" "ELF", 4) == 0;
+    return true;
+}
+
+bool is_elf(const unsigned char (&head)[4]) { return std::memcmp(head, "\x7F" "ELF", 4) == 0; }
+
+// Checks that the stub is a program of the target's kind.
+bool stub_matches(const unsigned char (&head)[4], const std::string& target) {
+    if (target == "linux") return is_elf(head);
     return head[0] == 'M' && head[1] == 'Z';
+}
+
+// Why the installer could not start the setup program on the target, or ""
+// when it can. Linux runs ELF programs and scripts with a "#!" line (the
+// installer gives them the execute bit); Windows opens other kinds of files
+// with whatever program their type is associated with, if any.
+std::string cannot_run_reason(const std::string& target, const std::string& name, const unsigned char (&head)[4]) {
+    if (target == "linux")
+        return is_elf(head) || (head[0] == '#' && head[1] == '!') ? ""
+                                                                     : "it is neither an ELF program nor a script "
+                                                                       "starting with #!";
+    size_t dot = name.find_last_of('.');
+    std::string extension = dot == std::string::npos ? "" : name.substr(dot);
+    for (char& c : extension)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+    for (const char* runnable : {".exe", ".com", ".bat", ".cmd", ".msi"})
+        if (extension == runnable) return "";
+    return "Windows runs only .exe, .com, .bat, .cmd and .msi files as programs";
+}
+
+// Signs the installer with osslsigncode: writes the signed copy to signed_path
+// and puts it in place of installer. False with a message on standard error.
+bool sign_installer(const std::string& installer, const std::string& signed_path, const std::string& cert,
+                    const std::string& key) {
+    const char* argv[] = {"osslsigncode", "sign", "-certs", cert.c_str(), "-key", key.c_str(), "-h", "sha256",
+                          "-in", installer.c_str(), "-out", signed_path.c_str(), nullptr};
+    platform::clear_system_error();
+    int status = platform::run_program_and_wait(argv);
+    if (status != 0) {
+        if (status < 0)
+            std::fprintf(stderr, "kelvarix-pack: cannot run osslsigncode%s (it signs the installer; Debian package osslsigncode)\n",
+                         reason().c_str());
+        else
+            std::fprintf(stderr, "kelvarix-pack: osslsigncode could not sign %s (exit code %d)\n", installer.c_str(),
+                         status);
+        return false;
+    }
+    platform::clear_system_error();
+    if (!platform::replace_file(signed_path.c_str(), installer.c_str())) {
+        std::fprintf(stderr, "kelvarix-pack: cannot put the signed installer in place of %s%s\n", installer.c_str(),
+                     reason().c_str());
+        return false;
+    }
+    return true;
 }
 
 uint32_t dos_time_now() {
@@ -260,61 +353,88 @@ bool write_bundle_directory(const std::string& installer, int64_t member_offset,
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string output, target, stub;
+    std::string output, target, stub, sign_cert, sign_key;
     int level = 3;
-    bool solid = false, archive_only = false, quiet = false, follow_links = false;
+    bool solid = false, archive_only = false, quiet = false, follow_links = false, options_ended = false;
     uint64_t volume_size = 0;
     int threads = static_cast<int>(std::min(8u, std::max(1u, std::thread::hardware_concurrency())));
     std::vector<std::string> positional;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
-        auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
         if (!positional.empty()) {
-            positional.push_back(a);  // parameters of the setup program, passed as they are
-        } else if (a == "-h" || a == "--help") {
+            // Parameters of the setup program, passed as they are. A word that
+            // looks like one of our options most likely was meant as one.
+            if (positional.size() >= 2 && looks_like_option(a))
+                std::fprintf(stderr,
+                             "kelvarix-pack: warning: '%s' follows SETUP_PROGRAM, so it is passed to %s as a "
+                             "parameter; kelvarix-pack's options go before FOLDER\n",
+                             printable(a).c_str(), printable(positional[1]).c_str());
+            positional.push_back(a);
+            continue;
+        }
+        if (options_ended || a.size() < 2 || a[0] != '-') {
+            positional.push_back(a);
+            continue;
+        }
+        if (a == "--") {
+            options_ended = true;
+            continue;
+        }
+        // "--name=value" and "-oVALUE" carry their value in the same word.
+        std::string name = a;
+        const char* inline_value = nullptr;
+        if (a.compare(0, 2, "--") == 0 && a.find('=') != std::string::npos) {
+            name = a.substr(0, a.find('='));
+            inline_value = argv[i] + name.size() + 1;
+        } else if (a.compare(0, 2, "-o") == 0 && a.size() > 2) {
+            name = "-o";
+            inline_value = argv[i] + 2;
+        }
+        const bool takes_value = is_one_of(name, VALUE_OPTIONS, std::size(VALUE_OPTIONS));
+        if (!takes_value && !is_one_of(name, FLAG_OPTIONS, std::size(FLAG_OPTIONS)))
+            return usage_error("unknown option ", a.c_str());
+        if (!takes_value && inline_value) return usage_error("this option takes no value: ", a.c_str());
+        const char* v = inline_value ? inline_value : takes_value && i + 1 < argc ? argv[++i] : nullptr;
+        if (name == "-h" || name == "--help") {
             print_usage(stdout);
             return EXIT_OK;
-        } else if (a == "-o" || a == "--output") {
-            const char* v = value();
-            if (!v || !*v) return usage_error("missing value for ", a.c_str());
+        } else if (name == "--version") {
+            std::printf("kelvarix-pack %s\n", VERSION);
+            return EXIT_OK;
+        } else if (name == "-o" || name == "--output") {
+            if (!v || !*v) return usage_error("missing value for ", name.c_str());
             output = v;
-        } else if (a == "--target") {
-            const char* v = value();
+        } else if (name == "--target") {
             if (!v) return usage_error("missing value for --target");
             target = v;
             if (target != "win32" && target != "win64" && target != "linux")
                 return usage_error("unknown target (win32, win64 or linux): ", v);
-        } else if (a == "--stub") {
-            const char* v = value();
+        } else if (name == "--stub") {
             if (!v || !*v) return usage_error("missing value for --stub");
             stub = v;
-        } else if (a == "--level") {
-            const char* v = value();
+        } else if (name == "--level") {
             if (!v || std::strlen(v) != 1 || v[0] < '0' || v[0] > '5')
                 return usage_error("--level takes a number from 0 to 5");
             level = v[0] - '0';
-        } else if (a == "--solid") {
+        } else if (name == "--solid") {
             solid = true;
-        } else if (a == "--threads") {
-            const char* v = value();
+        } else if (name == "--threads") {
             if (!v || std::strlen(v) != 1 || v[0] < '1' || v[0] > '8')
                 return usage_error("--threads takes a number from 1 to 8");
             threads = v[0] - '0';
-        } else if (a == "--volume-size") {
-            const char* v = value();
+        } else if (name == "--volume-size") {
             if (!v || !parse_size(v, &volume_size))
                 return usage_error("--volume-size takes a size such as 1440k or 100m");
             if (volume_size < pack::MIN_VOLUME_SIZE) return usage_error("--volume-size must be at least 512 bytes");
-        } else if (a == "--archive") {
+        } else if (name == "--sign-cert" || name == "--sign-key") {
+            if (!v || !*v) return usage_error("missing value for ", name.c_str());
+            (name == "--sign-cert" ? sign_cert : sign_key) = v;
+        } else if (name == "--archive") {
             archive_only = true;
-        } else if (a == "--follow-links") {
+        } else if (name == "--follow-links") {
             follow_links = true;
-        } else if (a == "-q" || a == "--quiet") {
+        } else if (name == "-q" || name == "--quiet") {
             quiet = true;
-        } else if (a.size() > 1 && a[0] == '-') {
-            return usage_error("unknown option ", a.c_str());
-        } else {
-            positional.push_back(a);
         }
     }
     if (positional.size() < (archive_only ? 1u : 2u)) return usage_error("FOLDER and SETUP_PROGRAM are required");
@@ -328,12 +448,26 @@ int main(int argc, char** argv) {
         target = windows_build ? (sizeof(void*) == 8 ? "win64" : "win32") : "linux";
     }
     if (output.empty()) output = archive_only ? "installer.rar" : (target == "linux" ? "installer" : "installer.exe");
+    const bool signing = !sign_cert.empty() || !sign_key.empty();
+    if (signing && (sign_cert.empty() || sign_key.empty()))
+        return usage_error("signing needs both --sign-cert and --sign-key");
+    if (signing && (archive_only || target == "linux"))
+        return usage_error("only a Windows installer can be signed (--target win32 or win64)");
 
     uint32_t folder_attributes = 0;
+    platform::clear_system_error();
     if (!platform::get_attributes(folder.c_str(), &folder_attributes) ||
         !(folder_attributes & platform::ATTR_DIRECTORY)) {
-        std::fprintf(stderr, "kelvarix-pack: not a folder: %s\n", folder.c_str());
+        std::fprintf(stderr, "kelvarix-pack: not a folder: %s%s\n", folder.c_str(), reason().c_str());
         return EXIT_INPUT;
+    }
+    for (const std::string* file : {&sign_cert, &sign_key}) {
+        unsigned char head[4];
+        std::string why;
+        if (!file->empty() && !read_head(*file, head, why)) {
+            std::fprintf(stderr, "kelvarix-pack: cannot read %s%s\n", file->c_str(), why.c_str());
+            return EXIT_INPUT;
+        }
     }
     // The setup program: one word, present in the folder unless it names its own root.
     if (program.find(' ') != std::string::npos || program.find('\t') != std::string::npos) {
@@ -366,7 +500,13 @@ int main(int argc, char** argv) {
                          stub.c_str());
             return EXIT_INPUT;
         }
-        if (!stub_matches(stub, target)) {
+        unsigned char head[4];
+        std::string why;
+        if (!read_head(stub, head, why)) {
+            std::fprintf(stderr, "kelvarix-pack: cannot read the installer program %s%s\n", stub.c_str(), why.c_str());
+            return EXIT_INPUT;
+        }
+        if (!stub_matches(head, target)) {
             std::fprintf(stderr, "kelvarix-pack: %s is not a %s program\n", stub.c_str(), target.c_str());
             return EXIT_INPUT;
         }
@@ -383,13 +523,20 @@ int main(int argc, char** argv) {
         return EXIT_INPUT;
     }
     if (!program.empty()) {
-        bool packed = false;
-        for (const pack::TreeEntry& t : entries) packed = packed || (!t.is_folder && same_name(t.name, program_name));
+        const pack::TreeEntry* packed = nullptr;
+        for (const pack::TreeEntry& t : entries)
+            if (!packed && !t.is_folder && same_name(t.name, program_name)) packed = &t;
         if (!packed) {
             std::fprintf(stderr, "kelvarix-pack: the setup program is not a file packed from %s: %s\n",
                          folder.c_str(), program.c_str());
             return EXIT_INPUT;
         }
+        unsigned char head[4];
+        std::string why, cannot_run;
+        if (read_head(packed->path, head, why)) cannot_run = cannot_run_reason(target, program_name, head);
+        if (!cannot_run.empty())
+            std::fprintf(stderr, "kelvarix-pack: warning: the installer cannot run the setup program %s on %s: %s\n",
+                         printable(program).c_str(), target == "linux" ? "Linux" : "Windows", cannot_run.c_str());
     }
     // Nothing written may land in FOLDER or on an input (compared resolved,
     // so other spellings and links are caught).
@@ -401,7 +548,7 @@ int main(int argc, char** argv) {
         for (const pack::TreeEntry& t : entries)
             if (platform::is_absolute_path(t.path.c_str()) && !platform::path_within(root.c_str(), t.path.c_str()))
                 outside.push_back(&t.path);
-        for (const std::string& name : output_names(output, archive_only, volume_size, entries)) {
+        for (const std::string& name : output_names(output, archive_only, signing, volume_size, entries)) {
             std::string path = resolved(name);
             if (path.empty()) {
                 std::fprintf(stderr, "kelvarix-pack: cannot resolve the output path %s\n", name.c_str());
@@ -429,9 +576,10 @@ int main(int argc, char** argv) {
 
     pack::ArchiveWriter* writer = new pack::ArchiveWriter;
     pack::WriterOptions options{level, solid, volume_size, threads};
+    platform::clear_system_error();
     pack::WriteResult r = pack::writer_open(*writer, first_volume.c_str(), output.c_str(), options);
     if (r != pack::WriteResult::ok) {
-        std::fprintf(stderr, "kelvarix-pack: cannot create %s\n", first_volume.c_str());
+        std::fprintf(stderr, "kelvarix-pack: cannot create %s%s\n", first_volume.c_str(), reason().c_str());
         delete writer;
         return r == pack::WriteResult::bad_argument ? EXIT_USAGE : EXIT_WRITE;
     }
@@ -444,8 +592,11 @@ int main(int argc, char** argv) {
     ProgressLine line;
     line.on = !quiet && platform::stderr_is_terminal();
     if (r == pack::WriteResult::ok) r = pack::pack_tree(*writer, entries, show_progress, &line, error);
+    platform::clear_system_error();
     if (r == pack::WriteResult::ok) r = pack::writer_close(*writer);
     else pack::writer_abandon(*writer);
+    if (r != pack::WriteResult::ok && error.empty() && r != pack::WriteResult::volume_too_small)
+        error = "cannot write the archive" + reason();
     if (line.on) std::fputs("\n", stderr);
 
     // Every volume written so far, for the clean-up after a failure.
@@ -465,13 +616,14 @@ int main(int argc, char** argv) {
     }
 
     if (!archive_only) {
+        platform::clear_system_error();
         int64_t copied = append_file(stub.c_str(), output.c_str(), platform::FileOpen::read_write_always);
         int64_t offset = copied == 0 ? append_file(first_volume.c_str(), output.c_str(),
                                                    platform::FileOpen::read_write_append)
                                      : -1;
         if (copied != 0 || offset < 0 || offset > 0xFFFFFFFFll ||
             !write_bundle_directory(output, offset, member_name)) {
-            std::fprintf(stderr, "kelvarix-pack: cannot write the installer %s\n", output.c_str());
+            std::fprintf(stderr, "kelvarix-pack: cannot write the installer %s%s\n", output.c_str(), reason().c_str());
             created.push_back(output);
             remove_outputs(created);
             delete writer;
@@ -482,6 +634,13 @@ int main(int argc, char** argv) {
         // The installer is a program: let it be run (nothing to do on Windows).
         if (target == "linux" && !platform::make_executable(output.c_str()))
             std::fprintf(stderr, "kelvarix-pack: cannot mark %s as executable\n", output.c_str());
+        if (signing && !sign_installer(output, output + ".signed", sign_cert, sign_key)) {
+            created.push_back(output);
+            created.push_back(output + ".signed");
+            remove_outputs(created);
+            delete writer;
+            return EXIT_WRITE;
+        }
     }
 
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();

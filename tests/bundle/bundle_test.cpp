@@ -1,5 +1,6 @@
 // Bundles: layout byte for byte, appending to existing bundles, unpacking,
-// sizing, and the refusal of files whose trailer cannot be a directory.
+// sizing, the refusal of files whose trailer cannot be a directory, and
+// bundles signed as Windows programs.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,6 +10,7 @@
 #include "bundle/bundle.h"
 #include "platform/platform.h"
 #include "support/scratch.h"
+#include "support/signed_program.h"
 
 namespace fs = std::filesystem;
 using scratch::le32;
@@ -232,6 +234,75 @@ TEST_F(Bundle, FilesThatAreNoBundleAreRefused) {
         EXPECT_FALSE(fs::exists("out")) << what << ": nothing is created for a file that is no bundle";
         EXPECT_FALSE(fs::exists("a")) << what;
     }
+}
+
+TEST_F(Bundle, SignedBundlesAreReadBeforeTheirCertificateTable) {
+    using namespace signed_program;
+    // Every alignment signing can add (0..7 zero bytes), both header layouts,
+    // and a directory long enough for its size's second byte to look like one.
+    std::vector<std::string> long_names;
+    for (char c = 'a'; c <= 'f'; ++c) long_names.push_back(std::string(250, c));
+    for (bool wide : {false, true}) {
+        for (size_t extra = 0; extra < 8; ++extra) {
+            for (const std::vector<std::string>& names : {std::vector<std::string>{"m.rar"}, long_names}) {
+                const std::string head = program_head(wide), member = scratch::pattern(100 + extra, 3);
+                std::string directory;
+                // Every member but the last is empty.
+                for (const std::string& name : names) directory += entry(static_cast<uint32_t>(head.size()), name);
+                write_file("inst.exe", sign(bundle_of(head, member, directory)));
+                const std::string what = (wide ? "PE32+, " : "PE32, ") + std::to_string(extra) + " extra bytes, " +
+                                         std::to_string(names.size()) + " entries";
+                EXPECT_EQ(bundle_content_size("inst.exe", nullptr), static_cast<int64_t>(member.size())) << what;
+                ASSERT_TRUE(unpack_bundle(folder_.str().c_str(), "inst.exe", "out")) << what;
+                EXPECT_TRUE(read_file(names.back()) == member) << what;
+                fs::current_path(folder_.path());
+                fs::remove_all("out");
+            }
+        }
+    }
+}
+
+TEST_F(Bundle, DamagedProgramHeadersAreNoSignature) {
+    using namespace signed_program;
+    const std::string head = program_head(true);
+    const std::string good = sign(bundle_of(head, "member", entry(static_cast<uint32_t>(head.size()), "m")));
+    const uint32_t e = certificate_entry_at(true);
+    auto with = [&](uint32_t at, const std::string& bytes) { return std::string(good).replace(at, bytes.size(), bytes); };
+    const uint32_t table = static_cast<uint32_t>(good.size() - 24);
+    const std::vector<std::pair<const char*, std::string>> cases = {
+        {"table past the end", with(e + 4, le32(32))},
+        {"table short of the end", with(e + 4, le32(16))},
+        {"table inside the headers", with(e, le32(0x10)).replace(e + 4, 4, le32(table + 24 - 0x10))},
+        {"table smaller than its header", with(e, le32(table + 20)).replace(e + 4, 4, le32(4))},
+        {"header offset past the end", with(0x3C, le32(0xFFFFFFF0u))},
+        {"header offset near the end", with(0x3C, le32(table + 10))},
+        {"no PE signature", with(PE_OFFSET, "NE")},
+        {"unknown optional header", with(PE_OFFSET + 24, "\x0B\x03")},
+        {"four data directories", with(directories_at(true) - 4, le32(4))},
+        {"optional header too small", with(PE_OFFSET + 20, std::string("\x70\x00", 2))},
+        {"no MZ", with(0, "ZM")},
+    };
+    for (const auto& [what, content] : cases) {
+        write_file("bad.exe", content);
+        platform::File* f = platform::file_open("bad.exe", platform::FileOpen::read);
+        ASSERT_NE(f, nullptr);
+        EXPECT_EQ(certificate_table_start(f), -1) << what;
+        platform::file_close(f);
+        EXPECT_EQ(bundle_content_size("bad.exe", nullptr), -1) << what;
+    }
+    write_file("signed.exe", sign(head + "no bundle here"));
+    EXPECT_EQ(bundle_content_size("signed.exe", nullptr), -1) << "a signed program without a directory";
+}
+
+TEST_F(Bundle, AppendingToASignedBundleTakesItsSignatureOff) {
+    using namespace signed_program;
+    const std::string head = program_head(false);
+    const std::string unsigned_bundle = bundle_of(head, "old", entry(static_cast<uint32_t>(head.size()), "a"));
+    write_file("inst.exe", sign(unsigned_bundle));
+    write_file("b", "new!");
+    ASSERT_TRUE(build("inst.exe", {"b"}));
+    const uint32_t at = static_cast<uint32_t>(unsigned_bundle.size());
+    EXPECT_TRUE(read_file("inst.exe") == unsigned_bundle + bundle_of("", "new!", entry(at, "b")));
 }
 
 TEST_F(Bundle, AMemberThatCannotBeWrittenIsReportedButTheOthersAreWritten) {

@@ -1,6 +1,6 @@
 // Faults while bundles are built and unpacked: whichever write fails, or
 // whichever close fails and is reported, building leaves an existing bundle
-// byte for byte as it was and leaves no new one behind; unpacking writes every other member and leaves
+// (signed or not) byte for byte as it was and leaves no new one behind; unpacking writes every other member and leaves
 // no half-written one.
 #include <gtest/gtest.h>
 
@@ -11,6 +11,7 @@
 #include "platform/fault_hooks.h"
 #include "platform/platform.h"
 #include "support/scratch.h"
+#include "support/signed_program.h"
 
 namespace fs = std::filesystem;
 using scratch::read_file;
@@ -57,33 +58,40 @@ protected:
 
 TEST_F(BundleFaults, ExistingBundleIsUnchangedWhateverWriteOrCloseFails) {
     ASSERT_TRUE(build("setup.exe", {"a.rar"}));
-    const std::string before = read_file("setup.exe");
-    // A clean run counts the calls; then each one fails in turn.
-    write_file("copy.exe", before);
-    arm(0, 0);
-    ASSERT_TRUE(build("copy.exe", {"setup.spt", "b.bin"}));
-    const Counts clean = counts;
-    ASSERT_GT(clean.writes, 1);
-    const std::string after = read_file("copy.exe");
-    // Either the run fails and the bundle is as before, or it succeeds (a
-    // failed close of a file only read loses nothing) with the whole result.
-    auto check = [&](const std::string& what) {
-        write_file("setup.exe", before);
-        bool ok = build("setup.exe", {"setup.spt", "b.bin"});
-        EXPECT_TRUE(read_file("setup.exe") == (ok ? after : before)) << what << (ok ? " succeeded" : " failed");
-        return ok;
-    };
-    int failed_runs = 0;
-    for (int k = 1; k <= clean.writes; ++k) {
-        arm(k, 0);
-        EXPECT_FALSE(check("write " + std::to_string(k))) << "write " << k;
+    // The same for a signed bundle, whose signature is taken off before the
+    // members are appended and must come back.
+    const std::string head = signed_program::program_head(true);
+    const std::string signed_bundle = signed_program::sign(
+        head + read_file("a.rar") + scratch::le32(static_cast<uint32_t>(head.size())) + '\x05' + "a.rar" +
+        scratch::le32(10));
+    for (const std::string& before : {read_file("setup.exe"), signed_bundle}) {
+        // A clean run counts the calls; then each one fails in turn.
+        write_file("copy.exe", before);
+        arm(0, 0);
+        ASSERT_TRUE(build("copy.exe", {"setup.spt", "b.bin"}));
+        const Counts clean = counts;
+        ASSERT_GT(clean.writes, 1);
+        const std::string after = read_file("copy.exe");
+        // Either the run fails and the bundle is as before, or it succeeds (a
+        // failed close of a file only read loses nothing) with the whole result.
+        auto check = [&](const std::string& what) {
+            write_file("setup.exe", before);
+            bool ok = build("setup.exe", {"setup.spt", "b.bin"});
+            EXPECT_TRUE(read_file("setup.exe") == (ok ? after : before)) << what << (ok ? " succeeded" : " failed");
+            return ok;
+        };
+        int failed_runs = 0;
+        for (int k = 1; k <= clean.writes; ++k) {
+            arm(k, 0);
+            EXPECT_FALSE(check("write " + std::to_string(k))) << "write " << k;
+        }
+        for (int k = 1; k <= clean.closes; ++k) {
+            arm(0, k);
+            if (!check("close " + std::to_string(k))) ++failed_runs;
+        }
+        // At least the closes of the bundle itself are noticed.
+        EXPECT_GT(failed_runs, 0);
     }
-    for (int k = 1; k <= clean.closes; ++k) {
-        arm(0, k);
-        if (!check("close " + std::to_string(k))) ++failed_runs;
-    }
-    // At least the closes of the bundle itself are noticed.
-    EXPECT_GT(failed_runs, 0);
 }
 
 TEST_F(BundleFaults, NewBundleIsRemovedWhateverWriteFails) {

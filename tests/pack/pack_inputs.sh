@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
-# kelvarix-pack packs only what lies in FOLDER: one row per case, each on a
-# fresh tree (t/setup.sh, t/sub/a.txt, and secret.txt beside t). A refused run
-# must end with its exit code and message and leave the work folder exactly
-# as it was; a run that warns must still build an installer whose archive
-# holds the expected files (extracted with kelvarix-x) and not the skipped
-# ones. FIFOs, sockets and symbolic links make this a Linux test.
+# kelvarix-pack packs only what lies in FOLDER, and reads its command line
+# the usual ways: one row per case, each on a fresh tree (t/setup.sh,
+# t/sub/a.txt, and secret.txt beside t). A refused run must end with its exit
+# code and message (with the system's reason where a file cannot be read or
+# written) and leave the work folder exactly as it was; a run that warns must
+# still build an installer whose archive holds the expected files (extracted
+# with kelvarix-x) and not the skipped ones. A text starting with '!' must
+# not appear. FIFOs, sockets and symbolic links make this a Linux test.
 #
 #   pack_inputs.sh KELVARIX_PACK KELVARIX1 KELVARIX_X
 set -u
+export LC_ALL=C  # the system's reasons in English
 [ $# = 3 ] || { echo "usage: pack_inputs.sh KELVARIX_PACK KELVARIX1 KELVARIX_X" >&2; exit 2; }
 pack=$(realpath "$1") stub=$(realpath "$2") extract=$(realpath "$3")
 work=$(mktemp -d "${TMPDIR:-/tmp}/kxpackin_XXXXXX")
@@ -45,6 +48,14 @@ rows=(
 "link to a FIFO|mkfifo t/fifo; ln -s fifo t/fl|-o out t setup.sh|0|warning: not a regular file or folder, skipped: t/fl|setup.sh=S|fl fifo"
 "socket|socket t/sock|-o out t setup.sh|0|warning: not a regular file or folder, skipped: t/sock|setup.sh=S|sock"
 "device with --follow-links|ln -s /dev/null t/null|--follow-links -o out t setup.sh|0|warning: not a regular file or folder, skipped: t/null|setup.sh=S|null"
+"options as --opt=value, -oOUT, then -- before a FOLDER named like an option|cp -r t ./-t|--level=0 -oout -- -t setup.sh|0||setup.sh=S sub/a.txt=A|"
+"option words after SETUP_PROGRAM|:|-o out t setup.sh -o x --solid|0|'-o' follows SETUP_PROGRAM, so it is passed to setup.sh|setup.sh=S|"
+"the folder's own setup.spt|printf X > t/setup.spt|-o out t setup.sh|0|warning: the folder's own setup.spt is replaced by the generated one: t/setup.spt|setup.sh=S|"
+"setup program Linux cannot run|:|-o out t setup.sh|0|cannot run the setup program setup.sh on Linux|setup.sh=S|"
+"setup script with #!|printf '#!/bin/sh' > t/setup.sh|-o out t setup.sh|0|!cannot run||"
+"missing FOLDER, with the reason|:|-o out nowhere setup.sh|2|not a folder: nowhere: No such file or directory||"
+"unreadable stub, with the reason|:|--stub nostub -o out t setup.sh|2|cannot read the installer program nostub: No such file or directory||"
+"output that cannot be created, with the reason|mkdir out.part|-o out t setup.sh|3|cannot create out.part: Is a directory||"
 )
 
 failures=0
@@ -53,7 +64,7 @@ state() { find . -path ./x -prune -o -printf '%p %y %s %T@ %l\n' | sort; }
 
 for row in "${rows[@]}"; do
     IFS='|' read -r name prepare args want_exit want_text want_files want_absent <<< "$row"
-    rm -rf t x out* secret.txt
+    rm -rf t x out* secret.txt ./-t
     mkdir -p t/sub
     printf S > t/setup.sh
     printf A > t/sub/a.txt
@@ -67,7 +78,10 @@ for row in "${rows[@]}"; do
         fail "$name" "exit $got, want $want_exit ($(tr '\n' ' ' < "$err"))"
         continue
     fi
-    if [ -n "$want_text" ] && ! grep -qF -- "$want_text" "$err"; then
+    if [[ "$want_text" == '!'* ]] && grep -qF -- "${want_text#!}" "$err"; then
+        fail "$name" "stderr holds '${want_text#!}': $(tr '\n' ' ' < "$err")"
+        continue
+    elif [ -n "$want_text" ] && [[ "$want_text" != '!'* ]] && ! grep -qF -- "$want_text" "$err"; then
         fail "$name" "stderr lacks '$want_text': $(tr '\n' ' ' < "$err")"
         continue
     fi

@@ -1,6 +1,6 @@
 // The system side of the seam: paths, drives, the temporary folder, the
-// program's own path, resolved paths and kinds of entries, message boxes in
-// unattended runs.
+// program's own path, resolved paths and kinds of entries, the system's
+// reason for a failure, running a tool, message boxes in unattended runs.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -117,6 +117,37 @@ TEST(Files, TruncateCutsBackAndLinksAreRecognised) {
     fs::create_directory_symlink(folder.path(), "link");
     EXPECT_TRUE(is_symbolic_link("link"));
 #endif
+}
+
+TEST(Programs, ToolsGetTheirWordsUnchangedAndFailuresTheirReason) {
+    scratch::Folder folder("run");
+#ifdef _WIN32
+    const std::string tool = std::string(KX_BUILD_DIR) + "\\tests\\record-args.exe";
+#else
+    const std::string tool = std::string(KX_BUILD_DIR) + "/tests/record-args";
+#endif
+    // Words the command line of Windows has to quote, and an empty one.
+    const char* words[] = {tool.c_str(), "a b", "q\"uote", "back\\", "back\\\"q", "", "end", nullptr};
+    scratch::set_env("KX_RECORD_ARGS", (folder.path() / "args.txt").string());
+    EXPECT_EQ(run_program_and_wait(words), 0);
+    const std::string record = scratch::read_file("args.txt");
+    EXPECT_EQ(record.substr(0, record.find('\n')), "a b q\"uote back\\ back\\\"q  end");
+    // record-args ends with 1 when it cannot write its record.
+    scratch::set_env("KX_RECORD_ARGS", (folder.path() / "missing" / "args.txt").string());
+    EXPECT_EQ(run_program_and_wait(words), 1);
+    scratch::unset_env("KX_RECORD_ARGS");
+
+    char reason[256];
+    const char* missing[] = {"kx-no-such-tool", nullptr};
+    clear_system_error();
+    EXPECT_EQ(system_error_text(reason, sizeof reason), 0u);
+    EXPECT_EQ(run_program_and_wait(missing), -1);
+    EXPECT_GT(system_error_text(reason, sizeof reason), 0u);
+    clear_system_error();
+    EXPECT_EQ(file_open("missing.txt", FileOpen::read), nullptr);
+    EXPECT_GT(system_error_text(reason, sizeof reason), 0u);
+    const size_t n = std::strlen(reason);
+    EXPECT_TRUE(n > 0 && reason[n - 1] != '\n' && reason[n - 1] != '.') << reason;
 }
 
 namespace {

@@ -1,6 +1,6 @@
 // The system side of the seam on Linux: paths, "drives" (mounted file
 // systems), the temporary folder, the program's own path, process end,
-// signals and message boxes on the terminal.
+// signals, running a tool and message boxes on the terminal.
 //
 // A drive is the mounted file system that holds a path, found in
 // /proc/self/mountinfo. Local block-device file systems (and overlay, which
@@ -18,10 +18,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <spawn.h>
 #include <strings.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+extern char** environ;
 
 namespace platform {
 
@@ -235,6 +239,35 @@ void route_break_signals(void (*handler)(int)) {
         std::signal(sig, handler);
     }
 }
+
+void clear_system_error() { errno = 0; }
+
+size_t system_error_text(char* out, size_t size) {
+    if (size == 0) return 0;
+    const int error = errno;
+    const char* text = error == 0 ? "" : std::strerror(error);
+    std::snprintf(out, size, "%s", text);
+    return std::strlen(out);
+}
+
+int run_program_and_wait(const char* const* argv) {
+    if (argv == nullptr || argv[0] == nullptr) return -1;
+    pid_t child = 0;
+    // posix_spawnp reports a program that cannot be started (not found, not
+    // runnable) as its own result, so the reason reaches the caller.
+    const int failure = ::posix_spawnp(&child, argv[0], nullptr, nullptr, const_cast<char* const*>(argv), environ);
+    if (failure != 0) {
+        errno = failure;
+        return -1;
+    }
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0) {
+        if (errno != EINTR) return -1;
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+bool replace_file(const char* from, const char* to) { return from && to && ::rename(from, to) == 0; }
 
 bool truncate_file(const char* path, uint64_t size) {
     return path && ::truncate(path, static_cast<off_t>(size)) == 0;
