@@ -79,4 +79,6 @@ intptr_t shell_execute_open(void* owner_window, const char* file, const char* pa
     return reinterpret_cast<intptr_t>(result);
 }
 
+bool launched_program_exit_code(int* /*code*/) { return false; }
+
 }  // namespace platform
