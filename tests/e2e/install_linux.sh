@@ -59,7 +59,7 @@ declare -A expected_rc=(
     [install]=$EXIT_DONE [no-script]=$EXIT_SETUP_FAILED [text-setup]=$EXIT_SETUP_FAILED
     [bad-key]=$EXIT_SETUP_FAILED [damaged]=$EXIT_INSTALL_FAILED [damaged-only]=$EXIT_INSTALL_FAILED
     [damaged-ru]=$EXIT_INSTALL_FAILED [wait]=7 [wait-signal]=$((128 + 15)) [wait-launched]=$EXIT_DONE
-    [terminal-cancel]=$EXIT_DONE
+    [terminal-cancel]=$EXIT_DONE [missing-volume]=$EXIT_INSTALL_FAILED
 )
 # wrong_rc CASE RC: true (and says so) when RC is not the case's code.
 wrong_rc() {
@@ -199,6 +199,28 @@ elif [ -n "$(ls -A "$work/damaged-only/tmp")" ]; then
     fail damaged-only "left behind: $(ls -A "$work/damaged-only/tmp")"
 else
     pass damaged-only
+fi
+
+# A volume set whose second volume is missing (kelvarix-pack makes the set).
+pack=$build/src/programs/kelvarix-pack
+if [ -x "$pack" ]; then
+    mkdir -p "$work/missing-volume/tmp" "$work/product"
+    cp "$src/data.bin" "$src/record-args" "$work/product/"
+    "$pack" -q --level 0 --volume-size 100k -o "$work/missing-volume/inst" "$work/product" record-args >/dev/null 2>&1 ||
+        fail missing-volume "build"
+    rm -f "$work/missing-volume/inst.r00"
+    run_installer missing-volume
+    if wrong_rc missing-volume "$(cat "$work/missing-volume/rc")"; then
+        :
+    elif ! grep -q "^Error: Error 5. The installation set is damaged!" "$work/missing-volume/stderr.txt"; then
+        fail missing-volume "no integrity error: $(cat "$work/missing-volume/stderr.txt")"
+    elif [ -e "$work/missing-volume/record.txt" ]; then
+        fail missing-volume "setup program launched from an incomplete set"
+    else
+        pass missing-volume
+    fi
+else
+    echo "SKIP missing-volume (no kelvarix-pack)"
 fi
 
 # ---------------------------------------------------------------- 5. KELVARIX_WAIT: the setup program's exit code
