@@ -31,11 +31,14 @@ failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 pass() { echo "ok: $*"; }
 
-# Runs the program (or a bundle made of it) in folder $1 with the remaining
-# arguments; the exit code must be 0.
+# shellcheck source=../tests/e2e/exit_codes.sh
+source "$(dirname "$0")/../tests/e2e/exit_codes.sh"
+
+# Runs the program (or a bundle made of it) in folder $2 with the remaining
+# arguments; the exit code must be $1.
 run_in() {
-    local folder=$1 exe=$2
-    shift 2
+    local expected=$1 folder=$2 exe=$3
+    shift 3
     : > "$KELVARIX_MESSAGE_LOG"
     local code=0
     if [[ -n "$wine" ]]; then
@@ -43,7 +46,7 @@ run_in() {
     else
         (cd "$folder" && "$exe" "$@" >/dev/null 2>&1) || code=$?
     fi
-    [[ $code -eq 0 ]] || fail "exit code $code for: $*"
+    [[ $code -eq $expected ]] || fail "exit code $code (expected $expected) for: $*"
 }
 
 boxes() { cat "$KELVARIX_MESSAGE_LOG"; }
@@ -75,25 +78,25 @@ e.g. c:\\kelvarix1.exe arch_name -e (to extract files from arch_name)"
 
 # ---------------------------------------------------------------- help
 mkdir "$work/h"
-run_in "$work/h" "$program" -?
+run_in $EXIT_DONE "$work/h" "$program" -?
 expect_boxes "-? shows the help text" "$HELP"
-run_in "$work/h" "$program" -? x
+run_in $EXIT_DONE "$work/h" "$program" -? x
 expect_boxes "-? x shows the help text" "$HELP"
 
 # ---------------------------------------------------------------- invalid command lines
 for line in "bundle.exe" "bundle.exe -x" "bundle.exe -I a" "-? xy"; do
     # shellcheck disable=SC2086
-    run_in "$work/h" "$program" $line
+    run_in $EXIT_BAD_COMMAND_LINE "$work/h" "$program" $line
     expect_boxes "'$line' is refused" "$ERROR1"
 done
 long=$(printf 'n%.0s' $(seq 1 250))
-run_in "$work/h" "$program" "$long" -i a
+run_in $EXIT_MODE_FAILED "$work/h" "$program" "$long" -i a
 expect_boxes "a command line of 255 characters is taken (a is missing)" "$ERROR2"
-run_in "$work/h" "$program" "${long}n" -i a
+run_in $EXIT_BAD_COMMAND_LINE "$work/h" "$program" "${long}n" -i a
 expect_boxes "a command line of 256 characters is refused" "$ERROR1"
 many=()
 for k in $(seq 1 51); do many+=("f$k"); done
-run_in "$work/h" "$program" b.exe -i "${many[@]}"
+run_in $EXIT_BAD_COMMAND_LINE "$work/h" "$program" b.exe -i "${many[@]}"
 expect_boxes "51 files are refused" "$ERROR1"
 [[ -z "$(ls "$work/h")" ]] && pass "refused lines write nothing" || fail "refused lines wrote files"
 
@@ -101,7 +104,7 @@ expect_boxes "51 files are refused" "$ERROR1"
 mkdir "$work/p"
 printf 'first member\n' > "$work/p/a"
 head -c 70000 /dev/urandom > "$work/p/b"
-run_in "$work/p" "$program" out.exe -i a b
+run_in $EXIT_DONE "$work/p" "$program" out.exe -i a b
 expect_boxes "packing shows no box" ""
 s=$(stat -c %s "$program")
 sa=$(stat -c %s "$work/p/a")
@@ -115,18 +118,18 @@ if cmp -s "$work/p/out.exe" "$work/expected.exe"; then pass "out.exe -i a b: pro
     fail "out.exe -i a b differs from the expected bundle"
 fi
 
-run_in "$work/p" "$program" empty.exe -i
+run_in $EXIT_DONE "$work/p" "$program" empty.exe -i
 expect_boxes "-i without files succeeds" ""
 [[ ! -e "$work/p/empty.exe" ]] && pass "-i without files writes nothing" || fail "-i without files wrote a bundle"
 
 if [[ -z "$wine" ]]; then
     # Two spaces put an empty name into the list (wine would quote the empty word).
-    run_in "$work/p" "$program" two.exe -i a "" b
+    run_in $EXIT_MODE_FAILED "$work/p" "$program" two.exe -i a "" b
     expect_boxes "an empty name fails the packing" "$ERROR2"
     [[ ! -e "$work/p/two.exe" ]] && pass "a failed packing leaves no bundle" || fail "a failed packing left two.exe"
 fi
 
-run_in "$work/p" "$program" bad.exe -i a missing
+run_in $EXIT_MODE_FAILED "$work/p" "$program" bad.exe -i a missing
 expect_boxes "a missing file fails the packing" "$ERROR2"
 [[ ! -e "$work/p/bad.exe" ]] && pass "no bundle is left behind" || fail "bad.exe left behind"
 
@@ -138,7 +141,7 @@ temp_root() {
 mkdir -p "$work/u" "$work/tmp"
 export TMPDIR="$work/tmp"
 before=$(temp_root)
-run_in "$work/u" "$work/p/out.exe" "$work/p/out.exe" -e
+run_in $EXIT_DONE "$work/u" "$work/p/out.exe" "$work/p/out.exe" -e
 expect_boxes "unpacking shows no box" ""
 made=$(comm -13 <(echo "$before") <(temp_root) | head -n 1)
 if [[ -n "$made" && -d "$made" ]]; then
@@ -153,13 +156,13 @@ else
 fi
 unset TMPDIR
 
-run_in "$work/u" "$program" missing.exe -e
+run_in $EXIT_MODE_FAILED "$work/u" "$program" missing.exe -e
 expect_boxes "unpacking a missing bundle fails" "$ERROR2"
 
 # ---------------------------------------------------------------- install without a carried archive
 mkdir "$work/i"
 cp "$program" "$work/i/plain.exe"
-run_in "$work/i" "$work/i/plain.exe"
+run_in $EXIT_INSTALL_FAILED "$work/i" "$work/i/plain.exe"
 INTEGRITY="Ошибка: Ошибка 5.Нарушена целостность установочного комплекта! "
 if [[ "$(boxes | head -n 1)" == "$INTEGRITY" && "$(boxes | tail -n 1)" == "$ERROR2" ]]; then
     pass "install from a program that carries nothing: integrity error, then Error 2"

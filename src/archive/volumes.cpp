@@ -13,12 +13,6 @@
 
 namespace {
 
-const char TEXT_NEXT_VOLUME_MISSING[] =
-    "\xCD\xE5 \xEC\xEE\xE3\xF3 \xED\xE0\xE9\xF2\xE8 \xF1\xEB\xE5\xE4\xF3\xFE\xF9\xE8\xE9 \xF4\xE0\xE9\xEB "
-    "\xE0\xF0\xF5\xE8\xE2\xE0 !";                                        // cannot find the next archive file
-const char TEXT_BAD_ARCHIVE[] = "\xCF\xEB\xEE\xF5\xEE\xE9 \xE0\xF0\xF5\xE8\xE2 !";  // bad archive
-const char TEXT_INSERT_NEXT_DISK[] =
-    "\xC2\xF1\xF2\xE0\xE2\xFC\xF2\xE5 \xF1\xEB\xE5\xE4\xF3\xFE\xF9\xE8\xE9 \xE4\xE8\xF1\xEA";  // insert the next disk
 
 void show_error(const char* text) {
     platform::message_box(text, archive_state.volume_name, platform::MB_OK | platform::MB_ICONHAND);

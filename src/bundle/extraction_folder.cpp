@@ -47,11 +47,18 @@ bool drive_has_room(const FolderProbe& probe, const char* root, uint64_t needed)
     return probe.type(root) == platform::DriveType::fixed && probe.free_bytes(root, &free) && free > needed;
 }
 
+// Passes has_room on and remembers that some place had room.
+bool note_room(bool has_room, bool* room_seen) {
+    *room_seen = *room_seen || has_room;
+    return has_room;
+}
+
 bool ask_with_dialog(char* folder, size_t size) { return ask_for_extraction_folder(folder, size); }
 
 const FolderProbe system_probe = {
-    platform::get_temp_path, platform::list_drive_roots, platform::drive_root_of,
-    platform::drive_type,    platform::drive_free_bytes, ask_with_dialog,
+    platform::get_temp_path, platform::extraction_fallbacks, platform::drive_root_of,
+    platform::drive_type,    platform::drive_free_bytes,     ask_with_dialog,
+    platform::tell_no_room,
 };
 
 }  // namespace
@@ -84,20 +91,23 @@ bool choose_extraction_folder_with(const FolderProbe& probe, const char* bundle_
 
     // The system's temporary folder, when its drive qualifies.
     char temp[EXTRACTION_PATH_CHARS + 1];
+    bool room_seen = false;
     if (probe.temp_path(temp, sizeof temp) > 0 && probe.root_of(temp, root, sizeof root) &&
-        platform::set_current_directory(temp) && drive_has_room(probe, root, needed) &&
+        platform::set_current_directory(temp) && note_room(drive_has_room(probe, root, needed), &room_seen) &&
         make_numbered_folder(temp, max_length, chosen)) {
         std::memcpy(folder, chosen, std::strlen(chosen) + 1);
         return true;
     }
 
-    // The roots of the fixed drives that have room, in the system's order.
-    if (start[0]) (void)platform::set_current_directory(start);  // the roots below are absolute
+    // The further places on fixed drives that have room, in the system's
+    // order (Windows: the drive roots).
+    if (start[0]) (void)platform::set_current_directory(start);  // the places below are absolute
     static char roots[32][260];
     const int count = probe.drive_roots(roots, 32);
     for (int k = 0; k < count; ++k) {
         end_with_separator(roots[k], sizeof roots[k]);
-        if (drive_has_room(probe, roots[k], needed) && make_numbered_folder(roots[k], max_length, chosen)) {
+        if (note_room(drive_has_room(probe, roots[k], needed), &room_seen) &&
+            make_numbered_folder(roots[k], max_length, chosen)) {
             std::memcpy(folder, chosen, std::strlen(chosen) + 1);
             return true;
         }
@@ -106,12 +116,21 @@ bool choose_extraction_folder_with(const FolderProbe& probe, const char* bundle_
     // Last the user. The named folder is only where the fresh folder goes:
     // the clean-ups remove what this run made, never the user's folder or
     // what was in it before.
+    if (!room_seen && probe.no_room) probe.no_room(needed);
     char named[EXTRACTION_PATH_CHARS + 2];
     if (!probe.ask(named, EXTRACTION_PATH_CHARS + 1)) return false;
     end_with_separator(named, sizeof named);
     if (!make_numbered_folder(named, max_length, chosen)) return false;
     std::memcpy(folder, chosen, std::strlen(chosen) + 1);
     return true;
+}
+
+void remove_extraction_folder_if_empty(char* folder) {
+    if (!folder || !folder[0]) return;
+    // Step out of the folder first: a current folder cannot be removed on Windows.
+    platform::set_current_directory(platform::system_root());
+    // Removing a folder removes only an empty one: nothing inside is touched.
+    if (platform::remove_directory(folder)) folder[0] = '\0';
 }
 
 bool remove_folder_tree(const char* folder) {

@@ -1,8 +1,8 @@
 // The extraction folder: a fresh "PTemp_" folder (letters a to z) in the
 // system's temporary folder when its drive is fixed and has room for the
-// bundle's members, otherwise at the root of another fixed drive that has
-// room, otherwise inside a folder the user names. Also the removal of such a
-// tree.
+// bundle's members, otherwise in a further place that has room (Windows: the
+// root of another fixed drive; Linux: /var/tmp or the home folder),
+// otherwise inside a folder the user names. Also the removal of such a tree.
 #pragma once
 
 #include <cstddef>
@@ -19,9 +19,14 @@ struct FolderProbe {
     bool (*free_bytes)(const char* root, uint64_t* bytes);
     // Asks the user for a folder; false when none was confirmed.
     bool (*ask)(char* folder, size_t size);
+    // Told before the question when no place had room for needed bytes;
+    // may be null.
+    void (*no_room)(uint64_t needed);
 };
 
-// The probe made of the real platform calls and the folder dialog.
+// The probe made of the real platform calls and the folder dialog. Its
+// further places are platform::extraction_fallbacks (Windows: the drive
+// roots; Linux: /var/tmp, then the home folder).
 const FolderProbe& system_folder_probe();
 
 // Longest extraction folder path handed out (the callers' buffers hold one more).
@@ -40,6 +45,11 @@ bool choose_extraction_folder_with(const FolderProbe& probe, const char* bundle_
 // Title of the folder question (Windows-1251): "Укажите временный дирректорий" (sic).
 inline constexpr char TITLE_ASK_FOLDER[] =
     "\xD3\xEA\xE0\xE6\xE8\xF2\xE5 \xE2\xF0\xE5\xEC\xE5\xED\xED\xFB\xE9 \xE4\xE8\xF0\xF0\xE5\xEA\xF2\xEE\xF0\xE8\xE9";
+
+// After a run that failed: removes the folder this run made (folder, as
+// chosen above) when nothing is in it, and then empties folder. A folder
+// that holds anything stays as it is, and so does every folder above it.
+void remove_extraction_folder_if_empty(char* folder);
 
 // Shows the folder question; on OK the folder is in folder (size bytes).
 bool ask_for_extraction_folder(char* folder, size_t size);

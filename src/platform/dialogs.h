@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 namespace platform {
 
@@ -15,5 +16,10 @@ namespace platform {
 // dialog itself fails, the box "GetOpenFileName returned Error #<code>" is
 // shown first.
 bool ask_for_folder(const char* title_cp1251, char* folder_out, size_t size);
+
+// Said before the folder question when no place had room for needed bytes.
+// Linux: how much is needed and that TMPDIR chooses the place (standard
+// error and the message log). Windows: nothing (the dialog follows as ever).
+void tell_no_room(uint64_t needed);
 
 }  // namespace platform

@@ -159,6 +159,11 @@ enum class DriveType { unknown, removable, fixed, remote, cdrom, ramdisk };
 // Linux: mount points of local file systems). Writes up to max roots into
 // roots[i] (each MAX_PATH_CHARS+1 bytes); returns the count.
 int list_drive_roots(char (*roots)[260], int max);
+// The places an extraction folder may go when the temporary folder does not
+// qualify, in the order they are tried, each ending in a separator; written
+// like list_drive_roots. Windows: the drive roots (list_drive_roots). Linux:
+// /var/tmp, then the home folder ($HOME); never the file-system root.
+int extraction_fallbacks(char (*places)[260], int max);
 // Root of the drive that holds path (Windows: "X:\\"; Linux: its mount point).
 [[nodiscard]] bool drive_root_of(const char* path, char* root, size_t size);
 DriveType drive_type(const char* root);
@@ -179,6 +184,12 @@ void route_break_signals(void (*handler)(int));
 // Launches file with the verb "open", parameters as one string, the current
 // folder inherited. Returns a value above 32 on success (ShellExecute's rule).
 [[nodiscard]] intptr_t shell_execute_open(void* owner_window, const char* file, const char* parameters);
+// True when the latest shell_execute_open waited for the program it started
+// and that program has ended; its exit code is then in *code (128 plus the
+// signal's number when a signal ended it). Linux waits when the environment
+// variable KELVARIX_WAIT is set to anything but "" or "0" (the program then
+// keeps the installer's session and terminal); Windows never waits.
+bool launched_program_exit_code(int* code);
 
 // ---------------------------------------------------------------- user interaction
 // Texts given to these calls are Windows-1251 byte strings; each side shows

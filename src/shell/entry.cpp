@@ -10,6 +10,7 @@
 #include "platform/window.h"
 #include "setup/setup_script.h"
 #include "shell/command_line.h"
+#include "shell/exit_codes.h"
 #include "shell/messages.h"
 #include "shell/modes.h"
 #include "shell/shell_state.h"
@@ -38,23 +39,32 @@ bool launch_setup() {
 }  // namespace
 
 int installer_main(char* tail) {
-    if (!platform::progress_window_open(cancel_installation)) return 0;
+    if (!platform::progress_window_open(cancel_installation)) return EXIT_NO_WINDOW;
     set_progress_sink(forward_progress);
 
     const int mode = parse_command_line(tail);
     if (mode == RUN_NONE) {
         platform::message_box(TEXT_BAD_COMMAND_LINE, CAPTION_ERROR, platform::MB_ICONERROR);
-        return 0;
+        return EXIT_BAD_COMMAND_LINE;
     }
     platform::progress_window_set_caption(mode == RUN_PACK ? CAPTION_PACKING : CAPTION_UNPACKING);
     if (!run_selected_mode()) {
         platform::message_box(TEXT_MODE_FAILED, CAPTION_ERROR, platform::MB_ICONERROR);
-        return 0;
+        return mode == RUN_INSTALL ? EXIT_INSTALL_FAILED : EXIT_MODE_FAILED;
     }
+    int code = EXIT_DONE;
     if (mode == RUN_INSTALL) {
         // setup.spt is read from the extraction folder, so it must be current.
-        if (!platform::set_current_directory(shell_state.extraction_folder) || !launch_setup())
+        if (!platform::set_current_directory(shell_state.extraction_folder) || !launch_setup()) {
             setup_failure_cleanup(shell_state.extraction_folder);
+            code = EXIT_SETUP_FAILED;
+        } else if (int setup_code = 0; platform::launched_program_exit_code(&setup_code)) {
+            // The launch waited for the setup program (Linux, KELVARIX_WAIT):
+            // its result is the installation's.
+            code = setup_code;
+        }
     }
-    return platform::progress_window_close_and_pump();
+    // The window's quit message carries 0; a failure shown above wins.
+    const int pumped = platform::progress_window_close_and_pump();
+    return code != EXIT_DONE ? code : pumped;
 }

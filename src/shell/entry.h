@@ -3,8 +3,10 @@
 #pragma once
 
 // Runs the whole program: window, command line, mode, setup launch, message
-// loop. The tail is cut in place. Returns the process exit value (always 0;
-// fatal extraction errors end the process from inside).
+// loop. The tail is cut in place. Returns the process exit value, one of
+// shell/exit_codes.h (fatal extraction errors end the process from inside
+// with the core's abort codes), or the setup program's own exit code when
+// the launch waited for it.
 int installer_main(char* tail);
 
 // What a confirmed Cancel does: closes the file being written, steps out of

@@ -11,7 +11,12 @@ bool run_install_mode() {
     ShellState& s = shell_state;
     bool ok = s.archive_path && choose_extraction_folder(s.archive_path, SHELL_PATH_CHARS, s.extraction_folder) &&
               extract_archive(s.archive_path, s.extraction_folder) == SUCCESS;
-    if (!ok) platform::message_box(TEXT_INTEGRITY_ERROR, CAPTION_ERROR_RU, platform::MB_OK);
+    if (!ok) {
+        platform::message_box(TEXT_INTEGRITY_ERROR, CAPTION_ERROR_RU, platform::MB_OK);
+        // Nothing extracted (or every damaged file deleted again): the
+        // folder made for this run goes too.
+        remove_extraction_folder_if_empty(s.extraction_folder);
+    }
     return ok;
 }
 

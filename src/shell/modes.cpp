@@ -33,5 +33,7 @@ bool run_unpack_mode() {
     char name[SHELL_PATH_CHARS + 1];
     if (split_path(sizeof name, s.archive_path, name, PATH_NAME_PART) > sizeof name) return false;
     if (!choose_extraction_folder(s.archive_path, SHELL_PATH_CHARS, s.extraction_folder)) return false;
-    return unpack_bundle(folder, name, s.extraction_folder);
+    if (unpack_bundle(folder, name, s.extraction_folder)) return true;
+    remove_extraction_folder_if_empty(s.extraction_folder);
+    return false;
 }

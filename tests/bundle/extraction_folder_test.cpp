@@ -29,6 +29,7 @@ struct FakeSystem {
     uint64_t other_free = 1 << 20;
     bool asked = false;
     std::string answer;  // empty: the user gives up
+    int64_t told_no_room = -1;  // the need told before the question, -1: not told
 } fake;
 
 size_t fake_temp(char* buffer, size_t size) {
@@ -63,7 +64,9 @@ bool fake_ask(char* folder, size_t size) {
     return true;
 }
 
-const FolderProbe probe = {fake_temp, fake_roots, fake_root_of, fake_type, fake_free, fake_ask};
+void fake_no_room(uint64_t needed) { fake.told_no_room = static_cast<int64_t>(needed); }
+
+const FolderProbe probe = {fake_temp, fake_roots, fake_root_of, fake_type, fake_free, fake_ask, fake_no_room};
 
 std::string sep() { return std::string(1, platform::path_separator()); }
 
@@ -193,6 +196,58 @@ TEST_F(ExtractionFolder, NoAnswerIsAFailureAndLeavesTheBufferAlone) {
     EXPECT_FALSE(choose());
     EXPECT_TRUE(fake.asked);
     EXPECT_STREQ(result_, "previous");
+}
+
+TEST_F(ExtractionFolder, TheNeedIsToldOnlyWhenNoPlaceHasRoom) {
+    // The bundle's members take 100 bytes; places with room but no free
+    // name do not count as "no room".
+    struct Case {
+        const char* what;
+        uint64_t temp_free, other_free;
+        bool temp_letters_taken, other_place;
+        int64_t told;
+    };
+    const Case cases[] = {
+        {"temporary folder has room", 101, 0, false, true, -1},
+        {"further place has room", 100, 101, false, true, -1},
+        {"room, but every name taken", 101, 0, true, false, -1},
+        {"no place has room", 100, 100, false, true, 100},
+        {"no further place at all", 50, 0, false, false, 100},
+    };
+    fs::create_directory("d1");
+    for (const Case& c : cases) {
+        fake = FakeSystem{};
+        fake.temp = (folder_.path() / "tmp").string() + sep();
+        fake.temp_free = c.temp_free;
+        fake.other_free = c.other_free;
+        if (c.other_place) fake.roots = {(folder_.path() / "d1").string() + sep()};
+        for (char l = 'a'; c.temp_letters_taken && l <= 'z'; ++l)
+            fs::create_directories(fs::path("tmp") / (std::string("PTemp_") + l));
+        choose();
+        EXPECT_EQ(fake.told_no_room, c.told) << c.what;
+        fs::current_path(folder_.path());  // a choice steps into the temporary folder
+        for (const char* place : {"tmp", "d1"}) {
+            fs::remove_all(place);
+            fs::create_directory(place);
+        }
+    }
+}
+
+TEST_F(ExtractionFolder, AFailedRunRemovesItsFolderOnlyWhenEmpty) {
+    ASSERT_TRUE(choose());
+    const std::string made = result_;
+    remove_extraction_folder_if_empty(result_);
+    EXPECT_FALSE(fs::exists(made));
+    EXPECT_STREQ(result_, "");
+    remove_extraction_folder_if_empty(result_);  // nothing to do
+
+    fs::current_path(folder_.path());
+    ASSERT_TRUE(choose());
+    scratch::write_file(fs::path(result_) / "extracted", "x");
+    const std::string kept = result_;
+    remove_extraction_folder_if_empty(result_);
+    EXPECT_EQ(scratch::read_file(fs::path(kept) / "extracted"), "x");
+    EXPECT_EQ(std::string(result_), kept);
 }
 
 TEST_F(ExtractionFolder, ATemporaryPathTooLongToRecordIsSkipped) {

@@ -60,7 +60,8 @@ bool fake_ask(char* folder, size_t size) {
     std::strcpy(folder, fake.answer.c_str());
     return true;
 }
-const FolderProbe fake_probe = {fake_temp_path, fake_drive_roots, fake_root_of, fake_type, fake_free_bytes, fake_ask};
+const FolderProbe fake_probe = {fake_temp_path, fake_drive_roots, fake_root_of, fake_type, fake_free_bytes, fake_ask,
+                                 nullptr};
 
 bool refuse_folder(const char* path) {
     if (fake.refuse_everything) return true;

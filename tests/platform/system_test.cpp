@@ -284,3 +284,45 @@ TEST(FolderQuestion, NobodyToAskMeansNoFolder) {
     EXPECT_STREQ(folder, "keep");
     scratch::unset_env("KELVARIX_UNATTENDED");
 }
+
+#ifndef _WIN32
+TEST(Drives, FurtherPlacesAreVarTmpAndTheHomeFolderNeverTheRoot) {
+    scratch::Folder folder("places");
+    const std::string home = fs::canonical(folder.path()).string();
+    const std::string var_tmp = fs::is_directory("/var/tmp") ? fs::canonical("/var/tmp").string() + "/" : "";
+    const char* saved = std::getenv("HOME");
+    const std::string saved_home = saved ? saved : "";
+    struct Case {
+        const char* home;  // null: unset
+        std::string expected;
+    };
+    const Case cases[] = {
+        {home.c_str(), var_tmp + home + "/"},
+        {nullptr, var_tmp},
+        {"/", var_tmp},
+        {"relative/home", var_tmp},
+        {"/no/such/home", var_tmp},
+    };
+    for (const Case& c : cases) {
+        if (c.home) scratch::set_env("HOME", c.home);
+        else scratch::unset_env("HOME");
+        char places[4][260];
+        const int count = extraction_fallbacks(places, 4);
+        std::string got;
+        for (int k = 0; k < count; ++k) got += places[k];
+        EXPECT_EQ(got, c.expected) << (c.home ? c.home : "(unset)");
+    }
+    if (saved) scratch::set_env("HOME", saved_home);
+    else scratch::unset_env("HOME");
+}
+
+TEST(FolderQuestion, NoRoomSaysHowMuchAndThatTmpdirChooses) {
+    scratch::Folder folder("noroom");
+    scratch::set_env("KELVARIX_MESSAGE_LOG", (folder.path() / "log.txt").string());
+    tell_no_room(123456789);
+    scratch::unset_env("KELVARIX_MESSAGE_LOG");
+    EXPECT_EQ(scratch::read_file(folder.path() / "log.txt"),
+              "Warning: No temporary folder has room for the installation: it needs 123456789 bytes (124 MB) free "
+              "on a fixed drive. The TMPDIR variable chooses the place, for example: TMPDIR=/path/with/room\n");
+}
+#endif

@@ -5,9 +5,12 @@
 #include <string>
 
 #include "bundle/extraction_folder.h"
+#include "archive/volumes.h"
 #include "platform/system_extra.h"
 #include "platform/text.h"
+#include "platform/text_locale.h"
 #include "shell/messages.h"
+#include "shell/progress_window.h"
 
 using namespace platform;
 
@@ -111,4 +114,60 @@ TEST(MaskControls, ControlsBecomeQuestionMarks) {
         EXPECT_EQ(text, c.shown) << c.text;
         EXPECT_EQ(std::strlen(text.c_str()), n);
     }
+TEST(MessageLanguage, RussianOnlyWhenTheDecidingVariableSaysSo) {
+    struct Case {
+        const char *lc_all, *lc_messages, *lang;
+        MessageLanguage expected;
+    };
+    const auto ru = MessageLanguage::russian;
+    const auto en = MessageLanguage::english;
+    const Case cases[] = {
+        {nullptr, nullptr, nullptr, en},
+        {nullptr, nullptr, "ru_RU.UTF-8", ru},
+        {nullptr, nullptr, "ru", ru},
+        {nullptr, nullptr, "en_US.UTF-8", en},
+        {nullptr, nullptr, "C", en},
+        {"", "", "ru_RU.CP1251", ru},           // empty values do not decide
+        {nullptr, "C", "ru_RU.UTF-8", en},      // LC_MESSAGES before LANG
+        {"en_GB.UTF-8", "ru_RU", "ru_RU", en},  // LC_ALL before everything
+        {"ru_UA.UTF-8", "C", "C", ru},
+        {nullptr, nullptr, "russian", ru},      // the C library's alias
+        {nullptr, nullptr, "uk_UA.UTF-8", en},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(message_language_of(c.lc_all, c.lc_messages, c.lang), c.expected)
+            << (c.lc_all ? c.lc_all : "-") << " " << (c.lc_messages ? c.lc_messages : "-") << " "
+            << (c.lang ? c.lang : "-");
+}
+
+TEST(MessageLanguage, EveryRussianTextOfTheProgramHasItsEnglishForm) {
+    struct Case {
+        const char* russian;
+        const char* english;
+    };
+    const Case cases[] = {
+        {CAPTION_ERROR_RU, "Error"},
+        {PROGRESS_CANCEL_CAPTION, "Warning"},
+        {TEXT_INTEGRITY_ERROR,
+         "Error 5. The installation set is damaged!\nFor any questions contact:\nOrvanta Software, support\n"
+         "support@orvanta.example"},
+        {CAPTION_PACKING, "Packing..."},
+        {TITLE_ASK_FOLDER, "Choose a temporary folder"},
+        {PROGRESS_CANCEL_QUESTION, "The installation will be stopped!"},
+        {TEXT_NEXT_VOLUME_MISSING, "Cannot find the next archive file!"},
+        {TEXT_BAD_ARCHIVE, "Bad archive!"},
+        {TEXT_INSERT_NEXT_DISK, "Insert the next disk"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_STREQ(english_text(c.russian), c.english) << utf8(c.russian);
+        EXPECT_STREQ(localized_text(c.russian, MessageLanguage::english), c.english);
+        EXPECT_EQ(localized_text(c.russian, MessageLanguage::russian), c.russian);
+    }
+    // English texts, and texts the table does not know (a volume's name as
+    // a caption), pass unchanged in both languages.
+    for (const char* text : {TEXT_MODE_FAILED, CAPTION_ERROR, "\xC0.rar", ""}) {
+        EXPECT_EQ(english_text(text), nullptr);
+        EXPECT_EQ(localized_text(text, MessageLanguage::english), text);
+    }
+    EXPECT_EQ(english_text(nullptr), nullptr);
 }

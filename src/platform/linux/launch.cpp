@@ -1,6 +1,7 @@
 // Launching the product's setup program on Linux, in the manner of
 // ShellExecute's "open": the named file runs as a program with the parameter
-// string split into words, detached so the installer can end while it runs.
+// string split into words, detached so the installer can end while it runs
+// (or, with KELVARIX_WAIT, kept as the installer's child and waited for).
 // Also finding that program in the extraction folder and letting it run.
 #include <cerrno>
 #include <cstdint>
@@ -10,6 +11,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include "platform/platform.h"
@@ -26,6 +28,23 @@ constexpr intptr_t LAUNCH_OUT_OF_MEMORY = 8;
 constexpr intptr_t LAUNCH_OK = 42;
 
 constexpr int MAX_WORDS = 255;
+
+// The latest waited-for launch: whether it ended, and its exit code.
+bool waited = false;
+int waited_code = 0;
+
+// True when the caller wants the setup program's result (KELVARIX_WAIT).
+bool wait_requested() {
+    const char* value = std::getenv("KELVARIX_WAIT");
+    return value && *value && std::strcmp(value, "0") != 0;
+}
+
+// The exit code a shell would report for a wait status.
+int exit_code_of(int status) {
+    if (WIFEXITED(status)) return WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+    return 1;
+}
 
 // True for the files a Linux system runs directly: an ELF image or a script
 // with a "#!" line.
@@ -112,6 +131,7 @@ bool find_program_in(const char* folder, const char* name, char* path_out, size_
 }
 
 intptr_t shell_execute_open(void* /*owner_window*/, const char* file, const char* parameters) {
+    waited = false;
     if (file == nullptr || file[0] == '\0') return LAUNCH_FILE_NOT_FOUND;
 
     // The name is taken as it stands: with a folder part relative to the
@@ -152,6 +172,7 @@ intptr_t shell_execute_open(void* /*owner_window*/, const char* file, const char
         std::free(words);
         return LAUNCH_OUT_OF_MEMORY;
     }
+    const bool wait = wait_requested();
     const pid_t child = ::fork();
     if (child < 0) {
         ::close(report[0]);
@@ -160,11 +181,23 @@ intptr_t shell_execute_open(void* /*owner_window*/, const char* file, const char
         return LAUNCH_OUT_OF_MEMORY;
     }
     if (child == 0) {
-        // Intermediate child: start a new session and fork the program so it
-        // is adopted by init and never becomes our zombie.
         ::close(report[0]);
-        ::setsid();
-        const pid_t grandchild = ::fork();
+        // Waited for: the program is this child itself, in our session, so
+        // the terminal's keys reach it.
+        // Otherwise an intermediate child starts a new session and forks the
+        // program so it is adopted by init and never becomes our zombie.
+        if (!wait) ::setsid();
+        // The progress line may have left the keyboard in single-key mode;
+        // a program that shares the terminal gets it back line by line with
+        // echo (the installer restores its own saved mode when it ends).
+        termios keys {};
+        if (wait && ::isatty(0) && ::tcgetattr(0, &keys) == 0) {
+            keys.c_lflag |= ICANON | ECHO;
+            keys.c_cc[VMIN] = 1;
+            keys.c_cc[VTIME] = 0;
+            ::tcsetattr(0, TCSANOW, &keys);
+        }
+        const pid_t grandchild = wait ? 0 : ::fork();
         if (grandchild < 0) {
             const int e = errno;
             write_all(report[1], &e, sizeof e);
@@ -194,7 +227,17 @@ intptr_t shell_execute_open(void* /*owner_window*/, const char* file, const char
     }
     std::free(words);
     if (got > 0) return failure == ENOENT ? LAUNCH_FILE_NOT_FOUND : LAUNCH_ACCESS_DENIED;
+    if (wait) {
+        waited = true;
+        waited_code = exit_code_of(status);
+    }
     return LAUNCH_OK;
+}
+
+bool launched_program_exit_code(int* code) {
+    if (!waited) return false;
+    *code = waited_code;
+    return true;
 }
 
 }  // namespace platform

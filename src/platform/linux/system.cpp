@@ -9,7 +9,9 @@
 #include "platform/platform.h"
 #include "platform/fault_hooks.h"
 #include "platform/system_extra.h"
+#include "platform/dialogs.h"
 #include "platform/text.h"
+#include "platform/text_locale.h"
 
 #include <cerrno>
 #include <climits>
@@ -175,6 +177,24 @@ int list_drive_roots(char (*roots)[260], int max) {
     return listed;
 }
 
+int extraction_fallbacks(char (*places)[260], int max) {
+    // The root is never a fallback: a home folder of "/" (system users) and
+    // places that do not exist are passed over.
+    const char* candidates[] = {"/var/tmp", std::getenv("HOME")};
+    int count = 0;
+    for (const char* candidate : candidates) {
+        char resolved[PATH_MAX];
+        if (count >= max || !candidate || candidate[0] != '/' || !::realpath(candidate, resolved)) continue;
+        const size_t n = std::strlen(resolved);
+        if (n <= 1 || n + 2 > 260) continue;
+        std::memcpy(places[count], resolved, n);
+        places[count][n] = '/';
+        places[count][n + 1] = '\0';
+        ++count;
+    }
+    return count;
+}
+
 bool drive_root_of(const char* path, char* root, size_t size) {
     char resolved[PATH_MAX];
     if (!path || !::realpath(path, resolved)) return false;
@@ -336,12 +356,24 @@ void write_message(const char* text_cp1251, const char* caption_cp1251) {
     std::fflush(stderr);
 }
 
+// Writes a text of the Linux side in the terminal's encoding.
+void write_local(const char* text_cp1251) {
+    if (terminal_wants_cp1251()) {
+        std::fputs(text_cp1251, stderr);
+    } else {
+        char text[1024];
+        cp1251_to_utf8(text_cp1251, text, sizeof text);
+        std::fputs(text, stderr);
+    }
+}
+
 // Reads one answer from the terminal: OK for an empty line, "o" or "ok";
-// Cancel for "c", "cancel" or the end of input. Asks again otherwise.
-int ask_ok_cancel() {
+// Cancel for "c", "cancel" or the end of input. Asks again otherwise; the
+// prompt names the keys.
+int ask_ok_cancel(MessageLanguage language) {
     char answer[64];
     for (;;) {
-        std::fputs("[OK/cancel] ", stderr);
+        write_local(PROMPT_OK_CANCEL.in(language));
         std::fflush(stderr);
         if (!std::fgets(answer, sizeof answer, stdin)) return IDCANCEL;
         answer[std::strcspn(answer, "\r\n")] = '\0';
@@ -353,14 +385,30 @@ int ask_ok_cancel() {
 }  // namespace
 
 int message_box(const char* text_cp1251, const char* caption_cp1251, unsigned style) {
+    // The log keeps the program's own texts whatever the locale; the
+    // terminal shows them in the user's language.
     append_message_log(text_cp1251, caption_cp1251);
-    write_message(text_cp1251, caption_cp1251);
+    const MessageLanguage language = message_language();
+    write_message(localized_text(text_cp1251, language), localized_text(caption_cp1251, language));
     if ((style & 0xF) != MB_OKCANCEL) return IDOK;
     if (unattended() || !::isatty(0) || !::isatty(2)) {
-        std::fputs("(no terminal to answer: Cancel)\n", stderr);
+        write_local(TEXT_NO_TERMINAL.in(language));
+        std::fputs("\n", stderr);
         return IDCANCEL;
     }
-    return ask_ok_cancel();
+    return ask_ok_cancel(language);
+}
+
+void tell_no_room(uint64_t needed) {
+    const unsigned long long bytes = needed;
+    const unsigned long long megabytes = (bytes + 999999) / 1000000;
+    char english[512];
+    std::snprintf(english, sizeof english, TEXT_NO_ROOM.english, bytes, megabytes);
+    append_message_log(english, "Warning");
+    const MessageLanguage language = message_language();
+    char shown[512];
+    std::snprintf(shown, sizeof shown, TEXT_NO_ROOM.in(language), bytes, megabytes);
+    write_message(shown, localized_text("\xCF\xF0\xE5\xE4\xF3\xEF\xF0\xE5\xE6\xE4\xE5\xED\xE8\xE5", language));
 }
 
 }  // namespace platform

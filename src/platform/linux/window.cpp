@@ -15,6 +15,7 @@
 #include "platform/platform.h"
 #include "platform/progress_window.h"
 #include "platform/text.h"
+#include "platform/text_locale.h"
 #include "platform/window.h"
 
 namespace platform {
@@ -177,7 +178,7 @@ void draw_line() {
     if (!terminal.shows) return;
     if (!terminal.caption_shown && terminal.caption[0] != '\0') {
         char caption[sizeof terminal.caption * 3];
-        cp1251_to_utf8(terminal.caption, caption, sizeof caption);
+        cp1251_to_utf8(localized_text(terminal.caption, message_language()), caption, sizeof caption);
         mask_control_chars(caption, TextCoding::utf8);
         write_text(caption);
         write_text("\n");

@@ -126,4 +126,6 @@ int run_program_and_wait(const char* const* argv) {
     return ended ? static_cast<int>(code) : -1;
 }
 
+bool launched_program_exit_code(int* /*code*/) { return false; }
+
 }  // namespace platform

@@ -48,6 +48,8 @@ int list_drive_roots(char (*roots)[260], int max) {
     return count;
 }
 
+int extraction_fallbacks(char (*places)[260], int max) { return list_drive_roots(places, max); }
+
 bool drive_root_of(const char* path, char* root, size_t size) {
     if (!path || !*path) return false;
     char full[MAX_PATH + 1];

@@ -82,4 +82,6 @@ bool ask_for_folder(const char* title_cp1251, char* folder_out, size_t size) {
     return chosen;
 }
 
+void tell_no_room(uint64_t /*needed*/) {}
+
 }  // namespace platform
