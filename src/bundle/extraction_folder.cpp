@@ -128,7 +128,7 @@ bool choose_extraction_folder_with(const FolderProbe& probe, const char* bundle_
 void remove_extraction_folder_if_empty(char* folder) {
     if (!folder || !folder[0]) return;
     // Step out of the folder first: a current folder cannot be removed on Windows.
-    platform::set_current_directory(platform::system_root());
+    (void)platform::set_current_directory(platform::system_root());  // a failure shows as the removal's
     // Removing a folder removes only an empty one: nothing inside is touched.
     if (platform::remove_directory(folder)) folder[0] = '\0';
 }

@@ -10,7 +10,7 @@
 #include "platform/text.h"
 #include "platform/text_locale.h"
 #include "shell/messages.h"
-#include "shell/progress_window.h"
+#include "platform/progress_window.h"
 
 using namespace platform;
 
@@ -114,6 +114,8 @@ TEST(MaskControls, ControlsBecomeQuestionMarks) {
         EXPECT_EQ(text, c.shown) << c.text;
         EXPECT_EQ(std::strlen(text.c_str()), n);
     }
+}
+
 TEST(MessageLanguage, RussianOnlyWhenTheDecidingVariableSaysSo) {
     struct Case {
         const char *lc_all, *lc_messages, *lang;
