@@ -114,13 +114,13 @@ bool walk_folder(Walk& walk, const std::string& folder, const std::string& prefi
     std::sort(here.begin(), here.end(), [](const TreeEntry& a, const TreeEntry& b) { return a.name < b.name; });
     for (TreeEntry& t : here) {
         if (walk.cp1251_names) {
-            char converted[MAX_NAME_BYTES + 1];
-            if (!platform::utf8_to_cp1251(t.name.c_str(), converted, sizeof converted)) {
-                bool fits = t.name.size() <= MAX_NAME_BYTES;  // else too long even in Windows-1251
-                walk.error = (fits ? "name with no Windows-1251 form: " : "name too long: ") + t.path;
+            // Never longer than the UTF-8 form; the length is checked below.
+            std::vector<char> converted(t.name.size() + 1);
+            if (!platform::utf8_to_cp1251(t.name.c_str(), converted.data(), converted.size())) {
+                walk.error = "name with no Windows-1251 form: " + t.path;
                 return false;
             }
-            t.name = converted;
+            t.name = converted.data();
         }
         if (t.name.size() > MAX_NAME_BYTES) {
             walk.error = "name longer than " + std::to_string(MAX_NAME_BYTES) + " bytes: " + t.name;
