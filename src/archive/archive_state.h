@@ -40,6 +40,11 @@ struct FileHeader {
     uint8_t method;
     uint16_t name_size;
     uint32_t attributes;
+    // Beside the stored fields: the mode of an entry from a Unix host (its
+    // stored attributes, before they are replaced by MS-DOS ones; 0 for other
+    // hosts), and a name that no longer fits once shown in UTF-8.
+    uint32_t unix_mode;
+    bool name_too_long;
 };
 
 // The old format's entry header as stored (21 bytes).

@@ -106,7 +106,11 @@ void after_the_data(bool discard, bool& checksum_failed) {
         apply_file_time(a.entry_file, a.file_header.file_time);
         // Attributes go to the open file, never by path; a damaged file gets
         // none, so a read-only one can still be removed.
-        if (!checksum_failed) apply_attributes(a.entry_file, a.file_header.attributes);
+        // Entries from a Unix host bring their permission bits as well.
+        if (!checksum_failed) {
+            apply_attributes(a.entry_file, a.file_header.attributes);
+            if (a.file_header.unix_mode) apply_unix_mode(a.entry_file, a.file_header.unix_mode);
+        }
         platform::File* f = a.entry_file;
         a.entry_file = nullptr;
         // The progress window must not hold on to a closed stream.
@@ -159,7 +163,7 @@ WalkEnd walk_headers() {
                 discard = true;
         }
         if (!passed_over) {
-            bool path_ok = compose_output_path() && is_safe_relative_name(a.file_name);
+            bool path_ok = !h.name_too_long && compose_output_path() && is_safe_relative_name(a.file_name);
             if (!path_ok) driver.output_path[0] = '\0';
             selected = !discard;
             if (h.version_needed < 13 || h.version_needed > 20) {

@@ -9,6 +9,7 @@
 #include "bundle/bundle.h"
 #include "format/little_endian.h"
 #include "platform/platform.h"
+#include "platform/text.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -32,10 +33,25 @@ void read_name() {
     std::memset(a.file_name, 0, sizeof a.file_name);
     stream_read(a.archive_file, a.file_name, h.name_size);
     a.file_name[h.name_size] = '\0';
+    h.unix_mode = h.host_os == 3 ? h.attributes : 0;
+    h.name_too_long = false;
     if (h.host_os > 3) {
         h.host_os = 0;
         h.attributes = (h.flags & FILE_DICTIONARY_BITS) == FILE_DICTIONARY_BITS ? platform::ATTR_DIRECTORY
                                                                                 : platform::ATTR_ARCHIVE;
+    }
+    // Names from MS-DOS, OS/2 and Windows hosts are Windows-1251 bytes; where
+    // the user's names are UTF-8 they are made in UTF-8 (as the messages are
+    // shown). Unix names stay as stored. A name that grows past the path
+    // limit is kept as stored and refused by the driver, never cut.
+    if (h.host_os <= 2 && platform::names_are_utf8()) {
+        if (platform::cp1251_utf8_length(a.file_name) > static_cast<size_t>(ARCHIVE_PATH_CHARS)) {
+            h.name_too_long = true;
+        } else {
+            char converted[ARCHIVE_PATH_CHARS + 1];
+            platform::cp1251_to_utf8(a.file_name, converted, sizeof converted);
+            std::memcpy(a.file_name, converted, sizeof converted);
+        }
     }
     char separator = platform::path_separator();
     for (char* p = a.file_name; *p; ++p)

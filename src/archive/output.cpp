@@ -17,6 +17,10 @@ void apply_file_time(platform::File* file, uint32_t dos_date_time) {
 
 void apply_attributes(platform::File* file, uint32_t attributes) { platform::file_set_attributes(file, attributes); }
 
+void apply_unix_mode(platform::File* file, uint32_t mode) {
+    (void)platform::file_set_unix_mode(file, mode);  // best effort, like the attributes
+}
+
 void normalize_foreign_attributes() {
     FileHeader& h = archive_state.file_header;
     if (h.host_os >= 3)

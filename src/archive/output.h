@@ -20,5 +20,9 @@ platform::File* create_output_file(const char* destination, const char* name, pl
 void apply_file_time(platform::File* file, uint32_t dos_date_time);
 // Applies attributes to the open file (before it is closed, never by path).
 void apply_attributes(platform::File* file, uint32_t attributes);
+// Applies the permission bits of a Unix mode to the open file where the
+// system has modes (never set-id or sticky bits; the umask is honoured for
+// anyone but root); on Windows nothing (the MS-DOS attributes stay).
+void apply_unix_mode(platform::File* file, uint32_t mode);
 // Entries from Unix (and foreign) hosts: folder or plain file attributes.
 void normalize_foreign_attributes();

@@ -38,6 +38,7 @@ inline constexpr uint16_t FILE_DIRECTORY = 0xE0;  // every dictionary bit set
 inline constexpr uint16_t FILE_LONG_BLOCK = 0x8000;
 
 inline constexpr uint8_t HOST_WINDOWS = 2;
+inline constexpr uint8_t HOST_UNIX = 3;  // attributes hold the st_mode (type and permission bits)
 
 // ---- header layout of the block format (byte offsets into the header)
 // Common to every block.

@@ -67,8 +67,9 @@ bool next_volume(ArchiveWriter& w) {
 }
 
 // Fixed part and name of a file or folder header; CRC filled in by write_header.
-std::vector<uint8_t> make_header(const char* name, uint16_t flags, uint32_t packed, uint32_t unpacked, uint32_t crc,
-                                 uint32_t dos_time, uint8_t version, uint8_t method, uint32_t attributes) {
+std::vector<uint8_t> make_header(const ArchiveWriter& w, const char* name, uint16_t flags, uint32_t packed,
+                                 uint32_t unpacked, uint32_t crc, uint32_t dos_time, uint8_t version, uint8_t method,
+                                 uint32_t attributes) {
     size_t name_size = std::strlen(name);
     std::vector<uint8_t> h(FILE_HEADER_BYTES + name_size, 0);
     h[FIELD_TYPE] = BLOCK_FILE;
@@ -76,7 +77,7 @@ std::vector<uint8_t> make_header(const char* name, uint16_t flags, uint32_t pack
     store_le16(&h[FIELD_SIZE], static_cast<uint32_t>(h.size()));
     store_le32(&h[FILE_PACKED_SIZE], packed);
     store_le32(&h[FILE_UNPACKED_SIZE], unpacked);
-    h[FILE_HOST_OS] = HOST_WINDOWS;
+    h[FILE_HOST_OS] = w.options.unix_host ? HOST_UNIX : HOST_WINDOWS;
     store_le32(&h[FILE_CRC32], crc);
     store_le32(&h[FILE_TIME], dos_time);
     h[FILE_VERSION] = version;
@@ -322,6 +323,19 @@ bool sniff_wav(CrcInput& in, uint64_t size, WavLayout* wav) {
     return detect_wav_head(head.data(), head.size(), size, wav);
 }
 
+// The stored attributes of a file or folder entry.
+uint32_t entry_attributes(const ArchiveWriter& w, uint32_t attributes, bool folder) {
+    constexpr uint32_t UNIX_FILE = 0100000, UNIX_FOLDER = 040000;
+    if (w.options.unix_host) {
+        attributes &= 07777;
+        if (attributes == 0) attributes = folder ? 0755 : 0644;
+        return (folder ? UNIX_FOLDER : UNIX_FILE) | attributes;
+    }
+    if (folder) return 0x10;
+    attributes &= 0x27;  // read-only, hidden, system, archive
+    return attributes == 0 ? 0x20 : attributes;
+}
+
 bool valid_name(const char* name) {
     size_t n = name ? std::strlen(name) : 0;
     return n > 0 && n <= MAX_NAME_BYTES;
@@ -357,11 +371,12 @@ WriteResult writer_open(ArchiveWriter& w, const char* first_volume_path, const c
     return start_volume(w, first_volume_path) ? WriteResult::ok : WriteResult::write_failed;
 }
 
-WriteResult writer_add_folder(ArchiveWriter& w, const char* name, uint32_t dos_time) {
+WriteResult writer_add_folder(ArchiveWriter& w, const char* name, uint32_t dos_time, uint32_t attributes) {
     if (!valid_name(name)) return WriteResult::bad_argument;
     if (w.failed) return WriteResult::write_failed;
     ++w.folders;
-    return add_empty(w, make_header(name, FILE_LONG_BLOCK | FILE_DIRECTORY, 0, 0, 0, dos_time, 20, '0', 0x10));
+    return add_empty(w, make_header(w, name, FILE_LONG_BLOCK | FILE_DIRECTORY, 0, 0, 0, dos_time, 20, '0',
+                                    entry_attributes(w, attributes, true)));
 }
 
 WriteResult writer_add_file(ArchiveWriter& w, const char* name, const uint8_t* data, size_t size, uint32_t dos_time,
@@ -374,14 +389,13 @@ WriteResult writer_add_file_from(ArchiveWriter& w, const char* name, const Entry
                                  uint32_t dos_time, uint32_t attributes, bool try_audio) {
     if (!valid_name(name) || size > 0xFFFFFFFFu || input.read == nullptr) return WriteResult::bad_argument;
     if (w.failed) return WriteResult::write_failed;
-    attributes &= 0x27;  // read-only, hidden, system, archive
-    if (attributes == 0) attributes = 0x20;
+    attributes = entry_attributes(w, attributes, false);
     const uint32_t usize = static_cast<uint32_t>(size);
     ++w.files;
     w.bytes_in += size;
     const uint16_t flags = FILE_LONG_BLOCK | FILE_DICTIONARY_1M;
     auto header = [&](uint16_t f, uint8_t method) {
-        return make_header(name, f, 0, usize, 0, dos_time, 20, method, attributes);
+        return make_header(w, name, f, 0, usize, 0, dos_time, 20, method, attributes);
     };
     CrcInput in{input};
     if (size == 0) return add_empty(w, header(flags, '0'));
@@ -520,14 +534,13 @@ WriteResult writer_add_prepared(ArchiveWriter& w, const char* name, uint64_t siz
         w.options.level == 0)
         return WriteResult::bad_argument;
     if (w.failed) return WriteResult::write_failed;
-    attributes &= 0x27;
-    if (attributes == 0) attributes = 0x20;
+    attributes = entry_attributes(w, attributes, false);
     ++w.files;
     w.bytes_in += size;
     uint8_t method = entry.stored ? '0' : static_cast<uint8_t>('0' + w.options.level);
     WriteResult r = begin_data(
-        w, make_header(name, FILE_LONG_BLOCK | FILE_DICTIONARY_1M, 0, static_cast<uint32_t>(size), 0, dos_time, 20, method,
-                       attributes));
+        w, make_header(w, name, FILE_LONG_BLOCK | FILE_DICTIONARY_1M, 0, static_cast<uint32_t>(size), 0, dos_time, 20,
+                       method, attributes));
     if (r != WriteResult::ok) return r;
     if (!data_put(w, entry.data.data(), entry.data.size())) return fail(w, WriteResult::write_failed);
     if (!entry.stored) w.packed_any = true;

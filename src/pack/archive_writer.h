@@ -34,6 +34,7 @@ struct WriterOptions {
     bool solid = false;        // one window and table chain across all packed files
     uint64_t volume_size = 0;  // 0: one file; else the largest size of a volume
     int threads = 1;           // files of a non-solid single archive packed side by side (pack_tree)
+    bool unix_host = false;    // entries of a Unix host: attributes are st_mode permission bits, not DOS ones
 };
 
 enum class WriteResult { ok, bad_argument, write_failed, volume_too_small };
@@ -78,8 +79,12 @@ struct ArchiveWriter {
 // naming_path (null: first_volume_path) by the rule in format/volume_name.h.
 WriteResult writer_open(ArchiveWriter& w, const char* first_volume_path, const char* naming_path,
                         const WriterOptions& options);
+// Attributes given to the calls below are MS-DOS ones (only read-only, hidden,
+// system and archive are kept; none gives archive), or with options.unix_host
+// the permission bits of a mode (0: 0644 for files, 0755 for folders; set-id
+// and sticky bits kept as given, the reader decides what to apply).
 // Adds a folder entry (name relative, backslash separators).
-WriteResult writer_add_folder(ArchiveWriter& w, const char* name, uint32_t dos_time);
+WriteResult writer_add_folder(ArchiveWriter& w, const char* name, uint32_t dos_time, uint32_t attributes = 0);
 // Adds a file entry with its whole content in memory.
 WriteResult writer_add_file(ArchiveWriter& w, const char* name, const uint8_t* data, size_t size, uint32_t dos_time,
                             uint32_t attributes, bool try_audio = true);

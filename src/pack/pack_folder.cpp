@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "platform/system_extra.h"
+#include "platform/text.h"
 
 namespace pack {
 
@@ -36,6 +37,7 @@ struct Walk {
     const char* skip_root_name;
     bool follow_links;
     std::vector<std::string>* warnings;
+    bool cp1251_names;
     std::vector<TreeEntry> folders, files;
     std::string error;
 };
@@ -80,6 +82,7 @@ bool take_link(Walk& walk, TreeEntry& t) {
     t.size = target.size;
     t.dos_time = target.dos_date_time;
     t.attributes = target.attributes;
+    if (!platform::get_unix_mode(resolved, &t.mode)) t.mode = 0;
     return true;
 }
 
@@ -122,6 +125,15 @@ bool walk_folder(Walk& walk, const std::string& folder, const std::string& prefi
     platform::dir_close(list);
     std::sort(here.begin(), here.end(), [](const TreeEntry& a, const TreeEntry& b) { return a.name < b.name; });
     for (TreeEntry& t : here) {
+        if (walk.cp1251_names) {
+            // Never longer than the UTF-8 form; the length is checked below.
+            std::vector<char> converted(t.name.size() + 1);
+            if (!platform::utf8_to_cp1251(t.name.c_str(), converted.data(), converted.size())) {
+                walk.error = "name with no Windows-1251 form: " + t.path;
+                return false;
+            }
+            t.name = converted.data();
+        }
         if (t.name.size() > MAX_NAME_BYTES) {
             walk.error = "name longer than " + std::to_string(MAX_NAME_BYTES) + " bytes: " + t.name;
             return false;
@@ -130,6 +142,7 @@ bool walk_folder(Walk& walk, const std::string& folder, const std::string& prefi
         // attributes follow links.
         switch (platform::describe_entry(t.path.c_str(), false, nullptr)) {
         case platform::EntryKind::folder: {
+            if (!platform::get_unix_mode(t.path.c_str(), &t.mode)) t.mode = 0;
             t.is_folder = true;
             t.size = 0;
             std::string path = t.path, name = t.name;
@@ -138,6 +151,7 @@ bool walk_folder(Walk& walk, const std::string& folder, const std::string& prefi
             break;
         }
         case platform::EntryKind::file:
+            if (!platform::get_unix_mode(t.path.c_str(), &t.mode)) t.mode = 0;
             t.is_folder = false;
             walk.files.push_back(std::move(t));
             break;
@@ -160,7 +174,7 @@ bool walk_folder(Walk& walk, const std::string& folder, const std::string& prefi
 }  // namespace
 
 bool list_tree(const char* folder, bool solid, const char* skip_root_name, std::vector<TreeEntry>& entries,
-               std::string& error, bool follow_links, std::vector<std::string>* warnings) {
+               std::string& error, bool follow_links, std::vector<std::string>* warnings, bool cp1251_names) {
     std::string root = folder;
     while (root.size() > 1 && platform::is_separator(root.back())) root.pop_back();
     uint32_t attributes = 0;
@@ -170,7 +184,7 @@ bool list_tree(const char* folder, bool solid, const char* skip_root_name, std::
         error = "not a folder: " + std::string(folder);
         return false;
     }
-    Walk walk{resolved, skip_root_name, follow_links, warnings, {}, {}, {}};
+    Walk walk{resolved, skip_root_name, follow_links, warnings, cp1251_names, {}, {}, {}};
     if (!walk_folder(walk, root, "", 0)) {
         error = walk.error;
         return false;
@@ -205,7 +219,7 @@ WriteResult add_tree_file(ArchiveWriter& w, const TreeEntry& t, std::string& err
         return platform::file_seek(static_cast<platform::File*>(file), 0, platform::SeekFrom::start);
     };
     WriteResult r = writer_add_file_from(w, t.name.c_str(), input, static_cast<uint64_t>(size), t.dos_time,
-                                         t.attributes);
+                                         stored_attributes(w, t));
     platform::file_close(f);
     if (r == WriteResult::bad_argument) {
         const std::string why = reason();
@@ -224,7 +238,7 @@ WriteResult pack_tree(ArchiveWriter& w, const std::vector<TreeEntry>& entries, P
         WriteResult r;
         platform::clear_system_error();
         if (t.is_folder) {
-            r = writer_add_folder(w, t.name.c_str(), t.dos_time);
+            r = writer_add_folder(w, t.name.c_str(), t.dos_time, stored_attributes(w, t));
         } else {
             r = add_tree_file(w, t, error);
             if (r == WriteResult::bad_argument) return r;

@@ -19,7 +19,14 @@ struct TreeEntry {
     uint64_t size = 0;
     uint32_t dos_time = 0;
     uint32_t attributes = 0;
+    uint32_t mode = 0;  // permission bits where the system has them (else 0)
 };
+
+// What the writer stores as the entry's attributes: its mode for a Unix-host
+// archive, its MS-DOS attributes otherwise.
+inline uint32_t stored_attributes(const ArchiveWriter& w, const TreeEntry& t) {
+    return w.options.unix_host ? t.mode : t.attributes;
+}
 
 // Lists the tree below folder, folders before the files inside them, names in
 // byte order (files of a solid archive grouped by extension, which helps the
@@ -35,10 +42,14 @@ struct TreeEntry {
 // - anything that is neither a regular file nor a folder (FIFO, device,
 //   socket), also behind a link, is skipped with a warning and never opened.
 // Warnings (one line each, naming the entry's path) go to warnings when given.
+// With cp1251_names the names (UTF-8 on disk) are stored in Windows-1251, the
+// code page Windows programs read them in; a name without such a form makes
+// the listing fail naming it.
 // False with a message in error when the tree cannot be listed, a link is
 // refused, or a name is too long for the format.
 bool list_tree(const char* folder, bool solid, const char* skip_root_name, std::vector<TreeEntry>& entries,
-               std::string& error, bool follow_links = false, std::vector<std::string>* warnings = nullptr);
+               std::string& error, bool follow_links = false, std::vector<std::string>* warnings = nullptr,
+               bool cp1251_names = false);
 
 // Called after each file with the bytes of the tree read so far.
 using PackProgressFn = void (*)(const char* name, uint64_t done, uint64_t total, void* context);

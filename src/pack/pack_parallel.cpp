@@ -111,7 +111,7 @@ WriteResult pack_tree_parallel(ArchiveWriter& w, const std::vector<TreeEntry>& e
     for (size_t i = 0; i < entries.size() && r == WriteResult::ok; ++i) {
         const TreeEntry& t = entries[i];
         if (t.is_folder) {
-            r = writer_add_folder(w, t.name.c_str(), t.dos_time);
+            r = writer_add_folder(w, t.name.c_str(), t.dos_time, stored_attributes(w, t));
         } else if (job_of[i] == SIZE_MAX) {
             r = add_tree_file(w, t, error);
             done += t.size;
@@ -131,8 +131,9 @@ WriteResult pack_tree_parallel(ArchiveWriter& w, const std::vector<TreeEntry>& e
             }
             lock.unlock();
             Job& job = s.jobs[j];
-            r = job.prepared ? writer_add_prepared(w, t.name.c_str(), t.size, t.dos_time, t.attributes, job.result)
-                             : add_tree_file(w, t, error);
+            r = job.prepared
+                    ? writer_add_prepared(w, t.name.c_str(), t.size, t.dos_time, stored_attributes(w, t), job.result)
+                    : add_tree_file(w, t, error);
             job.result = PreparedEntry{};
             lock.lock();
             s.ahead -= t.size;

@@ -135,6 +135,18 @@ bool delete_file_below(const char* base, const char* relative);
 // Applies MS-DOS style attributes to the open file (on Linux: read-only
 // clears the write bits, the rest is ignored); flushes first; false on failure.
 bool file_set_attributes(File* f, uint32_t attributes);
+// Applies the permission bits of a Unix mode to the open regular file, as tar
+// does: set-user-id, set-group-id and sticky bits are never set, and for
+// anyone but root the process's umask is taken away. Flushes first. Windows
+// has no modes: true there, nothing changed. False on failure.
+bool file_set_unix_mode(File* f, uint32_t mode);
+// Permission bits (mode & 07777) of the file or folder at path, a link
+// followed; false on failure and on Windows, which has none.
+[[nodiscard]] bool get_unix_mode(const char* path, uint32_t* mode);
+// True when names of files are UTF-8 text to the user (Linux under a UTF-8
+// locale), so that names stored in Windows-1251 are better shown and made in
+// UTF-8. False on Windows, whose ANSI calls take the stored bytes.
+bool names_are_utf8();
 
 // Folder listing in the manner of FindFirstFile: the pattern is a path whose
 // last component may hold '*' and '?' ("dir\\*.*" lists every entry of dir,

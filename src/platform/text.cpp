@@ -1,4 +1,5 @@
-// Windows-1251 to UTF-8 and UTF-16, through the generated code point table.
+// Windows-1251 to UTF-8 and UTF-16 and UTF-8 back to Windows-1251, through the
+// generated code point table.
 #include "platform/text.h"
 
 namespace platform {
@@ -99,6 +100,30 @@ size_t mask_control_chars(char* text, TextCoding coding, bool keep_line_breaks) 
     }
     p[out] = 0;
     return out;
+}
+
+bool utf8_to_cp1251(const char* text, char* out, size_t out_size) {
+    if (out_size == 0) return false;
+    size_t n = 0;
+    bool ok = true;
+    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p && ok;) {
+        unsigned char byte = 0;
+        size_t length = *p < 0x80 ? 1 : utf8_sequence(p);
+        if (length == 1) {
+            byte = *p;
+        } else if (length == 2 || length == 3) {
+            // Every Windows-1251 character lies in the Basic Multilingual Plane.
+            uint32_t cp = length == 2 ? (p[0] & 0x1Fu) << 6 | (p[1] & 0x3Fu)
+                                      : (p[0] & 0x0Fu) << 12 | (p[1] & 0x3Fu) << 6 | (p[2] & 0x3Fu);
+            for (unsigned i = 0; i < 128 && byte == 0; ++i)
+                if (CP1251_HIGH_TO_UNICODE[i] == cp && cp != 0xFFFD) byte = static_cast<unsigned char>(0x80 + i);
+        }
+        ok = byte != 0 && n + 1 < out_size;
+        if (ok) out[n++] = static_cast<char>(byte);
+        p += length ? length : 1;
+    }
+    out[ok ? n : 0] = '\0';
+    return ok;
 }
 
 }  // namespace platform

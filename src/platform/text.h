@@ -25,6 +25,11 @@ size_t cp1251_to_utf8(const char* text, char* out, size_t out_size);
 // terminator excluded.
 size_t cp1251_to_utf16(const char* text, char16_t* out, size_t out_count);
 
+// Converts the terminated UTF-8 text into Windows-1251 in out (terminated).
+// False, with out empty, when the text is not UTF-8, holds a character that
+// Windows-1251 has no byte for, or does not fit whole.
+bool utf8_to_cp1251(const char* text, char* out, size_t out_size);
+
 // Number of UTF-8 bytes the text needs, terminator excluded.
 size_t cp1251_utf8_length(const char* text);
 

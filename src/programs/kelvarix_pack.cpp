@@ -22,6 +22,7 @@
 #include "platform/console.h"
 #include "platform/platform.h"
 #include "platform/system_extra.h"
+#include "platform/text.h"
 
 namespace {
 
@@ -512,11 +513,28 @@ int main(int argc, char** argv) {
         }
     }
 
+    // Windows installers read names in the ANSI code page: names given here
+    // in UTF-8 (Linux) are stored in Windows-1251. A Windows build already
+    // reads them in its own code page.
+    const bool cp1251_names = target != "linux" && platform::path_separator() == '/';
+    std::string script_program = program;
+    if (cp1251_names && !program.empty()) {
+        char converted[platform::MAX_PATH_CHARS + 1];
+        if (!platform::utf8_to_cp1251(program.c_str(), converted, sizeof converted) ||
+            !platform::utf8_to_cp1251(program_name.c_str(), converted, sizeof converted)) {
+            std::fprintf(stderr, "kelvarix-pack: the setup program's name has no Windows-1251 form: %s\n",
+                         printable(program).c_str());
+            return EXIT_INPUT;
+        }
+        program_name = converted;
+        (void)platform::utf8_to_cp1251(program.c_str(), converted, sizeof converted);
+        script_program = converted;
+    }
     std::vector<pack::TreeEntry> entries;
     std::vector<std::string> warnings;
     std::string error;
     bool listed = pack::list_tree(folder.c_str(), solid, program.empty() ? nullptr : "setup.spt", entries, error,
-                                  follow_links, &warnings);
+                                  follow_links, &warnings, cp1251_names);
     for (const std::string& w : warnings) std::fprintf(stderr, "kelvarix-pack: warning: %s\n", printable(w).c_str());
     if (!listed) {
         std::fprintf(stderr, "kelvarix-pack: %s\n", printable(error).c_str());
@@ -575,7 +593,8 @@ int main(int argc, char** argv) {
     std::vector<std::string> created;
 
     pack::ArchiveWriter* writer = new pack::ArchiveWriter;
-    pack::WriterOptions options{level, solid, volume_size, threads};
+    // Linux installers keep the files' permission bits (Unix-host entries).
+    pack::WriterOptions options{level, solid, volume_size, threads, target == "linux"};
     platform::clear_system_error();
     pack::WriteResult r = pack::writer_open(*writer, first_volume.c_str(), output.c_str(), options);
     if (r != pack::WriteResult::ok) {
@@ -585,10 +604,11 @@ int main(int argc, char** argv) {
     }
     created.push_back(first_volume);
 
-    std::string script = "[Values]\r\nSetupFile=" + program + (parameters.empty() ? "" : " " + parameters) + "\r\n";
+    std::string script =
+        "[Values]\r\nSetupFile=" + script_program + (parameters.empty() ? "" : " " + parameters) + "\r\n";
     if (!program.empty())
         r = pack::writer_add_file(*writer, "setup.spt", reinterpret_cast<const uint8_t*>(script.data()),
-                                  script.size(), dos_time_now(), platform::ATTR_ARCHIVE);
+                                  script.size(), dos_time_now(), options.unix_host ? 0644 : platform::ATTR_ARCHIVE);
     ProgressLine line;
     line.on = !quiet && platform::stderr_is_terminal();
     if (r == pack::WriteResult::ok) r = pack::pack_tree(*writer, entries, show_progress, &line, error);

@@ -13,6 +13,7 @@
 #include "pack/decode_helper.h"
 #include "pack/pack_folder.h"
 #include "pack/tree_helper.h"
+#include "support/extracted_name.h"
 
 using namespace pack;
 using namespace pack_test;
@@ -97,7 +98,7 @@ void round_trip(const WriterOptions& options, const std::string& tag) {
     auto want = read_tree(tree), got = read_tree(out);
     EXPECT_EQ(want.size(), got.size());
     for (const auto& [name, content] : want) {
-        auto it = got.find(name);
+        auto it = got.find(extracted_name(name));
         ASSERT_NE(it, got.end()) << "missing " << name;
         EXPECT_TRUE(it->second == content) << "differs: " << name;
     }

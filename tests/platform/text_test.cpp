@@ -58,6 +58,27 @@ TEST(Cp1251, Utf8OutputIsCutOnlyBetweenCharacters) {
     EXPECT_EQ(one[0], '\0');
 }
 
+TEST(Cp1251, Utf8ComesBackToTheSameBytesOrIsRefused) {
+    // Every assigned byte survives the trip through UTF-8.
+    std::string all;
+    for (int b = 1; b < 256; ++b)
+        if (b != 0x98) all += static_cast<char>(b);
+    char back[256];
+    ASSERT_TRUE(utf8_to_cp1251(utf8(all.c_str()).c_str(), back, sizeof back));
+    EXPECT_EQ(back, all);
+    // Text Windows-1251 cannot hold, text that is not UTF-8, or too little room.
+    struct Case {
+        const char* text;
+        size_t room;
+    } refused[] = {{"\xC3\xA4.txt", 8},        {"\xEF\xBF\xBD", 8}, {"\xF0\x9F\x98\x80", 8},
+                   {"a\xD0", 8},               {"\xC0\xAF", 8},     {"\xD0\x94\xD0\xB0", 2}};
+    for (const Case& c : refused) {
+        char out[8] = "x";
+        EXPECT_FALSE(utf8_to_cp1251(c.text, out, c.room)) << c.text;
+        EXPECT_STREQ(out, "") << c.text;
+    }
+}
+
 TEST(Cp1251, Utf16IsOneUnitPerCharacter) {
     char16_t out[8];
     EXPECT_EQ(cp1251_to_utf16("\xCE\xEA!", out, 8), 3u);

@@ -625,3 +625,52 @@ bool file_set_attributes(File* f, uint32_t attributes) {
 }
 
 }  // namespace platform
+
+namespace platform {
+
+bool file_set_unix_mode(File* f, uint32_t mode) {
+    if (!f) return false;
+    if (std::fflush(f->stream) != 0) {
+        f->failed = true;
+        return false;
+    }
+    int fd = ::fileno(f->stream);
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return false;
+    if (!S_ISREG(st.st_mode)) return true;  // a device given as the output keeps its mode
+    // Like tar: permission bits only (an archive never makes a set-id
+    // program), and for anyone but root less what the umask withholds. The
+    // umask is read by setting it and putting it back; extraction is the
+    // only thread that creates files meanwhile.
+    mode_t wanted = static_cast<mode_t>(mode) & 0777;
+    if (::geteuid() != 0) {
+        mode_t mask = ::umask(077);
+        (void)::umask(mask);
+        wanted &= ~mask;
+    }
+    if (wanted == (st.st_mode & 07777)) return true;
+    return ::fchmod(fd, wanted) == 0;
+}
+
+bool get_unix_mode(const char* path, uint32_t* mode) {
+    struct stat st {};
+    if (!path || !mode || ::stat(path, &st) != 0) return false;
+    *mode = static_cast<uint32_t>(st.st_mode & 07777);
+    return true;
+}
+
+bool names_are_utf8() {
+    // The character type of the locale, as setlocale would choose it.
+    const char* names[] = {"LC_ALL", "LC_CTYPE", "LANG"};
+    for (const char* n : names) {
+        const char* v = std::getenv(n);
+        if (!v || !*v) continue;
+        std::string value = v;
+        for (char& c : value)
+            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+        return value.find("utf-8") != std::string::npos || value.find("utf8") != std::string::npos;
+    }
+    return false;
+}
+
+}  // namespace platform

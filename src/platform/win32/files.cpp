@@ -648,3 +648,12 @@ bool file_set_attributes(File* f, uint32_t attributes) {
 }
 
 }  // namespace platform
+
+namespace platform {
+
+// Windows files carry MS-DOS attributes, no modes.
+bool file_set_unix_mode(File* f, uint32_t) { return f != nullptr; }
+bool get_unix_mode(const char*, uint32_t*) { return false; }
+bool names_are_utf8() { return false; }
+
+}  // namespace platform
