@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstdint>
 #include <cstring>
 
 #include "pack/bit_writer.h"
@@ -26,7 +27,7 @@ EncoderSettings settings_for_level(int level) {
         case 2: s = {6, 48, 12, true, 12}; break;
         case 3: s = {8, 64, 16, true, 16}; break;
         case 4: s = {24, 128, 32, true, 32}; break;
-        default: s = {128, 258, 258, true, 64, true}; break;
+        default: s = {256, 258, 258, true, 64, true}; break;
     }
     return s;
 }
@@ -317,7 +318,7 @@ void emit_choice(NormalBlock& blk, CoderState& st, const Choice& c, uint8_t lite
 // returns the new offset. literal_only: no match search (for data that did
 // not pack); its positions are not entered in the chains either.
 uint64_t parse_block(V20Encoder& enc, uint64_t pos_offset, uint64_t end_offset, NormalBlock& blk,
-                     bool literal_only) {
+                     bool literal_only, size_t max_items = BLOCK_ITEMS) {
     LzMatcher& lz = enc.lz;
     if (literal_only) {
         const uint64_t stop = std::min<uint64_t>(end_offset, pos_offset + BLOCK_ITEMS);
@@ -344,7 +345,7 @@ uint64_t parse_block(V20Encoder& enc, uint64_t pos_offset, uint64_t end_offset, 
     const uint8_t* buf = lz.buffer.data();
     bool have = false;
     Choice cur;
-    while (pos < end && blk.items.size() < BLOCK_ITEMS) {
+    while (pos < end && blk.items.size() < max_items) {
         if (lz.entry_read < lz.entry_size && pos + LOOKAHEAD > lz.buffer.size()) {
             // Indices move when the history slides; offsets do not.
             uint64_t offset = static_cast<uint64_t>(static_cast<int64_t>(pos) - lz.entry_origin);
@@ -387,7 +388,7 @@ uint64_t parse_block(V20Encoder& enc, uint64_t pos_offset, uint64_t end_offset, 
 // further pass on the codes the previous pass's items build; the cheapest
 // pass is kept.
 
-constexpr size_t OPT_BLOCK_BYTES = 65536;  // input bytes per optimally parsed block
+constexpr size_t OPT_BLOCK_BYTES = 32768;  // input bytes per optimally parsed block
 constexpr int OPT_MAX_MATCHES = 24;        // match candidates kept per position
 constexpr int OPT_PASSES = 4;
 // Matches this long are taken whole (no shorter cut of them is priced), and
@@ -446,6 +447,7 @@ struct OptNode {
 
 struct OptScratch {
     std::vector<OptNode> nodes;
+    std::vector<uint32_t> head, prev, head2;  // the chains as they were before the block
     std::vector<MatchResult> matches;
     std::vector<uint32_t> first_match;     // index in matches of position i's first candidate
     std::vector<uint16_t> short_distance;  // nearest two-byte copy within reach of a short match, or 0
@@ -571,6 +573,26 @@ uint64_t parse_block_optimal(V20Encoder& enc, OptScratch& sc, uint64_t pos_offse
     const size_t n = static_cast<size_t>(stop - pos_offset);
     const size_t limit = pos + n;
 
+    // The greedy-with-lazy-look parse of the same bytes, to fall back on where
+    // the optimal parse does not come out smaller (its costs are estimates).
+    // Both enter the same positions in the chains, which are put back as they
+    // were in between; the buffer holds the block already, so nothing slides.
+    sc.head = lz.head;
+    sc.prev = lz.prev;
+    sc.head2 = lz.head2;
+    const size_t inserted = lz.inserted;
+    const CoderState start_state = enc.state;
+    NormalBlock lazy;
+    parse_block(enc, pos_offset, stop, lazy, false, SIZE_MAX);
+    const CoderState lazy_state = enc.state;
+    uint8_t scratch_lengths[NORMAL_TABLE_COUNT];
+    const uint64_t lazy_bits = block_bits(lazy, lazy_state, scratch_lengths);
+    lz.head.swap(sc.head);
+    lz.prev.swap(sc.prev);
+    lz.head2.swap(sc.head2);
+    lz.inserted = inserted;
+    enc.state = start_state;
+
     // Match candidates of every position, found once for all passes.
     sc.matches.clear();
     sc.first_match.assign(n + 1, 0);
@@ -621,6 +643,18 @@ uint64_t parse_block_optimal(V20Encoder& enc, OptScratch& sc, uint64_t pos_offse
             best_state = st;
         }
         prices_from_lengths(prices, lengths);
+    }
+    if (lazy_bits < best_bits) {
+        std::swap(blk, lazy);
+        best_state = lazy_state;
+        best_bits = lazy_bits;
+    }
+    // Bytes that hardly pack may do best with no matches at all.
+    clear_block(lazy);
+    for (size_t i = 0; i < n; ++i) add_item(lazy, Item{lz.buffer[pos + i], 0, 0, 0, 0, 0});
+    if (block_bits(lazy, start_state, scratch_lengths) < best_bits) {
+        std::swap(blk, lazy);
+        best_state = start_state;
     }
     enc.state = best_state;
     return stop;
