@@ -390,7 +390,7 @@ uint64_t parse_block(V20Encoder& enc, uint64_t pos_offset, uint64_t end_offset, 
 
 constexpr size_t OPT_BLOCK_BYTES = 32768;  // input bytes per optimally parsed block
 constexpr int OPT_MAX_MATCHES = 24;        // match candidates kept per position
-constexpr int OPT_PASSES = 4;
+constexpr int OPT_PASSES = 6;
 // Matches this long are taken whole (no shorter cut of them is priced), and
 // the positions they cover are not searched.
 constexpr uint32_t OPT_NICE = 160;
@@ -583,10 +583,18 @@ uint64_t parse_block_optimal(V20Encoder& enc, OptScratch& sc, uint64_t pos_offse
     const size_t inserted = lz.inserted;
     const CoderState start_state = enc.state;
     NormalBlock lazy;
+    // It searches as level 4 does: chains full of repeats would otherwise make
+    // it cost as much as the optimal parse.
+    const EncoderSettings settings = enc.settings;
+    const int max_chain = lz.max_chain;
+    enc.settings = settings_for_level(4);
+    lz.max_chain = enc.settings.max_chain;
     parse_block(enc, pos_offset, stop, lazy, false, SIZE_MAX);
+    enc.settings = settings;
+    lz.max_chain = max_chain;
     const CoderState lazy_state = enc.state;
-    uint8_t scratch_lengths[NORMAL_TABLE_COUNT];
-    const uint64_t lazy_bits = block_bits(lazy, lazy_state, scratch_lengths);
+    uint8_t lazy_lengths[NORMAL_TABLE_COUNT];
+    const uint64_t lazy_bits = block_bits(lazy, lazy_state, lazy_lengths);
     lz.head.swap(sc.head);
     lz.prev.swap(sc.prev);
     lz.head2.swap(sc.head2);
@@ -619,6 +627,8 @@ uint64_t parse_block_optimal(V20Encoder& enc, OptScratch& sc, uint64_t pos_offse
     sc.first_match[n] = static_cast<uint32_t>(sc.matches.size());
     sc.nodes.resize(n + 1);
 
+    // Half the passes start from the tables the decoder holds (or from an
+    // estimate), half from the codes the lazy parse would get.
     Prices prices;
     if (enc.state.tables_valid && !enc.state.audio_mode) {
         uint8_t lengths[NORMAL_TABLE_COUNT];
@@ -633,6 +643,7 @@ uint64_t parse_block_optimal(V20Encoder& enc, OptScratch& sc, uint64_t pos_offse
     NormalBlock trial;
     CoderState best_state;
     for (int pass = 0; pass < OPT_PASSES; ++pass) {
+        if (pass == OPT_PASSES / 2) prices_from_lengths(prices, lazy_lengths);
         CoderState st = enc.state;
         optimal_pass(lz, sc, sc.nodes, pos, n, prices, trial, st);
         uint8_t lengths[NORMAL_TABLE_COUNT];
@@ -652,7 +663,7 @@ uint64_t parse_block_optimal(V20Encoder& enc, OptScratch& sc, uint64_t pos_offse
     // Bytes that hardly pack may do best with no matches at all.
     clear_block(lazy);
     for (size_t i = 0; i < n; ++i) add_item(lazy, Item{lz.buffer[pos + i], 0, 0, 0, 0, 0});
-    if (block_bits(lazy, start_state, scratch_lengths) < best_bits) {
+    if (block_bits(lazy, start_state, lazy_lengths) < best_bits) {
         std::swap(blk, lazy);
         best_state = start_state;
     }
