@@ -447,7 +447,7 @@ struct OptNode {
 
 struct OptScratch {
     std::vector<OptNode> nodes;
-    std::vector<uint32_t> head, prev, head2;  // the chains as they were before the block
+    std::vector<uint32_t> prev, head2;  // chain links and pair table as they were before the block
     std::vector<MatchResult> matches;
     std::vector<uint32_t> first_match;     // index in matches of position i's first candidate
     std::vector<uint16_t> short_distance;  // nearest two-byte copy within reach of a short match, or 0
@@ -577,10 +577,15 @@ uint64_t parse_block_optimal(V20Encoder& enc, OptScratch& sc, uint64_t pos_offse
     // the optimal parse does not come out smaller (its costs are estimates).
     // Both enter the same positions in the chains, which are put back as they
     // were in between; the buffer holds the block already, so nothing slides.
-    sc.head = lz.head;
-    sc.prev = lz.prev;
-    sc.head2 = lz.head2;
+    // Only the ring slots of positions the lazy parse can enter are kept, and
+    // the pair table; the chain heads are undone from the ring afterwards.
+    // Positions before the block go in first (both parses would add them).
+    lz_insert_until(lz, pos);
     const size_t inserted = lz.inserted;
+    const size_t span = limit + 1 > inserted ? limit + 1 - inserted : 0;
+    sc.prev.resize(span);
+    for (size_t i = 0; i < sc.prev.size(); ++i) sc.prev[i] = lz.prev[(inserted + i) & (CHAIN_WINDOW - 1)];
+    sc.head2 = lz.head2;
     const CoderState start_state = enc.state;
     NormalBlock lazy;
     // It searches as level 4 does: chains full of repeats would otherwise make
@@ -595,8 +600,12 @@ uint64_t parse_block_optimal(V20Encoder& enc, OptScratch& sc, uint64_t pos_offse
     const CoderState lazy_state = enc.state;
     uint8_t lazy_lengths[NORMAL_TABLE_COUNT];
     const uint64_t lazy_bits = block_bits(lazy, lazy_state, lazy_lengths);
-    lz.head.swap(sc.head);
-    lz.prev.swap(sc.prev);
+    // Each insertion pushed a position on its chain: popping them in reverse
+    // order gives the heads back.
+    for (size_t p = lz.inserted; p > inserted; --p)
+        lz.head[hash4(lz.buffer.data() + p - 1)] = lz.prev[(p - 1) & (CHAIN_WINDOW - 1)];
+    for (size_t i = 0; i < sc.prev.size() && inserted + i < lz.inserted; ++i)
+        lz.prev[(inserted + i) & (CHAIN_WINDOW - 1)] = sc.prev[i];
     lz.head2.swap(sc.head2);
     lz.inserted = inserted;
     enc.state = start_state;
