@@ -146,4 +146,33 @@ MatchResult lz_longest_match(const LzMatcher& lz, size_t pos, size_t limit, uint
     return best;
 }
 
+int lz_find_matches(const LzMatcher& lz, size_t pos, size_t limit, uint32_t max_length, uint32_t min_length,
+                    MatchResult* out, int max_out) {
+    uint32_t max = static_cast<uint32_t>(std::min<size_t>(max_length, limit - pos));
+    if (max < 4 || max <= min_length || pos + 4 > lz.buffer.size()) return 0;
+    const uint8_t* base = lz.buffer.data();
+    const uint8_t* cur = base + pos;
+    size_t low = lz.lowest_match;
+    if (pos > MAX_WINDOW_REACH && pos - MAX_WINDOW_REACH > low) low = pos - MAX_WINDOW_REACH;
+    uint32_t cand = lz.head[hash4(cur)];
+    int chain = lz.max_chain;
+    uint32_t best_len = std::max<uint32_t>(min_length, 3);
+    int found = 0;
+    while (cand != 0 && chain-- > 0 && found < max_out) {
+        size_t c = cand - 1;
+        if (c >= pos || c < low) break;
+        const uint8_t* m = base + c;
+        if (m[best_len] == cur[best_len]) {
+            uint32_t n = common_length(m, cur, max);
+            if (n > best_len) {
+                best_len = n;
+                out[found++] = {n, static_cast<uint32_t>(pos - c)};
+                if (n >= lz.nice_length || n >= max) break;
+            }
+        }
+        cand = lz.prev[c & (CHAIN_WINDOW - 1)];
+    }
+    return found;
+}
+
 }  // namespace pack

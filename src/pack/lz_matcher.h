@@ -95,6 +95,12 @@ struct MatchResult {
 // lengths are capped at max_length. Earlier (nearer) candidates win ties.
 // chain: candidates to try (0: the matcher's max_chain).
 MatchResult lz_longest_match(const LzMatcher& lz, size_t pos, size_t limit, uint32_t max_length, int chain = 0);
+// Every match of at least 4 bytes for position pos that is longer than
+// min_length and than all nearer ones (so lengths and distances both grow),
+// at most max_out of them, into out; returns how many. Searches the whole
+// chain up to max_chain candidates (no early cut for good matches).
+int lz_find_matches(const LzMatcher& lz, size_t pos, size_t limit, uint32_t max_length, uint32_t min_length,
+                    MatchResult* out, int max_out);
 // ------------------------------------------------------------ inline helpers
 // (called for every position; kept where the compiler can inline them)
 

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstdint>
 #include <cstring>
 
 #include "pack/bit_writer.h"
@@ -26,7 +27,7 @@ EncoderSettings settings_for_level(int level) {
         case 2: s = {6, 48, 12, true, 12}; break;
         case 3: s = {8, 64, 16, true, 16}; break;
         case 4: s = {24, 128, 32, true, 32}; break;
-        default: s = {128, 258, 258, true, 64}; break;
+        default: s = {256, 258, 258, true, 64, true}; break;
     }
     return s;
 }
@@ -317,7 +318,7 @@ void emit_choice(NormalBlock& blk, CoderState& st, const Choice& c, uint8_t lite
 // returns the new offset. literal_only: no match search (for data that did
 // not pack); its positions are not entered in the chains either.
 uint64_t parse_block(V20Encoder& enc, uint64_t pos_offset, uint64_t end_offset, NormalBlock& blk,
-                     bool literal_only) {
+                     bool literal_only, size_t max_items = BLOCK_ITEMS) {
     LzMatcher& lz = enc.lz;
     if (literal_only) {
         const uint64_t stop = std::min<uint64_t>(end_offset, pos_offset + BLOCK_ITEMS);
@@ -344,7 +345,7 @@ uint64_t parse_block(V20Encoder& enc, uint64_t pos_offset, uint64_t end_offset, 
     const uint8_t* buf = lz.buffer.data();
     bool have = false;
     Choice cur;
-    while (pos < end && blk.items.size() < BLOCK_ITEMS) {
+    while (pos < end && blk.items.size() < max_items) {
         if (lz.entry_read < lz.entry_size && pos + LOOKAHEAD > lz.buffer.size()) {
             // Indices move when the history slides; offsets do not.
             uint64_t offset = static_cast<uint64_t>(static_cast<int64_t>(pos) - lz.entry_origin);
@@ -375,6 +376,308 @@ uint64_t parse_block(V20Encoder& enc, uint64_t pos_offset, uint64_t end_offset, 
         pos += cur.length;
     }
     return static_cast<uint64_t>(static_cast<int64_t>(pos) - lz.entry_origin);
+}
+
+// ------------------------------------------------------------ optimal parsing
+//
+// Level 5 parses a block of input at a time by forward dynamic programming:
+// every position keeps the cheapest way found to reach it and the recent
+// distances that way leaves behind, so repeated-distance items are priced
+// along the path that makes them possible. Prices are the code lengths of
+// the tables the block would get: a first pass runs on estimates, each
+// further pass on the codes the previous pass's items build; the cheapest
+// pass is kept.
+
+constexpr size_t OPT_BLOCK_BYTES = 32768;  // input bytes per optimally parsed block
+constexpr int OPT_MAX_MATCHES = 24;        // match candidates kept per position
+constexpr int OPT_PASSES = 6;
+// Matches this long are taken whole (no shorter cut of them is priced), and
+// the positions they cover are not searched.
+constexpr uint32_t OPT_NICE = 160;
+
+struct Prices {  // in 1/16 bit
+    uint32_t main[MAIN_SYMBOLS];
+    uint32_t distance[DISTANCE_SYMBOLS];
+    uint32_t repeat[REPEAT_SYMBOLS];
+};
+
+// Symbols a table leaves out get one bit more than its longest code.
+void price_table(const uint8_t* lengths, int n, uint32_t* out) {
+    uint8_t longest = 0;
+    for (int i = 0; i < n; ++i) longest = std::max(longest, lengths[i]);
+    uint32_t missing = std::min<uint32_t>(longest + 1u, MAX_CODE_LENGTH) * UNIT;
+    for (int i = 0; i < n; ++i) out[i] = lengths[i] ? lengths[i] * static_cast<uint32_t>(UNIT) : missing;
+}
+
+void prices_from_lengths(Prices& p, const uint8_t* lengths) {
+    price_table(lengths, MAIN_SYMBOLS, p.main);
+    price_table(lengths + MAIN_SYMBOLS, DISTANCE_SYMBOLS, p.distance);
+    price_table(lengths + MAIN_SYMBOLS + DISTANCE_SYMBOLS, REPEAT_SYMBOLS, p.repeat);
+}
+
+// First-pass prices for a block with no tables to go by: literals after the
+// block's byte counts, every other symbol at a flat guess.
+void estimate_prices(Prices& p, const uint8_t* data, size_t n) {
+    uint32_t freq[MAIN_SYMBOLS] = {};
+    for (size_t i = 0; i < n; ++i) freq[data[i]]++;
+    for (int s = 256; s < MAIN_SYMBOLS; ++s) freq[s] = static_cast<uint32_t>(n / 512 + 1);
+    uint8_t lengths[MAIN_SYMBOLS];
+    build_code_lengths(freq, MAIN_SYMBOLS, MAX_CODE_LENGTH, lengths);
+    price_table(lengths, MAIN_SYMBOLS, p.main);
+    for (uint32_t& v : p.distance) v = 6 * UNIT;
+    for (uint32_t& v : p.repeat) v = 4 * UNIT;
+}
+
+// The decoder state an item changes: the recent distances and the last match.
+struct RepState {
+    uint32_t distances[4];
+    uint32_t index;
+    uint32_t last_distance;
+    uint32_t last_length;
+};
+
+struct OptNode {
+    uint32_t cost;  // UINT32_MAX: not reached yet
+    uint16_t length;
+    Kind kind;
+    uint8_t repeat;
+    uint32_t distance;
+    RepState rep;
+};
+
+struct OptScratch {
+    std::vector<OptNode> nodes;
+    std::vector<uint32_t> prev, head2;  // chain links and pair table as they were before the block
+    std::vector<MatchResult> matches;
+    std::vector<uint32_t> first_match;     // index in matches of position i's first candidate
+    std::vector<uint16_t> short_distance;  // nearest two-byte copy within reach of a short match, or 0
+};
+
+// Bits the block would cost coded with tables of its own (tables included).
+uint64_t block_bits(const NormalBlock& blk, const CoderState& st, uint8_t* lengths) {
+    uint32_t main_freq[MAIN_SYMBOLS];
+    std::memcpy(main_freq, blk.main_freq, sizeof(main_freq));
+    main_freq[SYM_TABLES] += 1;
+    build_code_lengths(main_freq, MAIN_SYMBOLS, MAX_CODE_LENGTH, lengths);
+    build_code_lengths(blk.distance_freq, DISTANCE_SYMBOLS, MAX_CODE_LENGTH, lengths + MAIN_SYMBOLS);
+    build_code_lengths(blk.repeat_freq, REPEAT_SYMBOLS, MAX_CODE_LENGTH, lengths + MAIN_SYMBOLS + DISTANCE_SYMBOLS);
+    uint64_t bits = coded_bits(blk.main_freq, lengths, MAIN_SYMBOLS) +
+                    coded_bits(blk.distance_freq, lengths + MAIN_SYMBOLS, DISTANCE_SYMBOLS) +
+                    coded_bits(blk.repeat_freq, lengths + MAIN_SYMBOLS + DISTANCE_SYMBOLS, REPEAT_SYMBOLS);
+    for (const Item& it : blk.items) bits += it.bits1 + it.bits2;
+    return bits + plan_table_block(st, lengths, NORMAL_TABLE_COUNT, false, 1).bits;
+}
+
+void clear_block(NormalBlock& blk) {
+    blk.items.clear();
+    std::memset(blk.main_freq, 0, sizeof(blk.main_freq));
+    std::memset(blk.distance_freq, 0, sizeof(blk.distance_freq));
+    std::memset(blk.repeat_freq, 0, sizeof(blk.repeat_freq));
+}
+
+// One pass of the dynamic program over buf[pos, pos + n) at the given prices;
+// leaves the cheapest path's items in blk and its state in st.
+void optimal_pass(const LzMatcher& lz, const OptScratch& sc, std::vector<OptNode>& nodes, size_t pos, size_t n,
+                  const Prices& p, NormalBlock& blk, CoderState& st) {
+    const uint8_t* buf = lz.buffer.data();
+    const size_t limit = pos + n;
+    for (size_t i = 0; i <= n; ++i) nodes[i].cost = UINT32_MAX;
+    nodes[0].cost = 0;
+    std::memcpy(nodes[0].rep.distances, st.recent_distances, sizeof(st.recent_distances));
+    nodes[0].rep.index = st.recent_index;
+    nodes[0].rep.last_distance = st.last_distance;
+    nodes[0].rep.last_length = st.last_length;
+    auto reach = [&](size_t from, size_t len, uint32_t cost, Kind kind, uint32_t distance, int repeat) {
+        OptNode& to = nodes[from + len];
+        if (cost >= to.cost) return;
+        to.cost = cost;
+        to.length = static_cast<uint16_t>(len);
+        to.kind = kind;
+        to.distance = distance;
+        to.repeat = static_cast<uint8_t>(repeat);
+        to.rep = nodes[from].rep;
+        if (kind != Kind::literal) {
+            to.rep.distances[to.rep.index & 3] = distance;
+            to.rep.index = (to.rep.index + 1) & 3;
+            to.rep.last_distance = distance;
+            to.rep.last_length = static_cast<uint32_t>(len);
+        }
+    };
+    for (size_t i = 0; i < n; ++i) {
+        const uint32_t c = nodes[i].cost;
+        if (c == UINT32_MAX) continue;
+        const RepState rs = nodes[i].rep;
+        const size_t at = pos + i;
+        reach(i, 1, c + p.main[buf[at]], Kind::literal, 0, 0);
+        if (rs.last_length > 0 && rs.last_length <= n - i &&
+            lz_match_length(lz, at, rs.last_distance, limit, rs.last_length) >= rs.last_length)
+            reach(i, rs.last_length, c + p.main[SYM_REPEAT_LAST], Kind::repeat_last, rs.last_distance, 0);
+        for (int k = 1; k <= 4; ++k) {
+            uint32_t d = rs.distances[(rs.index - k) & 3];
+            if (d == 0) continue;
+            bool seen = false;
+            for (int j = 1; j < k; ++j) seen = seen || rs.distances[(rs.index - j) & 3] == d;
+            if (seen) continue;
+            uint32_t bonus = repeat_length_bonus(d);
+            uint32_t len = lz_match_length(lz, at, d, limit, MAX_REPEAT_CODED + bonus);
+            uint32_t lo = MIN_REPEAT_CODED + bonus;
+            if (len < lo) continue;
+            if (len >= OPT_NICE) lo = len;
+            uint32_t base = c + p.main[SYM_REPEAT_DIST + k - 1];
+            for (uint32_t l = lo; l <= len; ++l) {
+                int slot = length_slot(l - bonus - 2);
+                reach(i, l, base + p.repeat[slot] + LENGTH_EXTRA_BITS[slot] * UNIT, Kind::repeat, d, k);
+            }
+        }
+        if (uint32_t d = sc.short_distance[i]; d != 0 && n - i >= 2) {
+            int slot = short_distance_slot(d - 1);
+            reach(i, 2, c + p.main[SYM_SHORT + slot] + SHORT_DISTANCE_EXTRA_BITS[slot] * UNIT, Kind::short_match, d, 0);
+        }
+        uint32_t covered = MIN_LONG_CODED - 1;
+        for (uint32_t m = sc.first_match[i]; m < sc.first_match[i + 1]; ++m) {
+            const MatchResult& r = sc.matches[m];
+            uint32_t bonus = long_length_bonus(r.distance);
+            uint32_t lo = std::max(covered + 1, MIN_LONG_CODED + bonus);
+            if (r.length >= OPT_NICE) lo = std::max(lo, r.length);
+            covered = std::max(covered, r.length);
+            if (lo > r.length) continue;
+            int dslot = distance_slot(r.distance - 1);
+            uint32_t base = c + p.distance[dslot] + DISTANCE_EXTRA_BITS[dslot] * UNIT;
+            for (uint32_t l = lo; l <= r.length; ++l) {
+                int slot = length_slot(l - bonus - 3);
+                reach(i, l, base + p.main[SYM_LONG + slot] + LENGTH_EXTRA_BITS[slot] * UNIT, Kind::long_match,
+                      r.distance, 0);
+            }
+        }
+    }
+    std::vector<Choice> path;
+    for (size_t j = n; j > 0; j -= nodes[j].length) {
+        const OptNode& node = nodes[j];
+        path.push_back({node.kind, node.length, node.distance, node.repeat, 0});
+    }
+    clear_block(blk);
+    for (auto it = path.rbegin(); it != path.rend(); ++it) {
+        emit_choice(blk, st, *it, buf[pos]);
+        pos += it->length;
+    }
+}
+
+// Parses the next block from entry offset pos_offset optimally; returns the
+// new offset.
+uint64_t parse_block_optimal(V20Encoder& enc, OptScratch& sc, uint64_t pos_offset, uint64_t end_offset,
+                             NormalBlock& blk) {
+    LzMatcher& lz = enc.lz;
+    const uint64_t stop = std::min<uint64_t>(end_offset, pos_offset + OPT_BLOCK_BYTES);
+    lz_read_until(lz, pos_offset, stop + LOOKAHEAD);
+    const size_t pos = lz_index(lz, pos_offset);
+    const size_t n = static_cast<size_t>(stop - pos_offset);
+    const size_t limit = pos + n;
+
+    // The greedy-with-lazy-look parse of the same bytes, to fall back on where
+    // the optimal parse does not come out smaller (its costs are estimates).
+    // Both enter the same positions in the chains, which are put back as they
+    // were in between; the buffer holds the block already, so nothing slides.
+    // Only the ring slots of positions the lazy parse can enter are kept, and
+    // the pair table; the chain heads are undone from the ring afterwards.
+    // Positions before the block go in first (both parses would add them).
+    lz_insert_until(lz, pos);
+    const size_t inserted = lz.inserted;
+    const size_t span = limit + 1 > inserted ? limit + 1 - inserted : 0;
+    sc.prev.resize(span);
+    for (size_t i = 0; i < sc.prev.size(); ++i) sc.prev[i] = lz.prev[(inserted + i) & (CHAIN_WINDOW - 1)];
+    sc.head2 = lz.head2;
+    const CoderState start_state = enc.state;
+    NormalBlock lazy;
+    // It searches as level 4 does: chains full of repeats would otherwise make
+    // it cost as much as the optimal parse.
+    const EncoderSettings settings = enc.settings;
+    const int max_chain = lz.max_chain;
+    enc.settings = settings_for_level(4);
+    lz.max_chain = enc.settings.max_chain;
+    parse_block(enc, pos_offset, stop, lazy, false, SIZE_MAX);
+    enc.settings = settings;
+    lz.max_chain = max_chain;
+    const CoderState lazy_state = enc.state;
+    uint8_t lazy_lengths[NORMAL_TABLE_COUNT];
+    const uint64_t lazy_bits = block_bits(lazy, lazy_state, lazy_lengths);
+    // Each insertion pushed a position on its chain: popping them in reverse
+    // order gives the heads back.
+    for (size_t p = lz.inserted; p > inserted; --p)
+        lz.head[hash4(lz.buffer.data() + p - 1)] = lz.prev[(p - 1) & (CHAIN_WINDOW - 1)];
+    for (size_t i = 0; i < sc.prev.size() && inserted + i < lz.inserted; ++i)
+        lz.prev[(inserted + i) & (CHAIN_WINDOW - 1)] = sc.prev[i];
+    lz.head2.swap(sc.head2);
+    lz.inserted = inserted;
+    enc.state = start_state;
+
+    // Match candidates of every position, found once for all passes.
+    sc.matches.clear();
+    sc.first_match.assign(n + 1, 0);
+    sc.short_distance.assign(n, 0);
+    size_t skip_until = 0;
+    for (size_t i = 0; i < n; ++i) {
+        sc.first_match[i] = static_cast<uint32_t>(sc.matches.size());
+        if (i < skip_until) continue;
+        const size_t at = pos + i;
+        lz_insert_until(lz, at);
+        uint32_t near_length = 0;
+        if (uint32_t d = lz_short_candidate(lz, at, MAX_WINDOW_REACH); d != 0) {
+            near_length = lz_match_length(lz, at, d, limit, MAX_LONG_FOUND);
+            if (near_length >= 2 && d <= MAX_SHORT_DISTANCE) sc.short_distance[i] = static_cast<uint16_t>(d);
+            if (near_length >= MIN_LONG_CODED) sc.matches.push_back({near_length, d});
+            else near_length = 0;
+        }
+        MatchResult found[OPT_MAX_MATCHES];
+        int count = lz_find_matches(lz, at, limit, MAX_LONG_FOUND, near_length, found, OPT_MAX_MATCHES);
+        sc.matches.insert(sc.matches.end(), found, found + count);
+        uint32_t longest = count > 0 ? found[count - 1].length : near_length;
+        if (longest >= OPT_NICE) skip_until = i + longest;
+    }
+    sc.first_match[n] = static_cast<uint32_t>(sc.matches.size());
+    sc.nodes.resize(n + 1);
+
+    // Half the passes start from the tables the decoder holds (or from an
+    // estimate), half from the codes the lazy parse would get.
+    Prices prices;
+    if (enc.state.tables_valid && !enc.state.audio_mode) {
+        uint8_t lengths[NORMAL_TABLE_COUNT];
+        std::memcpy(lengths, enc.state.main_lengths, MAIN_SYMBOLS);
+        std::memcpy(lengths + MAIN_SYMBOLS, enc.state.distance_lengths, DISTANCE_SYMBOLS);
+        std::memcpy(lengths + MAIN_SYMBOLS + DISTANCE_SYMBOLS, enc.state.repeat_lengths, REPEAT_SYMBOLS);
+        prices_from_lengths(prices, lengths);
+    } else {
+        estimate_prices(prices, lz.buffer.data() + pos, n);
+    }
+    uint64_t best_bits = UINT64_MAX;
+    NormalBlock trial;
+    CoderState best_state;
+    for (int pass = 0; pass < OPT_PASSES; ++pass) {
+        if (pass == OPT_PASSES / 2) prices_from_lengths(prices, lazy_lengths);
+        CoderState st = enc.state;
+        optimal_pass(lz, sc, sc.nodes, pos, n, prices, trial, st);
+        uint8_t lengths[NORMAL_TABLE_COUNT];
+        uint64_t bits = block_bits(trial, st, lengths);
+        if (bits < best_bits) {
+            best_bits = bits;
+            std::swap(blk, trial);
+            best_state = st;
+        }
+        prices_from_lengths(prices, lengths);
+    }
+    if (lazy_bits < best_bits) {
+        std::swap(blk, lazy);
+        best_state = lazy_state;
+        best_bits = lazy_bits;
+    }
+    // Bytes that hardly pack may do best with no matches at all.
+    clear_block(lazy);
+    for (size_t i = 0; i < n; ++i) add_item(lazy, Item{lz.buffer[pos + i], 0, 0, 0, 0, 0});
+    if (block_bits(lazy, start_state, lazy_lengths) < best_bits) {
+        std::swap(blk, lazy);
+        best_state = start_state;
+    }
+    enc.state = best_state;
+    return stop;
 }
 
 // ------------------------------------------------------------ normal blocks
@@ -467,6 +770,7 @@ constexpr int LITERAL_RUN_BLOCKS = 16;
 // returns false as soon as the input turns out not to pack.
 bool encode_normal(V20Encoder& enc, BitWriter& bw, uint64_t pos, uint64_t end, bool& fresh, bool probe = false) {
     NormalBlock blk;
+    OptScratch scratch;
     const uint64_t start = pos;
     const uint64_t start_bits = bw.bit_count();
     int literal_blocks = 0;  // blocks still to be coded without match search
@@ -478,7 +782,8 @@ bool encode_normal(V20Encoder& enc, BitWriter& bw, uint64_t pos, uint64_t end, b
         std::memset(blk.main_freq, 0, sizeof(blk.main_freq));
         std::memset(blk.distance_freq, 0, sizeof(blk.distance_freq));
         std::memset(blk.repeat_freq, 0, sizeof(blk.repeat_freq));
-        pos = parse_block(enc, pos, end, blk, literal_only);
+        if (enc.settings.optimal && !literal_only) pos = parse_block_optimal(enc, scratch, pos, end, blk);
+        else pos = parse_block(enc, pos, end, blk, literal_only);
         write_normal_block(bw, enc.state, blk, fresh);
         update_literal_cost(enc, blk);
         bw.drain();

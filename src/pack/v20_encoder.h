@@ -44,6 +44,7 @@ struct EncoderSettings {
     uint32_t lazy_limit = 64;    // matches shorter than this are checked one byte later
     bool lazy = true;
     uint32_t good_length = 32;   // a match this long cuts the rest of the search short
+    bool optimal = false;        // parse each block by dynamic programming at its own code lengths
 };
 
 struct V20Encoder {

@@ -10,6 +10,7 @@
 #include "pack/audio_model.h"
 #include "pack/decode_helper.h"
 #include "pack/huffman_builder.h"
+#include "pack/tree_helper.h"
 #include "pack/v20_encoder.h"
 
 using namespace pack;
@@ -132,6 +133,33 @@ TEST(EncoderRoundTrip, SmallReadPiecesCodeTheSameAsLargeOnes) {
             EXPECT_TRUE(x == y) << "entry " << i << (solid ? " solid" : "");
         }
         EXPECT_LT(small.lz.buffer.capacity(), size_t{5} << 20);
+    }
+}
+
+// Level 5 parses blocks by dynamic programming and keeps the lazy parse where
+// that comes out smaller: it must decode back, from small read pieces and in
+// a solid run too, and never be larger than level 3.
+TEST(EncoderRoundTrip, LevelFiveDecodesAndIsNeverLargerThanLevelThree) {
+    std::vector<std::vector<uint8_t>> files = {text_like(150000, 21), random_bytes(20000, 22), text_like(300, 23)};
+    for (const char* name : {"test.exe", "test-cyrillic.txt", "etalon.bin"}) {
+        std::string bytes = read_bytes(std::string(KX_CORPUS_DIR) + "/originals/" + name);
+        if (!bytes.empty()) files.emplace_back(bytes.begin(), bytes.end());
+    }
+    for (bool solid : {false, true}) {
+        V20Encoder three, five;
+        encoder_init(three, settings_for_level(3));
+        encoder_init(five, settings_for_level(5));
+        five.lz.read_piece = 2 * LOOKAHEAD;
+        std::vector<std::vector<uint8_t>> packed;
+        for (size_t i = 0; i < files.size(); ++i) {
+            bool continues = solid && i != 0;
+            packed.push_back(encode_one(five, files[i], continues));
+            EXPECT_LE(packed[i].size(), encode_one(three, files[i], continues).size()) << "file " << i;
+        }
+        decode_reset();
+        for (size_t i = 0; i < files.size(); ++i)
+            EXPECT_TRUE(decode_v20(packed[i], files[i].size(), solid && i != 0) == files[i])
+                << "file " << i << (solid ? " solid" : "");
     }
 }
 

@@ -1,0 +1,138 @@
+// bench-pack-best: level 3 against level 5 of the 2.0 encoder on the corpus
+// originals, beside the smallest packed size the reference archives hold for
+// the same content (found by unpacked size and CRC-32 among their
+// non-split 2.0-method entries). Each packed stream is decoded back through
+// the project's decoder and compared. Prints figures; never fails.
+//
+//   bench-pack-best [CORPUS_DIR] [RUNS]
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "format/checksum.h"
+#include "pack/v20_encoder.h"
+#include "unpack/decoder.h"
+
+namespace {
+
+double since(std::clock_t t) { return static_cast<double>(std::clock() - t) / CLOCKS_PER_SEC; }
+
+std::vector<uint8_t> read_file(const std::string& path) {
+    std::vector<uint8_t> data;
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return data;
+    uint8_t buf[65536];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) data.insert(data.end(), buf, buf + n);
+    std::fclose(f);
+    return data;
+}
+
+uint32_t le16(const uint8_t* p) { return static_cast<uint32_t>(p[0] | p[1] << 8); }
+uint32_t le32(const uint8_t* p) { return le16(p) | le16(p + 2) << 16; }
+
+// Smallest packed size among the block-format entries of archive whose
+// unpacked size and CRC are size and crc, packed with the 2.0 method and held
+// whole in this volume; 0 when there is none.
+uint32_t smallest_reference(const std::vector<uint8_t>& archive, uint32_t size, uint32_t crc) {
+    static const uint8_t marker[7] = {0x52, 0x61, 0x72, 0x21, 0x1A, 0x07, 0x00};
+    if (archive.size() < 7 || !std::equal(marker, marker + 7, archive.begin())) return 0;
+    uint32_t best = 0;
+    size_t pos = 7;
+    while (pos + 7 <= archive.size()) {
+        const uint8_t* h = archive.data() + pos;
+        uint32_t type = h[2], flags = le16(h + 3), head_size = le16(h + 5);
+        if (head_size < 7) break;
+        uint64_t add = 0;
+        if ((flags & 0x8000) && pos + 11 <= archive.size()) add = le32(h + 7);
+        if (type == 0x74 && pos + 32 <= archive.size()) {
+            uint32_t packed = le32(h + 7), unpacked = le32(h + 11), entry_crc = le32(h + 16);
+            uint32_t version = h[24], method = h[25];
+            if (unpacked == size && entry_crc == crc && version == 20 && method > '0' && (flags & 0x13) == 0)
+                best = best == 0 ? packed : std::min(best, packed);
+        }
+        pos += head_size + add;
+    }
+    return best;
+}
+
+const std::vector<uint8_t>* g_in;
+size_t g_pos;
+std::vector<uint8_t>* g_out;
+int32_t read_mem(uint8_t* b, int32_t n) {
+    size_t k = std::min<size_t>(static_cast<size_t>(n), g_in->size() - g_pos);
+    std::copy(g_in->data() + g_pos, g_in->data() + g_pos + k, b);
+    g_pos += k;
+    return static_cast<int32_t>(k);
+}
+int32_t write_mem(const uint8_t* b, int32_t n) {
+    g_out->insert(g_out->end(), b, b + n);
+    return n;
+}
+
+bool decodes_back(const std::vector<uint8_t>& packed, const std::vector<uint8_t>& original, uint8_t* window) {
+    std::vector<uint8_t> back;
+    reset_decoder_state();
+    decoder_io.read_packed = read_mem;
+    decoder_io.write_unpacked = write_mem;
+    g_in = &packed;
+    g_pos = 0;
+    g_out = &back;
+    decoder_bytes_left() = static_cast<int32_t>(original.size());
+    decompress_v20(window, 0);
+    return back == original;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::string corpus = argc > 1 ? argv[1] : KX_CORPUS_DIR;
+    const int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 3;
+    build_crc32_table();
+    std::vector<std::vector<uint8_t>> archives;
+    for (const char* name : {"Rar2.rar", "test_v2.rar", "test_v2solid5.rar", "Rar2.multi.rar"})
+        archives.push_back(read_file(corpus + "/" + name));
+    std::unique_ptr<uint8_t[]> window(new uint8_t[WINDOW_SIZE]);
+    std::printf("corpus %s; processor time, best of %d run(s)\n", corpus.c_str(), runs);
+    std::printf("%-18s %7s %9s %7s %9s %7s %7s %7s %9s %9s\n", "original", "size", "reference", "level3", "l3 MB/s",
+                "level5", "l5/ref", "l5/l3", "l5 MB/s", "decoded");
+    for (const char* name : {"test.exe", "test-cyrillic.txt", "etalon.bin"}) {
+        std::vector<uint8_t> data = read_file(corpus + "/originals/" + name);
+        if (data.empty()) {
+            std::printf("%-18s missing\n", name);
+            continue;
+        }
+        uint32_t crc = crc32_update(0xFFFFFFFFu, data.data(), data.size()) ^ 0xFFFFFFFFu;
+        uint32_t reference = 0;
+        for (const auto& a : archives) {
+            uint32_t r = smallest_reference(a, static_cast<uint32_t>(data.size()), crc);
+            if (r != 0) reference = reference == 0 ? r : std::min(reference, r);
+        }
+        size_t packed_size[2] = {};
+        double best_time[2] = {1e9, 1e9};
+        bool decoded = true;
+        const int levels[2] = {3, 5};
+        for (int k = 0; k < 2; ++k) {
+            for (int r = 0; r < runs; ++r) {
+                auto enc = std::make_unique<pack::V20Encoder>();
+                pack::encoder_init(*enc, pack::settings_for_level(levels[k]));
+                std::vector<uint8_t> out;
+                std::clock_t t = std::clock();
+                pack::encode_entry(*enc, data.data(), data.size(), false, nullptr, out, false);
+                best_time[k] = std::min(best_time[k], since(t));
+                packed_size[k] = out.size();
+                if (r == 0) decoded = decoded && decodes_back(out, data, window.get());
+            }
+        }
+        auto speed = [&](int k) { return static_cast<double>(data.size()) / 1048576.0 / std::max(best_time[k], 1e-6); };
+        double l5 = static_cast<double>(packed_size[1]);
+        std::printf("%-18s %7zu %9u %7zu %9.2f %7zu %7.3f %7.3f %9.2f %9s\n", name, data.size(), reference,
+                    packed_size[0], speed(0), packed_size[1], reference ? l5 / reference : 0.0,
+                    l5 / static_cast<double>(packed_size[0]), speed(1), decoded ? "ok" : "DIFFERS");
+    }
+    return 0;
+}
