@@ -1,0 +1,93 @@
+#!/usr/bin/env bash
+# kelvarix-x -l and -t on reference archives, volume sets, an installer built
+# here and damaged input: one row per case with the exit code, a text standard
+# output holds and a text standard error holds. A test writes nothing, and
+# without a terminal no progress line is drawn (standard error stays empty on
+# success).
+#
+#   xtool.sh KELVARIX_X KELVARIX_PACK KELVARIX1 CORPUS_DIR
+set -u
+[ $# = 4 ] || { echo "usage: xtool.sh KELVARIX_X KELVARIX_PACK KELVARIX1 CORPUS_DIR" >&2; exit 2; }
+x=$(realpath "$1") pack=$(realpath "$2") stub=$(realpath "$3") corpus=$(realpath "$4")
+work=$(mktemp -d "${TMPDIR:-/tmp}/kxxtool_XXXXXX")
+trap 'rm -rf "$work"' EXIT
+cd "$work" || exit 1
+failures=0
+
+# A product folder packed into an installer, once whole and once with one
+# byte of packed data flipped; a volume set with one volume missing.
+mkdir -p product/bin
+printf 'echo setup\n' >product/setup.sh
+head -c 300000 /dev/urandom >product/bin/data.bin
+seq 1 20000 >product/numbers.txt
+"$pack" --stub "$stub" --target linux -o inst product setup.sh >/dev/null 2>&1 || { echo "FAIL kelvarix-pack"; exit 1; }
+cp inst damaged
+size=$(stat -c %s damaged)
+printf '\x55' | dd of=damaged bs=1 seek=$((size / 2)) conv=notrunc status=none
+mkdir gap && cp "$corpus"/Rar2.multi.rar "$corpus"/Rar2.multi.r0[0-3] gap/
+
+# option archive | exit | stdout holds | stderr holds
+rows=(
+"-l $corpus/Rar2.multi.rar|0|088814e3  jpg/test.jpg|"
+"-l $corpus/Rar2.multi.rar|0|100926        60007  5 entries|"
+"-t $corpus/Rar2.multi.rar|0|All entries OK|"
+"-l $corpus/rar3-old.rar|0|205000       205000  stored  2.0  2016-05-24 11:42:36  509ad74c  vols/bigfile.txt|"
+"-t $corpus/r14volcm.rar|0|All entries OK|"
+"-l $corpus/rar14-solid.rar|0|1720           37  normal  1.3  2026-07-27 10:54:58  7ef2      SECOND.TXT|"
+"-t $corpus/test_v2solid5.rar|0|All entries OK|"
+"-l inst|0|bin/data.bin|"
+"-l inst|0|300000|"
+"-t inst|0|All entries OK|"
+"-t damaged|3||damaged: bin/data.bin: damaged data (checksum does not match)"
+"-t $corpus/rar20-password-compressed.rar|3||SECRET.TXT: damaged data"
+"-t $corpus/Rar4.rar|1||exe/test.exe: packed with a method this program does not have"
+"-t gap/Rar2.multi.rar|1||gap/Rar2.multi.r04: jpg/test.jpg: next volume missing"
+"-l gap/Rar2.multi.rar|1||gap/Rar2.multi.r04: next volume missing"
+"-t $corpus/README.md|1||README.md: no archive found in the file"
+"-l missing.rar|1||missing.rar: no such file"
+"-x inst|1||unknown option -x"
+"--version|0|kelvarix-x |"
+"--help|0|-t          test every entry's checksum|"
+)
+for row in "${rows[@]}"; do
+    IFS='|' read -r args code out_text err_text <<<"$row"
+    before=$(ls -A | sort)
+    # shellcheck disable=SC2086
+    "$x" $args >out 2>err </dev/null
+    got=$?
+    problem=""
+    [ "$got" = "$code" ] || problem="exit $got, expected $code"
+    [ -z "$out_text" ] || grep -qF -- "$out_text" out || problem="$problem; stdout lacks '$out_text'"
+    if [ -n "$err_text" ]; then
+        grep -qF -- "$err_text" err || problem="$problem; stderr lacks '$err_text'"
+    elif [ "$code" = 0 ] && [ -s err ]; then
+        problem="$problem; stderr not empty"
+    fi
+    [ "$(ls -A | grep -v '^out$\|^err$' | sort)" = "$(grep -v '^out$\|^err$' <<<"$before")" ] ||
+        problem="$problem; files appeared"
+    if [ -n "$problem" ]; then
+        echo "FAIL kelvarix-x $args: ${problem#; }"
+        sed 's/^/  out: /' out | head -5
+        sed 's/^/  err: /' err | head -5
+        failures=$((failures + 1))
+    else
+        echo "PASS kelvarix-x $args"
+    fi
+done
+
+# On a terminal that redraws, -t draws the overall line (bytes of the whole
+# archive); under TERM=dumb it draws none.
+if command -v script >/dev/null; then
+    for term in xterm dumb; do
+        TERM=$term script -qec "'$x' -t inst" /dev/null >tty 2>&1 </dev/null
+        total=$(awk '{s += $1} END {print s}' < <("$x" -l inst | sed '1d;$d'))
+        if [ $term = xterm ] && ! grep -qF "100.0% of $total bytes" tty; then
+            echo "FAIL progress line on a terminal"; sed 's/^/  tty: /' tty | head -3; failures=$((failures + 1))
+        elif [ $term = dumb ] && grep -q "% of" tty; then
+            echo "FAIL progress line under TERM=dumb"; failures=$((failures + 1))
+        else
+            echo "PASS progress line, TERM=$term"
+        fi
+    done
+fi
+[ "$failures" = 0 ]
