@@ -440,8 +440,37 @@ int extract_archive(const char* archive_path, const char* destination) {
     return run_archive(archive_path, destination, RunMode::extract, nullptr, nullptr);
 }
 
+namespace {
+
+void add_entry_size(const EntryRecord* entry, RunProblem problem, const char*, void* context) {
+    if (problem == RunProblem::none && entry != nullptr) *static_cast<uint64_t*>(context) += entry->unpacked_size;
+}
+
+// The unpacked bytes of every entry, by a headers-only walk that shows nothing.
+uint64_t measure_archive(const char* archive_path) {
+    uint64_t total = 0;
+    build_crc32_table();
+    reset_archive_state();
+    driver = DriverState{};
+    run = RunSettings{RunMode::list, add_entry_size, &total};
+    listing = Listing{};
+    archive_state.archive_path = archive_path;
+    archive_state.silent = true;
+    const char* argv[2] = {"X", archive_path ? archive_path : ""};
+    parse_extract_arguments(2, argv);
+    run_extraction();
+    release_name_masks();
+    release_archive_list();
+    release_extraction_state(false, true);
+    run = RunSettings{};
+    return total;
+}
+
+}  // namespace
+
 int run_archive(const char* archive_path, const char* destination, RunMode mode, RunObserver observer,
                 void* context) {
+    reset_overall_progress(mode != RunMode::list && total_bytes_wanted() ? measure_archive(archive_path) : 0);
     run = RunSettings{mode, observer, context};
     listing = Listing{};
     if (mode != RunMode::extract) destination = nullptr;

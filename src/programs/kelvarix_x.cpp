@@ -159,19 +159,11 @@ void observe(const EntryRecord* entry, RunProblem problem, const char* archive, 
     report(archive, entry ? entry->name : nullptr, problem_reason(problem));
 }
 
-// Sums the unpacked sizes for the overall progress; says nothing.
-void observe_sizes(const EntryRecord* entry, RunProblem problem, const char*, void* context) {
-    if (problem == RunProblem::none && entry != nullptr) *static_cast<uint64_t*>(context) += entry->unpacked_size;
-}
-
 // ---------------------------------------------------------------- the progress line
 
 struct Progress {
     bool on = false;
     bool drawn = false;
-    uint64_t total = 0;       // unpacked bytes of the whole archive
-    uint64_t finished = 0;    // bytes of the entries done before the current one
-    uint32_t current = 0;     // size of the current entry
     int last_permille = -1;
     const char* last_name = nullptr;
 };
@@ -188,14 +180,9 @@ void end_progress_line() {
 // "\r 42.0% of 12345678 bytes  name" fitted to the terminal's width; spaces
 // clear what a longer earlier line left, so no control sequence is needed.
 void draw_progress(long lparam) {
-    const ArchiveState& a = archive_state;
-    if (lparam == 0) {
-        progress.finished += progress.current;
-        progress.current = a.file_header.unpacked_size;
-    }
-    uint64_t done = progress.finished + a.unpacked_done;
-    if (done > progress.total) done = progress.total;
-    const int permille = progress.total ? static_cast<int>(done * 1000 / progress.total) : 1000;
+    const uint64_t total = progress_total_bytes();
+    const uint64_t done = progress_done_bytes();
+    const int permille = total ? static_cast<int>(done * 1000 / total) : 1000;
     const char* name = progress_file_name ? progress_file_name : "";
     if (permille == progress.last_permille && name == progress.last_name && lparam != 0) return;
     progress.last_permille = permille;
@@ -204,7 +191,7 @@ void draw_progress(long lparam) {
     const int columns = platform::terminal_columns();
     char head[96];
     const int head_length = std::snprintf(head, sizeof head, "\r%3d.%d%% of %" PRIu64 " bytes  ", permille / 10,
-                                          permille % 10, progress.total);
+                                          permille % 10, total);
     char shown[1024];
     shown_name(name, shown, sizeof shown);
     // One column spare so the line never wraps in the last column.
@@ -273,7 +260,7 @@ int main(int argc, char** argv) {
     progress.on = platform::stderr_redraws();
     if (progress.on) {
         // A first walk over the headers gives the size of the whole archive.
-        (void)run_archive(archive, nullptr, RunMode::list, observe_sizes, &progress.total);
+        measure_total_bytes(true);
         set_progress_sink(draw_progress);
     }
     const int status = run_archive(archive, destination, mode, observe, nullptr);
