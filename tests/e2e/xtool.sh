@@ -3,7 +3,9 @@
 # here and damaged input: one row per case with the exit code, a text standard
 # output holds and a text standard error holds. A test writes nothing, and
 # without a terminal no progress line is drawn (standard error stays empty on
-# success).
+# success). Then the progress lines on terminals: kelvarix-x's, the
+# installer's (a line, plain lines, nothing) and kelvarix-pack's, which must
+# fit a narrow terminal and cut names between UTF-8 characters.
 #
 #   xtool.sh KELVARIX_X KELVARIX_PACK KELVARIX1 CORPUS_DIR
 set -u
@@ -89,5 +91,56 @@ if command -v script >/dev/null; then
             echo "PASS progress line, TERM=$term"
         fi
     done
+fi
+
+check() {  # name condition...
+    local name=$1
+    shift
+    if "$@"; then echo "PASS $name"; else echo "FAIL $name"; failures=$((failures + 1)); fi
+}
+has() { grep -qF -- "$2" "$1"; }
+lacks() { ! grep -qF -- "$2" "$1"; }
+
+# The installer: redrawn line with overall progress and the hint on a
+# terminal; plain lines without escape sequences under TERM=dumb and into a
+# pipe; nothing under KELVARIX_UNATTENDED=1.
+printf '#!/bin/sh\nexit 0\n' >product/setup.sh
+chmod +x product/setup.sh
+"$pack" --stub "$stub" --target linux -o inst2 product setup.sh >/dev/null 2>&1 && chmod +x inst2
+run_inst() {  # folder-name command-prefix...
+    mkdir -p "$work/t_$1"
+    local name=$1
+    shift
+    TMPDIR=$work/t_$name "$@" </dev/null >"$name.out" 2>&1
+}
+if command -v script >/dev/null; then
+    run_inst tty env TERM=xterm script -qec "stty cols 100; ./inst2" /dev/null
+    check "installer line on a terminal" has tty.out "Esc: cancel"
+    check "installer line shows overall progress" has tty.out "all 100%"
+    run_inst dumb env TERM=dumb script -qec "./inst2" /dev/null
+    check "installer plain lines under TERM=dumb" has dumb.out "numbers.txt"
+    check "no escape sequence under TERM=dumb" lacks dumb.out $'\x1b'
+fi
+run_inst pipe ./inst2
+check "installer plain lines into a pipe" has pipe.out "bin/data.bin"
+check "no escape sequence into a pipe" lacks pipe.out $'\x1b'
+run_inst quiet env KELVARIX_UNATTENDED=1 ./inst2
+check "nothing drawn unattended" test ! -s quiet.out
+
+# kelvarix-pack on a 40-column terminal: every redrawn line fits 39 columns,
+# is whole UTF-8 and shows the long Cyrillic name's tail.
+if command -v script >/dev/null; then
+    mkdir -p cyr/"папка с длинным именем"
+    head -c 1000 /dev/urandom >cyr/"папка с длинным именем/файл-с-очень-длинным-именем.bin"
+    echo s >cyr/s.sh
+    script -qec "stty cols 40; '$pack' --stub '$stub' --target linux -o cyr.inst cyr s.sh" /dev/null </dev/null |
+        tr '\r' '\n' | grep '^\[' >packline
+    check "kelvarix-pack line fits and cuts between characters" python3 -c '
+import sys
+lines = open(sys.argv[1], "rb").read().split(b"\n")
+ok = any("именем.bin" in l.decode() for l in lines if l)
+for l in lines:
+    if l: ok = ok and len(l.decode("utf-8")) <= 39 and b"\\" not in l
+sys.exit(0 if ok else 1)' packline
 fi
 [ "$failures" = 0 ]
