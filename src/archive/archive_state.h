@@ -97,6 +97,7 @@ struct ArchiveState {
     int drive_index;
     bool volume_switch_failed;  // the current entry's data could not be followed
     const char* archive_path;  // the path the run was asked to extract
+    bool silent;  // a headers-only measuring walk: no message, no question
 
     // ---- the extraction driver
     char command_word[ARCHIVE_PATH_CHARS + 1];

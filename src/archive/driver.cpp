@@ -31,6 +31,66 @@ struct DriverState {
 
 DriverState driver;
 
+// The mode and observer of the run; extract and none outside run_archive.
+struct RunSettings {
+    RunMode mode = RunMode::extract;
+    RunObserver observer = nullptr;
+    void* context = nullptr;
+};
+
+RunSettings run;
+
+// The entry being listed: its packed size grows with every volume it spans.
+struct Listing {
+    bool open = false;
+    uint64_t packed = 0;
+};
+
+Listing listing;
+
+EntryRecord current_record(uint64_t packed_size) {
+    const ArchiveState& a = archive_state;
+    const FileHeader& h = a.file_header;
+    EntryRecord r{};
+    r.name = a.file_name;
+    r.unpacked_size = h.unpacked_size;
+    r.packed_size = packed_size;
+    r.checksum = h.file_crc;
+    r.dos_time = h.file_time;
+    r.method = h.method;
+    r.version_needed = h.version_needed;
+    r.host_os = h.host_os;
+    r.folder = (h.attributes & platform::ATTR_DIRECTORY) != 0;
+    r.old_format = a.format == FORMAT_OLD;
+    return r;
+}
+
+void report_entry(RunProblem problem, uint64_t packed_size) {
+    if (!run.observer) return;
+    EntryRecord r = current_record(packed_size);
+    run.observer(&r, problem, archive_state.volume_name, run.context);
+}
+
+void report_entry(RunProblem problem) { report_entry(problem, archive_state.file_header.packed_size); }
+
+void report_archive(RunProblem problem, const char* archive) {
+    if (run.observer) run.observer(nullptr, problem, archive, run.context);
+}
+
+// List mode: every entry is reported once, when its last part is read; its
+// data is stepped over.
+void list_entry() {
+    const ArchiveState& a = archive_state;
+    const FileHeader& h = a.file_header;
+    if (h.attributes & platform::ATTR_LABEL) return;
+    if (!listing.open || !(h.flags & FILE_CONTINUED_FROM_PREVIOUS)) listing = Listing{true, 0};
+    listing.packed += h.packed_size;
+    if (h.flags & FILE_CONTINUES_IN_NEXT) return;
+    ++driver.files_processed;
+    report_entry(RunProblem::none, listing.packed);
+    listing.open = false;
+}
+
 enum class WalkEnd { ended, left, restart };
 
 void copy_text(char* out, const char* text) {
@@ -55,7 +115,10 @@ bool compose_output_path() {
 void make_folder_entry() {
     const ArchiveState& a = archive_state;
     platform::BelowResult made = make_folder(a.destination, a.file_name, a.file_header.attributes);
-    if (made != platform::BelowResult::created && made != platform::BelowResult::exists) archive_state.status = WARNING;
+    if (made != platform::BelowResult::created && made != platform::BelowResult::exists) {
+        archive_state.status = WARNING;
+        report_entry(RunProblem::cannot_make_folder);
+    }
 }
 
 // A continued entry at the start of a solid walk: the set can only be decoded
@@ -95,9 +158,11 @@ void after_the_data(bool discard, bool& checksum_failed) {
             // the file was not extracted (not a damaged-data case).
             a.status = WARNING;
             checksum_failed = true;
+            report_entry(RunProblem::volume_missing);
         } else if (!good) {
             a.status = CRC_ERROR;
             checksum_failed = true;
+            report_entry(RunProblem::damaged);
         }
     }
     if (a.no_output) {
@@ -134,11 +199,13 @@ WalkEnd walk_headers() {
         if (driver.stop_early) return WalkEnd::ended;
         make_relative_name(a.file_name, a.file_name);
         normalize_foreign_attributes();
-        if (n > 0 && (a.file_header.flags & FILE_CONTINUED_FROM_PREVIOUS) && a.is_solid)
+        if (n > 0 && (a.file_header.flags & FILE_CONTINUED_FROM_PREVIOUS) && a.is_solid &&
+            run.mode != RunMode::list)
             return solid_set_started_later();
         if (a.continues_in_next && n <= 0) {
             if (!switch_to_next_volume()) {
                 a.status = WARNING;
+                report_archive(RunProblem::volume_missing, a.volume_name);
                 if (a.archive_file) {
                     platform::File* f = a.archive_file;
                     a.archive_file = nullptr;
@@ -151,6 +218,12 @@ WalkEnd walk_headers() {
         }
         const FileHeader& h = a.file_header;
         a.continues_in_next = (h.flags & FILE_CONTINUES_IN_NEXT) != 0;
+        if (run.mode == RunMode::list) {
+            list_entry();
+            stream_seek(a.archive_file, a.next_block, platform::SeekFrom::start);
+            continue;
+        }
+        const bool testing = run.mode == RunMode::test;
         stream_seek(a.archive_file, a.next_block - h.packed_size, platform::SeekFrom::start);
         a.no_output = false;
         bool selected = false, discard = false, checksum_failed = false;
@@ -169,13 +242,19 @@ WalkEnd walk_headers() {
             if (h.version_needed < 13 || h.version_needed > 20) {
                 selected = false;
                 a.status = WARNING;
+                if (!discard) report_entry(RunProblem::unsupported);
             }
             if (h.attributes & platform::ATTR_LABEL) {
                 stream_seek(a.archive_file, a.next_block, platform::SeekFrom::start);
                 continue;
             }
-            // A name that is too long or would lead outside the destination is refused.
-            if (!path_ok && !discard) {
+            // A name that is too long or would lead outside the destination is
+            // refused; a test reads its data all the same, nothing is written.
+            if (!path_ok && !discard && selected) {
+                a.status = WARNING;
+                report_entry(RunProblem::unsafe_name);
+            }
+            if (!path_ok && !discard && !testing) {
                 a.status = WARNING;
                 selected = false;
                 if (h.attributes & platform::ATTR_DIRECTORY) {
@@ -185,10 +264,17 @@ WalkEnd walk_headers() {
             } else if (h.attributes & platform::ATTR_DIRECTORY) {
                 if (!discard) {
                     ++driver.files_processed;
-                    make_folder_entry();
+                    if (!testing) make_folder_entry();
                 }
                 stream_seek(a.archive_file, a.next_block, platform::SeekFrom::start);
                 continue;
+            } else if (selected && testing) {
+                // Decoded into no file: only the checksum is kept.
+                a.entry_file = nullptr;
+                a.no_output = true;
+                progress_file = nullptr;
+                progress_file_name = a.file_name;
+                send_progress(0);
             } else if (selected) {
                 a.entry_file = create_output_file(a.destination, a.file_name);
                 progress_file = a.entry_file;
@@ -196,6 +282,7 @@ WalkEnd walk_headers() {
                 send_progress(0);
                 if (!a.entry_file) {
                     a.status = WARNING;
+                    report_entry(RunProblem::cannot_create);
                     selected = false;
                     driver.stop_early = all_names_done();
                 }
@@ -210,12 +297,12 @@ WalkEnd walk_headers() {
 
         if (!passed_over) {
             if (!discard) {
-                if (platform::file_is_char_device(a.entry_file)) abort_extraction(WRITE_ERROR);
+                if (!testing && platform::file_is_char_device(a.entry_file)) abort_extraction(WRITE_ERROR);
                 ++driver.files_processed;
             }
             ++driver.entries_decoded;
             // The name below the destination, for removing a partly written file.
-            if (!discard) copy_text(a.entry_file_name, a.file_name);
+            if (!discard && !testing) copy_text(a.entry_file_name, a.file_name);
 
             a.unpacked_done = 0;
             a.volume_switch_failed = false;
@@ -314,6 +401,7 @@ void parse_extract_arguments(int argc, const char* const* argv) {
 
 void run_extraction() {
     ArchiveState& a = archive_state;
+    if (archive_list.remaining == 0) report_archive(RunProblem::not_found, a.volume_name);
     for (;;) {
         release_window();
         if (!next_archive()) break;
@@ -323,8 +411,12 @@ void run_extraction() {
             driver.stop_early = false;
             name_masks.done = 0;
             a.archive_file = platform::file_open(a.volume_name, platform::FileOpen::read, platform::FileShare::read_only);
-            if (!a.archive_file) break;
+            if (!a.archive_file) {
+                report_archive(RunProblem::cannot_open, a.volume_name);
+                break;
+            }
             if (!identify_archive()) {
+                report_archive(RunProblem::not_an_archive, a.volume_name);
                 platform::File* f = a.archive_file;
                 a.archive_file = nullptr;
                 stream_close_checked(f);
@@ -342,10 +434,50 @@ void run_extraction() {
             if (end != WalkEnd::restart) break;
         }
     }
-    if (driver.files_processed == 0) a.status = WARNING;
+    if (driver.files_processed == 0) {
+        a.status = WARNING;
+        report_archive(RunProblem::no_entries, a.archive_path ? a.archive_path : a.volume_name);
+    }
 }
 
 int extract_archive(const char* archive_path, const char* destination) {
+    return run_archive(archive_path, destination, RunMode::extract, nullptr, nullptr);
+}
+
+namespace {
+
+void add_entry_size(const EntryRecord* entry, RunProblem problem, const char*, void* context) {
+    if (problem == RunProblem::none && entry != nullptr) *static_cast<uint64_t*>(context) += entry->unpacked_size;
+}
+
+// The unpacked bytes of every entry, by a headers-only walk that shows nothing.
+uint64_t measure_archive(const char* archive_path) {
+    uint64_t total = 0;
+    build_crc32_table();
+    reset_archive_state();
+    driver = DriverState{};
+    run = RunSettings{RunMode::list, add_entry_size, &total};
+    listing = Listing{};
+    archive_state.archive_path = archive_path;
+    archive_state.silent = true;
+    const char* argv[2] = {"X", archive_path ? archive_path : ""};
+    parse_extract_arguments(2, argv);
+    run_extraction();
+    release_name_masks();
+    release_archive_list();
+    release_extraction_state(false, true);
+    run = RunSettings{};
+    return total;
+}
+
+}  // namespace
+
+int run_archive(const char* archive_path, const char* destination, RunMode mode, RunObserver observer,
+                void* context) {
+    reset_overall_progress(mode != RunMode::list && total_bytes_wanted() ? measure_archive(archive_path) : 0);
+    run = RunSettings{mode, observer, context};
+    listing = Listing{};
+    if (mode != RunMode::extract) destination = nullptr;
     build_crc32_table();
     reset_archive_state();
     driver = DriverState{};
@@ -357,5 +489,6 @@ int extract_archive(const char* archive_path, const char* destination) {
     release_name_masks();
     release_archive_list();
     release_extraction_state(false, true);
+    run = RunSettings{};
     return archive_state.status;
 }

@@ -9,11 +9,38 @@ platform::File* progress_file = nullptr;
 
 namespace {
 ProgressSink progress_sink = nullptr;
-}
+
+struct Overall {
+    bool measure = false;
+    uint64_t total = 0;
+    uint64_t finished = 0;  // entries announced before the current one
+    uint32_t current = 0;   // size of the current entry
+};
+
+Overall overall;
+}  // namespace
 
 void set_progress_sink(ProgressSink sink) { progress_sink = sink; }
 
+void measure_total_bytes(bool on) { overall.measure = on; }
+bool total_bytes_wanted() { return overall.measure; }
+
+void reset_overall_progress(uint64_t total) { overall = Overall{overall.measure, total, 0, 0}; }
+
+uint64_t progress_total_bytes() { return overall.total; }
+
+uint64_t progress_done_bytes() {
+    const uint64_t done = overall.finished + archive_state.unpacked_done;
+    return overall.total != 0 && done > overall.total ? overall.total : done;
+}
+
 void send_progress(long lparam) {
+    if (lparam == 0) {
+        // A new entry: the one before it is done whatever it delivered.
+        overall.finished += overall.current;
+        overall.current = archive_state.file_header.unpacked_size;
+        archive_state.unpacked_done = 0;
+    }
     if (progress_sink) progress_sink(lparam);
 }
 

@@ -20,6 +20,18 @@ void set_progress_sink(ProgressSink sink);
 // Sends one progress message to the installed sink (synchronously).
 void send_progress(long lparam);
 
+// Overall progress: the unpacked bytes of the whole archive (0 until they
+// are measured) and those written or tested so far in this run.
+uint64_t progress_total_bytes();
+uint64_t progress_done_bytes();
+// With on, every extract or test run first walks the headers (silently) to
+// measure the whole archive's bytes; off by default, as the walk costs a pass
+// over the headers of every volume.
+void measure_total_bytes(bool on);
+// Starts the overall count of a run over; total is what was measured.
+void reset_overall_progress(uint64_t total);
+bool total_bytes_wanted();
+
 // Percentage of done against total, 0..100.
 int32_t percent_of(int32_t done, int32_t total);
 // Sends the current entry's percentage (unpacked_done against unpacked_size).

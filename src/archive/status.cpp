@@ -8,6 +8,12 @@
 #include "archive/progress.h"
 #include "platform/platform.h"
 
+namespace {
+AbortObserver abort_observer = nullptr;
+}
+
+void set_abort_observer(AbortObserver observer) { abort_observer = observer; }
+
 void release_window() {
     std::free(archive_state.window);
     archive_state.window = nullptr;
@@ -40,11 +46,13 @@ void release_extraction_state(bool close_files, bool free_buffers) {
 }
 
 void abort_extraction(int code) {
+    if (abort_observer) abort_observer(code);
     release_extraction_state(true, true);
     platform::exit_process(code);
 }
 
 void on_break_signal(int) {
+    if (abort_observer) abort_observer(USER_BREAK);
     release_extraction_state(true, true);
     platform::exit_process(USER_BREAK);
 }

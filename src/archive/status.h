@@ -12,6 +12,11 @@ inline constexpr int USER_BREAK = 255;
 
 // Releases everything, deletes the partial output file, ends the process with code.
 [[noreturn]] void abort_extraction(int code);
+// Called with the code by abort_extraction and the break handler before
+// anything is released (the current archive and entry are still known), so
+// a program can say why it ends. Null (the default) calls nothing.
+using AbortObserver = void (*)(int code);
+void set_abort_observer(AbortObserver observer);
 // Closes the streams (deleting the partly written output file) and/or frees
 // the buffers and name lists of the extraction.
 void release_extraction_state(bool close_files, bool free_buffers);

@@ -22,7 +22,7 @@ void show_error(const char* text) {
 // the attempt left open is closed so no later step positions by stale values.
 int fail_switch(const char* text) {
     ArchiveState& a = archive_state;
-    show_error(text);
+    if (!a.silent) show_error(text);
     a.volume_switch_failed = true;
     a.status = WARNING;
     if (a.archive_file) {
@@ -157,7 +157,7 @@ int switch_to_next_volume() {
     for (;;) {
         a.archive_file = open_volume_file(a.volume_name);
         if (a.archive_file) break;
-        if (a.drive_index == -1 || !is_removable_drive(a.drive_index)) return fail_switch(TEXT_NEXT_VOLUME_MISSING);
+        if (a.silent || a.drive_index == -1 || !is_removable_drive(a.drive_index)) return fail_switch(TEXT_NEXT_VOLUME_MISSING);
         ask_for_next_disk();
     }
     if (!identify_archive()) return fail_switch(TEXT_BAD_ARCHIVE);

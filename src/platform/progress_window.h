@@ -80,6 +80,10 @@ struct ProgressView {
     char name[PROGRESS_NAME_CHARS] = {};
     bool has_name = false;
     bool picture_flag = false;
+    // Bytes of the whole archive done and in all (total 0: not known). The
+    // Windows window does not show them; the Linux line does.
+    uint64_t overall_done = 0;
+    uint64_t overall_total = 0;
 
     // Puts the view as it is before the first file: no name, empty bar, the
     // Cancel button at its place, the bar derived from it.
@@ -141,6 +145,13 @@ struct ProgressView {
     // Where the name is drawn: the bar moved up by 25 with its left side
     // moved right by 38, i.e. (50, 15)-(380, 35).
     ProgressRect TextArea() const { return ProgressRect{bar.left + 38, bar.top - 25, bar.right, bar.bottom - 25}; }
+
+    // Overall percentage 0..100, or -1 when the total is not known.
+    int32_t OverallPercent() const {
+        if (overall_total == 0) return -1;
+        const uint64_t done = overall_done < overall_total ? overall_done : overall_total;
+        return static_cast<int32_t>(done * 100 / overall_total);
+    }
 
     // Flips the picture flag; true means the second picture is shown now.
     bool NextPicture() {

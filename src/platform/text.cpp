@@ -126,4 +126,63 @@ bool utf8_to_cp1251(const char* text, char* out, size_t out_size) {
     return ok;
 }
 
+bool is_utf8(const char* text) {
+    const auto* p = reinterpret_cast<const unsigned char*>(text);
+    while (*p != 0) {
+        int follow = 0;
+        if (*p < 0x80) follow = 0;
+        else if ((*p & 0xE0) == 0xC0) follow = 1;
+        else if ((*p & 0xF0) == 0xE0) follow = 2;
+        else if ((*p & 0xF8) == 0xF0) follow = 3;
+        else return false;
+        ++p;
+        for (int i = 0; i < follow; ++i, ++p) {
+            if ((*p & 0xC0) != 0x80) return false;
+        }
+    }
+    return true;
+}
+
+size_t utf8_columns(const char* text, size_t length) {
+    size_t columns = 0;
+    for (size_t i = 0; i < length; ++i) {
+        if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) ++columns;
+    }
+    return columns;
+}
+
+size_t fit_utf8_tail(const char* text, size_t columns, char* out, size_t out_size) {
+    if (out_size == 0) return 0;
+    size_t length = 0;
+    while (text[length] != '\0') ++length;
+    size_t start = 0;
+    const bool whole = utf8_columns(text, length) <= columns && length < out_size;
+    if (!whole) {
+        // Room for "..." and the tail; with fewer than four columns only dots.
+        const size_t dots = columns < 3 ? columns : 3;
+        const size_t tail_columns = columns - dots;
+        size_t tail_bytes_limit = out_size - 1 - dots;
+        if (out_size - 1 < dots) tail_bytes_limit = 0;
+        // Walk back from the end one whole character at a time.
+        start = length;
+        size_t taken = 0;
+        while (start > 0) {
+            size_t begin = start - 1;
+            while (begin > 0 && (static_cast<unsigned char>(text[begin]) & 0xC0) == 0x80) --begin;
+            if (taken + 1 > tail_columns || length - begin > tail_bytes_limit) break;
+            ++taken;
+            start = begin;
+        }
+        size_t used = 0;
+        for (; used < dots && used < out_size - 1; ++used) out[used] = '.';
+        const size_t tail = length - start;
+        for (size_t i = 0; i < tail; ++i) out[used + i] = text[start + i];
+        out[used + tail] = '\0';
+        return used + tail;
+    }
+    for (size_t i = 0; i < length; ++i) out[i] = text[i];
+    out[length] = '\0';
+    return length;
+}
+
 }  // namespace platform

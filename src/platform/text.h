@@ -46,4 +46,17 @@ enum class TextCoding { utf8, bytes };
 // grows; returns its new length.
 size_t mask_control_chars(char* text, TextCoding coding, bool keep_line_breaks = false);
 
+// True when the terminated text is well-formed UTF-8 (ASCII included).
+bool is_utf8(const char* text);
+
+// Terminal columns of length bytes of UTF-8 text: one per character.
+size_t utf8_columns(const char* text, size_t length);
+
+// Fits UTF-8 text into columns terminal columns (one per character): text
+// that fits is copied whole; longer text keeps its tail behind "...", cut
+// only between characters, so the result never holds part of a character.
+// out is always terminated when out_size > 0 (a tail that would not fit out
+// is shortened further). Returns the bytes written, terminator excluded.
+size_t fit_utf8_tail(const char* text, size_t columns, char* out, size_t out_size);
+
 }  // namespace platform

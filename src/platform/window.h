@@ -3,6 +3,8 @@
 // Linux: a progress line on the terminal (nothing when standard error is no terminal).
 #pragma once
 
+#include <cstdint>
+
 namespace platform {
 
 // The window's private progress message (WM_USER + 1); its lparam is what
@@ -18,6 +20,11 @@ void progress_window_set_caption(const char* text_cp1251);
 // Delivers one progress message synchronously: lparam 0 starts a new file
 // (name_cp1251 is its name), 1..100 is the current file's percentage.
 void progress_window_notify(long lparam, const char* name);
+// Tells the window the bytes of the whole archive done and in all, ahead of
+// the next progress message. Only the Linux line shows them.
+void progress_window_set_overall(uint64_t done, uint64_t total);
+// True when the window shows the overall progress (it is worth measuring).
+bool progress_window_shows_overall();
 // The native window handle (owner for launched programs), or null.
 void* progress_window_handle();
 // Destroys the window's drawing state, runs the message loop until the quit

@@ -319,17 +319,55 @@ struct ProgressLine {
     int last_percent = -1;
 };
 
+// "\r[bar] 42% name" fitted to the terminal: the bar narrows on a small
+// terminal, the name keeps its tail and is cut between UTF-8 characters, and
+// spaces clear what a longer earlier line left (no control sequences).
 void show_progress(const char* name, uint64_t done, uint64_t total, void* context) {
     ProgressLine* line = static_cast<ProgressLine*>(context);
     if (!line->on) return;
-    int percent = total ? static_cast<int>(done * 100 / total) : 100;
-    char bar[31];
-    int filled = percent * 30 / 100;
-    for (int i = 0; i < 30; ++i) bar[i] = i < filled ? '#' : '.';
-    bar[30] = '\0';
-    size_t length = std::strlen(name);
-    if (length > 40) name += length - 40;
-    std::fprintf(stderr, "\r[%s] %3d%% %-40s", bar, percent, name);
+    const int percent = total ? static_cast<int>(done * 100 / total) : 100;
+    const int columns = platform::terminal_columns();
+    int cells = (columns - 8) / 3;  // the name keeps about two thirds of the line
+    if (cells > 30) cells = 30;
+    if (cells < 0) cells = 0;
+    char head[64];
+    int used = 0;
+    head[used++] = '\r';
+    if (cells > 0) {
+        head[used++] = '[';
+        for (int i = 0; i < cells; ++i) head[used++] = i < percent * cells / 100 ? '#' : '.';
+        head[used++] = ']';
+        head[used++] = ' ';
+    }
+    used += std::snprintf(head + used, sizeof head - static_cast<size_t>(used), "%3d%% ", percent);
+    std::string shown = name;
+#ifndef _WIN32
+    for (char& c : shown)
+        if (c == '\\') c = '/';
+    if (!platform::is_utf8(shown.c_str())) {
+        std::string converted(shown.size() * 3 + 1, '\0');
+        converted.resize(platform::cp1251_to_utf8(shown.c_str(), converted.data(), converted.size()));
+        shown = converted;
+    }
+    shown.resize(platform::mask_control_chars(shown.data(), platform::TextCoding::utf8));
+#else
+    shown.resize(platform::mask_control_chars(shown.data(), platform::TextCoding::bytes));
+#endif
+    // One column spare so the line never wraps in the last column.
+    const size_t room = columns - (used - 1) - 1 > 0 ? static_cast<size_t>(columns - (used - 1) - 1) : 0;
+#ifndef _WIN32
+    std::string fitted(shown.size() + 4, '\0');
+    fitted.resize(platform::fit_utf8_tail(shown.c_str(), room, fitted.data(), fitted.size()));
+    size_t width = static_cast<size_t>(used - 1) + platform::utf8_columns(fitted.data(), fitted.size());
+#else
+    // Names in the ANSI code page: one byte, one column.
+    std::string fitted = shown.size() <= room ? shown : room < 3 ? std::string(room, '.')
+                                                                  : "..." + shown.substr(shown.size() - (room - 3));
+    size_t width = static_cast<size_t>(used - 1) + fitted.size();
+#endif
+    std::fputs(head, stderr);
+    std::fputs(fitted.c_str(), stderr);
+    for (; width + 1 < static_cast<size_t>(columns); ++width) std::fputc(' ', stderr);
     std::fflush(stderr);
     line->last_percent = percent;
 }
@@ -610,7 +648,7 @@ int main(int argc, char** argv) {
         r = pack::writer_add_file(*writer, "setup.spt", reinterpret_cast<const uint8_t*>(script.data()),
                                   script.size(), dos_time_now(), options.unix_host ? 0644 : platform::ATTR_ARCHIVE);
     ProgressLine line;
-    line.on = !quiet && platform::stderr_is_terminal();
+    line.on = !quiet && platform::stderr_redraws();
     if (r == pack::WriteResult::ok) r = pack::pack_tree(*writer, entries, show_progress, &line, error);
     platform::clear_system_error();
     if (r == pack::WriteResult::ok) r = pack::writer_close(*writer);

@@ -18,7 +18,10 @@
 namespace {
 
 // Progress messages go to the window together with the name they announce.
-void forward_progress(long lparam) { platform::progress_window_notify(lparam, progress_file_name); }
+void forward_progress(long lparam) {
+    platform::progress_window_set_overall(progress_done_bytes(), progress_total_bytes());
+    platform::progress_window_notify(lparam, progress_file_name);
+}
 
 // Runs setup.spt from the extraction folder, telling the setup program the
 // installer's path (as the command line found it, else the system's answer)
@@ -41,6 +44,7 @@ bool launch_setup() {
 int installer_main(char* tail) {
     if (!platform::progress_window_open(cancel_installation)) return EXIT_NO_WINDOW;
     set_progress_sink(forward_progress);
+    measure_total_bytes(platform::progress_window_shows_overall());
 
     const int mode = parse_command_line(tail);
     if (mode == RUN_NONE) {

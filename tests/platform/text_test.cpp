@@ -194,3 +194,38 @@ TEST(MessageLanguage, EveryRussianTextOfTheProgramHasItsEnglishForm) {
     }
     EXPECT_EQ(english_text(nullptr), nullptr);
 }
+
+// Fitting to terminal columns: the tail behind "...", cut only between
+// UTF-8 characters, also when the output buffer is the limit.
+TEST(FitUtf8Tail, CutsBetweenCharacters) {
+    struct Case {
+        const char* text;
+        size_t columns;
+        size_t out_size;
+        const char* shown;
+    };
+    const char* cyrillic = "\xd0\xb0\xd0\xb1\xd0\xb2\xd0\xb3\xd0\xb4.txt";  // "абвгд.txt", 9 columns
+    const Case cases[] = {
+        {"short.txt", 20, 64, "short.txt"},
+        {"exactly10c", 10, 64, "exactly10c"},
+        {"folder/long-name.txt", 10, 64, "...ame.txt"},
+        {cyrillic, 9, 64, cyrillic},
+        // Two columns less: "..." and the last five characters.
+        {cyrillic, 8, 64, "...\xd0\xb4.txt"},
+        // Room for eight bytes and the terminator: a whole name of 14 bytes
+        // is cut although its columns fit, and the two-byte letter that
+        // would not fit whole is left out.
+        {cyrillic, 10, 3 + 5 + 1, "....txt"},
+        {"abcdef", 2, 64, ".."},
+        {"", 5, 64, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.text) + " in " + std::to_string(c.columns));
+        std::string out(c.out_size, '\x7f');
+        size_t n = fit_utf8_tail(c.text, c.columns, out.data(), out.size());
+        out.resize(n);
+        EXPECT_EQ(out, c.shown);
+        EXPECT_TRUE(is_utf8(out.c_str()));
+        EXPECT_LE(utf8_columns(out.data(), out.size()), c.columns);
+    }
+}

@@ -1,19 +1,22 @@
 // The installer's progress window on Linux: one progress line on the terminal
-// (disk mark, fitted file name, bar and percentage of the current file),
+// (disk mark, fitted file name, bar and percentage of the current file, the
+// overall percentage of the whole archive and the "Esc: cancel" hint),
 // redrawn in place on every progress message. Esc or "c" stands for a click on
-// Cancel and asks the same question as the window. Without a terminal on
-// standard error nothing is shown and nothing is asked.
+// Cancel and asks the same question as the window. When standard error is no
+// terminal, or one that takes no cursor controls (TERM=dumb), plain lines are
+// written instead, one per file; under KELVARIX_UNATTENDED nothing is shown.
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include "platform/console.h"
 #include "platform/platform.h"
 #include "platform/progress_window.h"
+#include "platform/system_extra.h"
 #include "platform/text.h"
 #include "platform/text_locale.h"
 #include "platform/window.h"
@@ -27,10 +30,18 @@ constexpr int BAR_CELLS = 20;
 // " 100%", and one spare so the line never wraps in the last column.
 constexpr int FIXED_COLUMNS = 2 + 1 + (BAR_CELLS + 2) + 5 + 1;
 constexpr int MIN_NAME_COLUMNS = 8;
+constexpr const char OVERALL_FORMAT[] = "  all %3d%%";  // 10 columns
+constexpr int OVERALL_COLUMNS = 10;
+constexpr const char CANCEL_HINT[] = "  Esc: cancel";
+constexpr int CANCEL_HINT_COLUMNS = sizeof CANCEL_HINT - 1;
+
+// How progress reaches the user: nothing, plain lines, or one line redrawn.
+enum class Display { none, plain, line };
 
 struct TerminalWindow {
     bool open = false;
-    bool shows = false;         // standard error is a terminal
+    bool shows = false;         // something is written to standard error
+    Display display = Display::none;
     bool line_drawn = false;    // a progress line is on the screen (needs a line end)
     bool caption_shown = false;
     bool keys_raw = false;      // the keyboard is in single-key mode now
@@ -110,29 +121,6 @@ bool cancel_key_pressed() {
     return false;
 }
 
-int terminal_columns() {
-    winsize size {};
-    if (::ioctl(2, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
-    return 80;
-}
-
-bool is_utf8(const char* text) {
-    const auto* p = reinterpret_cast<const unsigned char*>(text);
-    while (*p != 0) {
-        int follow = 0;
-        if (*p < 0x80) follow = 0;
-        else if ((*p & 0xE0) == 0xC0) follow = 1;
-        else if ((*p & 0xF0) == 0xE0) follow = 2;
-        else if ((*p & 0xF8) == 0xF0) follow = 3;
-        else return false;
-        ++p;
-        for (int i = 0; i < follow; ++i, ++p) {
-            if ((*p & 0xC0) != 0x80) return false;
-        }
-    }
-    return true;
-}
-
 // Terminal columns of UTF-8 text: one per character.
 int32_t measure_utf8(void*, const char* text, size_t length) {
     int32_t columns = 0;
@@ -174,20 +162,48 @@ void fit_name(int columns) {
     terminal.fitted_columns = columns;
 }
 
-void draw_line() {
-    if (!terminal.shows) return;
+// Plain mode: one line per file as it starts, "[all 17%] name", no controls.
+void draw_plain(long lparam) {
+    if (lparam != 0 || !terminal.view.has_name) return;
+    char shown[PROGRESS_NAME_CHARS * 3];
+    display_name(terminal.view.name, shown, sizeof shown);
+    mask_control_chars(shown, TextCoding::utf8);
+    char head[32] = "";
+    const int overall = terminal.view.OverallPercent();
+    if (overall >= 0) std::snprintf(head, sizeof head, "[all %3d%%] ", static_cast<int>(overall));
+    write_text(head);
+    write_text(shown);
+    write_text("\n");
+}
+
+void draw_caption() {
     if (!terminal.caption_shown && terminal.caption[0] != '\0') {
         char caption[sizeof terminal.caption * 3];
         cp1251_to_utf8(localized_text(terminal.caption, message_language()), caption, sizeof caption);
         mask_control_chars(caption, TextCoding::utf8);
         write_text(caption);
+        // Plain lines are not redrawn, so the hint goes with the caption.
+        if (terminal.display == Display::plain && terminal.keys_raw) write_text(CANCEL_HINT);
         write_text("\n");
         terminal.caption_shown = true;
     }
+}
+
+void draw_line() {
     if (terminal.columns == 0) terminal.columns = terminal_columns();
     const int columns = terminal.columns;
-    const bool with_bar = columns - FIXED_COLUMNS >= MIN_NAME_COLUMNS;
-    int name_columns = with_bar ? columns - FIXED_COLUMNS : columns - 3;
+    // The hint goes first and then the overall figure when the name would
+    // get too little room.
+    const int overall = terminal.view.OverallPercent();
+    const bool hint_fits = terminal.keys_raw;
+    int extra = (overall >= 0 ? OVERALL_COLUMNS : 0) + (hint_fits ? CANCEL_HINT_COLUMNS : 0);
+    const bool with_hint = hint_fits && columns - FIXED_COLUMNS - extra >= MIN_NAME_COLUMNS;
+    if (hint_fits && !with_hint) extra -= CANCEL_HINT_COLUMNS;
+    const bool with_overall = overall >= 0 && columns - FIXED_COLUMNS - extra >= MIN_NAME_COLUMNS;
+    if (overall >= 0 && !with_overall) extra -= OVERALL_COLUMNS;
+    const bool with_bar = columns - FIXED_COLUMNS - extra >= MIN_NAME_COLUMNS;
+    if (!with_bar) extra = 0;
+    int name_columns = with_bar ? columns - FIXED_COLUMNS - extra : columns - 3;
     if (name_columns < 1) name_columns = 1;
     if (terminal.view.has_name && (!terminal.fitted_valid || terminal.fitted_columns != name_columns)) {
         fit_name(name_columns);
@@ -219,6 +235,12 @@ void draw_line() {
         char percent[16];
         const int digits = std::snprintf(percent, sizeof percent, " %3d%%", static_cast<int>(terminal.view.percent));
         put(percent, static_cast<size_t>(digits));
+        if (with_overall) {
+            char all[32];
+            const int n = std::snprintf(all, sizeof all, OVERALL_FORMAT, static_cast<int>(overall));
+            put(all, static_cast<size_t>(n));
+        }
+        if (with_hint) put(CANCEL_HINT, CANCEL_HINT_COLUMNS);
     }
     put("\x1b[K", 3);  // clear what a longer earlier line left behind
     write_all(line, used);
@@ -245,7 +267,11 @@ bool progress_window_open(void (*on_cancel)()) {
     terminal = TerminalWindow{};
     terminal.open = true;
     terminal.on_cancel = on_cancel;
-    terminal.shows = ::isatty(2) != 0;
+    if (unattended())
+        terminal.display = Display::none;
+    else
+        terminal.display = stderr_redraws() ? Display::line : Display::plain;
+    terminal.shows = terminal.display != Display::none;
     terminal.view.Reset();
     return true;
 }
@@ -266,9 +292,20 @@ void progress_window_notify(long lparam, const char* name) {
     }
     if (!terminal.shows) return;
     keys_single();
-    draw_line();
+    draw_caption();
+    if (terminal.display == Display::line)
+        draw_line();
+    else
+        draw_plain(lparam);
     if (cancel_key_pressed()) ask_cancel();
 }
+
+void progress_window_set_overall(uint64_t done, uint64_t total) {
+    terminal.view.overall_done = done;
+    terminal.view.overall_total = total;
+}
+
+bool progress_window_shows_overall() { return terminal.shows; }
 
 void* progress_window_handle() { return nullptr; }
 

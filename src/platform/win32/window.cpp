@@ -324,6 +324,10 @@ void progress_window_notify(long lparam, const char* name) {
 
 void* progress_window_handle() { return main_window.handle; }
 
+// The window keeps its own layout: the overall bytes are not drawn here.
+void progress_window_set_overall(uint64_t, uint64_t) {}
+bool progress_window_shows_overall() { return false; }
+
 int progress_window_close_and_pump() {
     if (main_window.handle == nullptr) return 0;
     SendMessageA(main_window.handle, WM_DESTROY, 0, 0);
