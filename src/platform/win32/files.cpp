@@ -21,10 +21,13 @@ struct File {
     FILE* stream;
     HANDLE handle;
     bool failed;
+    char* buffer;  // the stream's buffer, owned here (null: the C library's own)
 };
 
 namespace {
 
+// The stream's buffer: small reads and writes are gathered into transfers of
+// this size; larger ones go straight between the caller and the system.
 constexpr size_t STREAM_BUFFER = 256 * 1024;
 
 uint32_t dos_time_of(const FILETIME& utc) {
@@ -92,7 +95,12 @@ File* wrap_handle(HANDLE handle, int flags, const char* mode) {
     f->stream = stream;
     f->handle = handle;
     f->failed = false;
-    std::setvbuf(stream, nullptr, _IOFBF, STREAM_BUFFER);
+    // The buffer must be given: a size with a null buffer may be ignored.
+    f->buffer = static_cast<char*>(std::malloc(STREAM_BUFFER));
+    if (f->buffer && std::setvbuf(stream, f->buffer, _IOFBF, STREAM_BUFFER) != 0) {
+        std::free(f->buffer);
+        f->buffer = nullptr;
+    }
     return f;
 }
 
@@ -147,6 +155,7 @@ bool file_close(File* f) {
     if (!f) return true;
     if (fault_on_close()) f->failed = true;
     bool ok = std::fclose(f->stream) == 0 && !f->failed;
+    std::free(f->buffer);
     std::free(f);
     return ok;
 }
