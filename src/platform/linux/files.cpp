@@ -640,6 +640,57 @@ void set_result(BelowResult* result, BelowResult value) {
     if (result) *result = value;
 }
 
+// The folder the last file was created in, kept open: an extraction writes
+// file after file into the same folder, and walking down to it again costs
+// two system calls per component. Kept only below an absolute base (a
+// relative one would change its meaning with the current folder). The
+// descriptor was reached by the same link-free walk; entries never turn a
+// folder into a link, and a folder removed meanwhile shows as ENOENT, after
+// which the walk is done afresh.
+struct ParentCache {
+    std::string base, parent;
+    int fd = -1;
+};
+ParentCache parent_cache;
+
+std::string parent_key(const Components& c) {
+    std::string key;
+    for (int i = 0; i + 1 < c.count; ++i) {
+        key += c.part[i];
+        key += '/';
+    }
+    return key;
+}
+
+void forget_parent() {
+    if (parent_cache.fd >= 0) ::close(parent_cache.fd);
+    parent_cache.fd = -1;
+    parent_cache.base.clear();
+    parent_cache.parent.clear();
+}
+
+// open_parent through the cache: *dir is the cached descriptor (not to be
+// closed) when *cached is set, else a fresh one.
+BelowResult open_parent_cached(const char* base, const Components& c, bool make_parents, int* dir,
+                               bool* cached, bool reuse) {
+    *cached = false;
+    if (base[0] != '/') return open_parent(base, c, make_parents, dir);
+    std::string key = parent_key(c);
+    if (reuse && parent_cache.fd >= 0 && parent_cache.base == base && parent_cache.parent == key) {
+        *dir = parent_cache.fd;
+        *cached = true;
+        return BelowResult::created;
+    }
+    BelowResult walked = open_parent(base, c, make_parents, dir);
+    if (walked != BelowResult::created) return walked;
+    forget_parent();
+    parent_cache.base = base;
+    parent_cache.parent = std::move(key);
+    parent_cache.fd = *dir;
+    *cached = true;
+    return walked;
+}
+
 }  // namespace
 
 File* file_create_below(const char* base, const char* relative, bool make_parents, BelowResult* result) {
@@ -655,7 +706,8 @@ File* file_create_below(const char* base, const char* relative, bool make_parent
     join_for_hooks(base, c, c.count, path, sizeof path);
     if (fault_on_open(path, FileOpen::read_write_always)) return nullptr;
     int dir = -1;
-    BelowResult walked = open_parent(base, c, make_parents, &dir);
+    bool cached = false;
+    BelowResult walked = open_parent_cached(base, c, make_parents, &dir, &cached, true);
     if (walked != BelowResult::created) {
         set_result(result, walked);
         return nullptr;
@@ -664,7 +716,18 @@ File* file_create_below(const char* base, const char* relative, bool make_parent
     BelowResult outcome = BelowResult::created;
     bool is_char = false;  // a new file is a regular one
     // A new file first, so that the caller learns whether it made the file.
-    int fd = ::openat(dir, last, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    constexpr int CREATE = O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+    int fd = ::openat(dir, last, CREATE, 0666);
+    if (fd < 0 && errno == ENOENT && cached) {
+        // The kept folder may have been removed: walk down again.
+        forget_parent();
+        walked = open_parent_cached(base, c, make_parents, &dir, &cached, false);
+        if (walked != BelowResult::created) {
+            set_result(result, walked);
+            return nullptr;
+        }
+        fd = ::openat(dir, last, CREATE, 0666);
+    }
     if (fd < 0 && errno == EEXIST) {
         outcome = BelowResult::replaced;
         // O_NONBLOCK: a FIFO planted under the name must not hang the open.
@@ -691,7 +754,7 @@ File* file_create_below(const char* base, const char* relative, bool make_parent
         if (!f && outcome == BelowResult::created) ::unlinkat(dir, last, 0);
         if (!f) outcome = BelowResult::other;
     }
-    ::close(dir);
+    if (!cached) ::close(dir);
     set_result(result, outcome);
     return f;
 }
