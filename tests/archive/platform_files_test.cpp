@@ -58,6 +58,49 @@ TEST(PlatformFiles, OpenModes) {
     EXPECT_TRUE(platform::file_close(f));
 }
 
+// Small transfers go through the file's buffer, large ones straight to the
+// system; reads, writes, seeks and positions must agree whichever way.
+TEST(PlatformFiles, BufferedAndDirectTransfersAgree) {
+    Scratch s;
+    std::string path = (s / "mixed.bin").string();
+    std::string big(600 * 1024, '\0');
+    for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 7 + i / 251);
+    platform::File* f = platform::file_open(path.c_str(), platform::FileOpen::read_write_always);
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(platform::file_write(f, "head", 4), 4u);
+    EXPECT_EQ(platform::file_write(f, big.data(), big.size()), big.size());
+    EXPECT_EQ(platform::file_write(f, "tail", 4), 4u);
+    EXPECT_EQ(platform::file_tell(f), static_cast<int64_t>(big.size() + 8));
+    EXPECT_EQ(platform::file_size(f), static_cast<int64_t>(big.size() + 8));
+    // A small read fills the read-ahead; a write after it lands where the
+    // read stopped, not behind the bytes read ahead.
+    ASSERT_TRUE(platform::file_seek(f, 0, platform::SeekFrom::start));
+    char head[4];
+    EXPECT_EQ(platform::file_read(f, head, 2), 2u);
+    EXPECT_EQ(platform::file_write(f, "AD", 2), 2u);
+    EXPECT_EQ(platform::file_tell(f), 4);
+    // Seeks inside and outside what was read ahead, forwards and back.
+    ASSERT_TRUE(platform::file_seek(f, 0, platform::SeekFrom::start));
+    EXPECT_EQ(platform::file_read(f, head, 4), 4u);
+    EXPECT_EQ(std::string(head, 4), "heAD");
+    ASSERT_TRUE(platform::file_seek(f, 100, platform::SeekFrom::current));
+    EXPECT_EQ(platform::file_tell(f), 104);
+    EXPECT_EQ(platform::file_read(f, head, 1), 1u);
+    EXPECT_EQ(head[0], big[100]);
+    ASSERT_TRUE(platform::file_seek(f, -4, platform::SeekFrom::end));
+    EXPECT_EQ(platform::file_read(f, head, 4), 4u);
+    EXPECT_EQ(std::string(head, 4), "tail");
+    EXPECT_EQ(platform::file_read(f, head, 4), 0u);
+    EXPECT_FALSE(platform::file_seek(f, -1, platform::SeekFrom::start));
+    ASSERT_TRUE(platform::file_seek(f, 4, platform::SeekFrom::start));
+    std::string back(big.size(), '\0');
+    EXPECT_EQ(platform::file_read(f, back.data(), back.size()), back.size());
+    EXPECT_TRUE(back == big);
+    EXPECT_FALSE(platform::file_has_error(f));
+    EXPECT_TRUE(platform::file_close(f));
+    EXPECT_EQ(read_file(s / "mixed.bin"), "heAD" + big + "tail");
+}
+
 TEST(PlatformFiles, ListingsLikeFindFirstFile) {
     Scratch s;
     write_file(s / "a.txt", "1");
@@ -210,4 +253,22 @@ TEST(PlatformFiles, OutputBelowADestinationNeverFollowsALink) {
     EXPECT_FALSE(fs::exists(fs::symlink_status(out / "file_link")));
     EXPECT_FALSE(platform::delete_file_below(base.c_str(), "real/made"));  // never a folder
     EXPECT_EQ(snapshot(outside), before);
+}
+
+// A destination removed and made again between two files is written afresh,
+// not into the removed folder.
+TEST(PlatformFiles, OutputBelowADestinationMadeAgain) {
+    Scratch s;
+    std::string base = fs::absolute(s / "dest").string();
+    for (int round = 0; round < 2; ++round) {
+        fs::create_directories(fs::path(base) / "sub");
+        platform::BelowResult result = platform::BelowResult::other;
+        platform::File* f = platform::file_create_below(base.c_str(), "sub/a.txt", true, &result);
+        ASSERT_NE(f, nullptr) << round;
+        EXPECT_EQ(result, platform::BelowResult::created);
+        EXPECT_EQ(platform::file_write(f, "x", 1), 1u);
+        EXPECT_TRUE(platform::file_close(f));
+        EXPECT_EQ(read_file(fs::path(base) / "sub" / "a.txt"), "x");
+        fs::remove_all(base);
+    }
 }

@@ -6,6 +6,7 @@
 #include "platform/fault_hooks.h"
 #include "platform/system_extra.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -20,27 +21,92 @@
 
 namespace platform {
 
+// An open file: the descriptor and a buffer of its own. Small reads and
+// writes go through the buffer; a read or write at least as large as the
+// buffer goes straight between the caller's memory and the system, so a
+// stored copy or a window flush costs one system call and no extra copy.
+// The position is tracked here, so telling it and seeking inside the
+// buffered bytes cost no system call.
 struct File {
-    FILE* stream;
+    int fd;
     bool failed;
+    signed char char_device;  // -1 not known yet, else 0 or 1
+    unsigned char* buffer;    // STREAM_BUFFER bytes once a small transfer needed it
+    size_t read_at, read_end; // unread buffered bytes: buffer[read_at, read_end)
+    size_t pending;           // buffered bytes not yet written: buffer[0, pending)
+    int64_t offset;           // the descriptor's own position
 };
 
 namespace {
 
-// Large stdio buffers keep the number of system calls low for stored copies.
+// Buffer size for small transfers: a read of the archive's headers or small
+// entries fetches this much at once.
 constexpr size_t STREAM_BUFFER = 256 * 1024;
 
-File* wrap(FILE* stream) {
-    if (!stream) return nullptr;
+File* wrap(int fd, signed char char_device = -1) {
+    if (fd < 0) return nullptr;
     File* f = static_cast<File*>(std::malloc(sizeof(File)));
     if (!f) {
-        std::fclose(stream);
+        ::close(fd);
         return nullptr;
     }
-    f->stream = stream;
-    f->failed = false;
-    std::setvbuf(stream, nullptr, _IOFBF, STREAM_BUFFER);
+    *f = File{fd, false, char_device, nullptr, 0, 0, 0, 0};
     return f;
+}
+
+bool has_buffer(File* f) {
+    if (!f->buffer) f->buffer = static_cast<unsigned char*>(std::malloc(STREAM_BUFFER));
+    return f->buffer != nullptr;
+}
+
+// Writes count bytes from data at the descriptor's position; the number written.
+size_t write_all(File* f, const unsigned char* data, size_t count) {
+    size_t done = 0;
+    while (done < count) {
+        ssize_t n = ::write(f->fd, data + done, count - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            f->failed = true;
+            break;
+        }
+        done += static_cast<size_t>(n);
+        f->offset += n;
+    }
+    return done;
+}
+
+// Reads up to count bytes, stopping early only at the end or on an error.
+size_t read_all(File* f, unsigned char* data, size_t count) {
+    size_t done = 0;
+    while (done < count) {
+        ssize_t n = ::read(f->fd, data + done, count - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) f->failed = true;
+        if (n <= 0) break;
+        done += static_cast<size_t>(n);
+        f->offset += n;
+    }
+    return done;
+}
+
+// Writes out the buffered bytes; false when that failed.
+bool write_pending(File* f) {
+    if (f->pending == 0) return true;
+    size_t n = write_all(f, f->buffer, f->pending);
+    bool ok = n == f->pending;
+    f->pending = 0;
+    return ok;
+}
+
+// Gives up the read-ahead, moving the descriptor back to the logical position.
+bool drop_read_ahead(File* f) {
+    size_t unread = f->read_end - f->read_at;
+    f->read_at = f->read_end = 0;
+    if (unread == 0) return true;
+    off_t at = ::lseek(f->fd, static_cast<off_t>(f->offset - static_cast<int64_t>(unread)), SEEK_SET);
+    if (at < 0) return false;
+    f->offset = at;
+    return true;
 }
 
 uint32_t attributes_of(const struct stat& st) {
@@ -49,8 +115,35 @@ uint32_t attributes_of(const struct stat& st) {
     return attributes;
 }
 
+// Reads the time zone once per process. mktime would look the zone file up
+// again on every call (a stat of /etc/localtime per extracted file);
+// localtime_r after this uses what was read here.
+void set_up_time_zone() {
+    static const bool ready = (::tzset(), true);
+    (void)ready;
+}
+
+// The system time of a local date and time (the fields are normalised as by
+// timegm, so the caller can tell a day beyond the month's end). Two rounds
+// find the zone's offset at that instant, summer time included; a local
+// time that a clock change skips or repeats maps onto one of its neighbours.
+bool local_to_utc(struct tm* fields, time_t* when) {
+    set_up_time_zone();
+    time_t as_utc = ::timegm(fields);
+    if (as_utc == static_cast<time_t>(-1)) return false;
+    time_t guess = as_utc;
+    for (int round = 0; round < 2; ++round) {
+        struct tm local {};
+        if (!localtime_r(&guess, &local)) return false;
+        guess = as_utc - local.tm_gmtoff;
+    }
+    *when = guess;
+    return true;
+}
+
 // Local time of a file time as an MS-DOS date-time; 0 outside 1980..2107.
 uint32_t dos_time_of(time_t when) {
+    set_up_time_zone();
     struct tm local {};
     if (!localtime_r(&when, &local)) return 0;
     int year = local.tm_year + 1900;
@@ -96,117 +189,156 @@ bool has_wildcards(const char* text) { return std::strpbrk(text, "*?") != nullpt
 File* file_open(const char* path, FileOpen how, FileShare) {
     if (fault_on_open(path, how)) return nullptr;
     if (!path || !*path) return nullptr;
+    int flags = O_RDWR;
     switch (how) {
     case FileOpen::read:
-        return wrap(std::fopen(path, "rb"));
+        flags = O_RDONLY;
+        break;
     case FileOpen::read_write_always:
-        return wrap(std::fopen(path, "w+b"));
+        flags = O_RDWR | O_CREAT | O_TRUNC;
+        break;
     case FileOpen::read_write_existing:
-        return wrap(std::fopen(path, "r+b"));
-    case FileOpen::read_write_append: {
-        int fd = ::open(path, O_RDWR | O_CREAT, 0666);
-        if (fd < 0) return nullptr;
-        FILE* stream = ::fdopen(fd, "r+b");
-        if (!stream) {
-            ::close(fd);
-            return nullptr;
-        }
-        return wrap(stream);
+        break;
+    case FileOpen::read_write_append:
+        flags = O_RDWR | O_CREAT;
+        break;
     }
-    }
-    return nullptr;
+    return wrap(::open(path, flags | O_CLOEXEC, 0666));
 }
 
 size_t file_read(File* f, void* buffer, size_t count) {
     if (!f || count == 0) return 0;
-    size_t n = std::fread(buffer, 1, count, f->stream);
-    if (n < count && std::ferror(f->stream)) f->failed = true;
-    return n;
+    if (!write_pending(f)) return 0;
+    unsigned char* out = static_cast<unsigned char*>(buffer);
+    size_t done = std::min(count, f->read_end - f->read_at);
+    if (done > 0) {
+        std::memcpy(out, f->buffer + f->read_at, done);
+        f->read_at += done;
+    }
+    if (done == count) return done;
+    // The buffer is empty now.
+    f->read_at = f->read_end = 0;
+    if (count - done >= STREAM_BUFFER || !has_buffer(f)) return done + read_all(f, out + done, count - done);
+    while (done < count) {
+        ssize_t n = ::read(f->fd, f->buffer, STREAM_BUFFER);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) f->failed = true;
+        if (n <= 0) break;
+        f->offset += n;
+        size_t take = std::min(count - done, static_cast<size_t>(n));
+        std::memcpy(out + done, f->buffer, take);
+        done += take;
+        f->read_at = take;
+        f->read_end = static_cast<size_t>(n);
+    }
+    return done;
 }
 
 size_t file_write(File* f, const void* buffer, size_t count) {
     if (!f) return 0;
     if (count == 0) return 0;
     if (fault_on_write(count)) { f->failed = true; return 0; }
-    size_t n = std::fwrite(buffer, 1, count, f->stream);
-    if (n < count || std::ferror(f->stream)) f->failed = true;
-    return n;
+    if (!drop_read_ahead(f)) {
+        f->failed = true;
+        return 0;
+    }
+    const unsigned char* in = static_cast<const unsigned char*>(buffer);
+    if (f->pending + count <= STREAM_BUFFER && has_buffer(f)) {
+        std::memcpy(f->buffer + f->pending, in, count);
+        f->pending += count;
+        return count;
+    }
+    if (!write_pending(f)) return 0;
+    if (count >= STREAM_BUFFER || !has_buffer(f)) return write_all(f, in, count);
+    std::memcpy(f->buffer, in, count);
+    f->pending = count;
+    return count;
 }
 
 bool file_seek(File* f, int64_t offset, SeekFrom from) {
     if (!f) return false;
-    int whence = from == SeekFrom::start ? SEEK_SET : from == SeekFrom::current ? SEEK_CUR : SEEK_END;
-    return ::fseeko(f->stream, static_cast<off_t>(offset), whence) == 0;
+    int64_t target = offset;
+    if (from == SeekFrom::current) target += file_tell(f);
+    // A place inside the bytes read ahead is reached without the system.
+    int64_t buffer_start = f->offset - static_cast<int64_t>(f->read_end);
+    if (from != SeekFrom::end && f->read_end > 0 && target >= buffer_start && target <= f->offset) {
+        f->read_at = static_cast<size_t>(target - buffer_start);
+        return true;
+    }
+    if (!write_pending(f)) return false;
+    f->read_at = f->read_end = 0;
+    if (from != SeekFrom::end && target < 0) return false;
+    off_t at = ::lseek(f->fd, static_cast<off_t>(target), from == SeekFrom::end ? SEEK_END : SEEK_SET);
+    if (at < 0) return false;
+    f->offset = at;
+    return true;
 }
 
 int64_t file_tell(File* f) {
     if (!f) return -1;
-    return static_cast<int64_t>(::ftello(f->stream));
+    return f->offset + static_cast<int64_t>(f->pending) - static_cast<int64_t>(f->read_end - f->read_at);
 }
 
 int64_t file_size(File* f) {
     if (!f) return -1;
-    std::fflush(f->stream);
+    if (!write_pending(f)) return -1;
     struct stat st {};
-    if (::fstat(::fileno(f->stream), &st) != 0) return -1;
+    if (::fstat(f->fd, &st) != 0) return -1;
     return static_cast<int64_t>(st.st_size);
 }
 
 bool file_flush(File* f) {
     if (!f) return false;
-    if (std::fflush(f->stream) != 0) {
-        f->failed = true;
-        return false;
-    }
-    return true;
+    return write_pending(f);
 }
 
-bool file_has_error(File* f) { return f && (f->failed || std::ferror(f->stream)); }
+bool file_has_error(File* f) { return f && f->failed; }
 
 bool file_close(File* f) {
     if (!f) return true;
     if (fault_on_close()) f->failed = true;
-    bool ok = std::fclose(f->stream) == 0 && !f->failed;
+    bool ok = write_pending(f);
+    ok = ::close(f->fd) == 0 && ok && !f->failed;
+    std::free(f->buffer);
     std::free(f);
     return ok;
 }
 
 bool file_is_char_device(File* f) {
     if (!f) return false;
-    struct stat st {};
-    if (::fstat(::fileno(f->stream), &st) != 0) return false;
-    return S_ISCHR(st.st_mode);
+    if (f->char_device < 0) {
+        struct stat st {};
+        if (::fstat(f->fd, &st) != 0) return false;
+        f->char_device = S_ISCHR(st.st_mode) ? 1 : 0;
+    }
+    return f->char_device == 1;
 }
 
 bool file_set_dos_time(File* f, uint32_t dos_date_time) {
     if (!f) return false;
-    if (std::fflush(f->stream) != 0) {
-        f->failed = true;
-        return false;
-    }
+    if (!write_pending(f)) return false;
     unsigned date = dos_date_time >> 16;
     unsigned time = dos_date_time & 0xFFFF;
     int day = date & 31, month = (date >> 5) & 15, year = static_cast<int>(date >> 9) + 1980;
     int seconds = (time & 31) * 2, minutes = (time >> 5) & 63, hours = time >> 11;
     if (day < 1 || month < 1 || month > 12 || hours > 23 || minutes > 59 || seconds > 59) return false;
-    struct tm local {};
-    local.tm_year = year - 1900;
-    local.tm_mon = month - 1;
-    local.tm_mday = day;
-    local.tm_hour = hours;
-    local.tm_min = minutes;
-    local.tm_sec = seconds;
-    local.tm_isdst = -1;
-    time_t when = std::mktime(&local);
-    if (when == static_cast<time_t>(-1)) return false;
+    struct tm fields {};
+    fields.tm_year = year - 1900;
+    fields.tm_mon = month - 1;
+    fields.tm_mday = day;
+    fields.tm_hour = hours;
+    fields.tm_min = minutes;
+    fields.tm_sec = seconds;
+    time_t when = 0;
+    if (!local_to_utc(&fields, &when)) return false;
     // A day beyond the month's end (31 February) is not a date.
-    if (local.tm_mday != day || local.tm_mon != month - 1) return false;
+    if (fields.tm_mday != day || fields.tm_mon != month - 1) return false;
     struct timespec times[2];
     times[0].tv_sec = 0;
     times[0].tv_nsec = UTIME_OMIT;
     times[1].tv_sec = when;
     times[1].tv_nsec = 0;
-    return ::futimens(::fileno(f->stream), times) == 0;
+    return ::futimens(f->fd, times) == 0;
 }
 
 // ---------------------------------------------------------------- files and folders by path
@@ -508,6 +640,57 @@ void set_result(BelowResult* result, BelowResult value) {
     if (result) *result = value;
 }
 
+// The folder the last file was created in, kept open: an extraction writes
+// file after file into the same folder, and walking down to it again costs
+// two system calls per component. Kept only below an absolute base (a
+// relative one would change its meaning with the current folder). The
+// descriptor was reached by the same link-free walk; entries never turn a
+// folder into a link, and a folder removed meanwhile shows as ENOENT, after
+// which the walk is done afresh.
+struct ParentCache {
+    std::string base, parent;
+    int fd = -1;
+};
+ParentCache parent_cache;
+
+std::string parent_key(const Components& c) {
+    std::string key;
+    for (int i = 0; i + 1 < c.count; ++i) {
+        key += c.part[i];
+        key += '/';
+    }
+    return key;
+}
+
+void forget_parent() {
+    if (parent_cache.fd >= 0) ::close(parent_cache.fd);
+    parent_cache.fd = -1;
+    parent_cache.base.clear();
+    parent_cache.parent.clear();
+}
+
+// open_parent through the cache: *dir is the cached descriptor (not to be
+// closed) when *cached is set, else a fresh one.
+BelowResult open_parent_cached(const char* base, const Components& c, bool make_parents, int* dir,
+                               bool* cached, bool reuse) {
+    *cached = false;
+    if (base[0] != '/') return open_parent(base, c, make_parents, dir);
+    std::string key = parent_key(c);
+    if (reuse && parent_cache.fd >= 0 && parent_cache.base == base && parent_cache.parent == key) {
+        *dir = parent_cache.fd;
+        *cached = true;
+        return BelowResult::created;
+    }
+    BelowResult walked = open_parent(base, c, make_parents, dir);
+    if (walked != BelowResult::created) return walked;
+    forget_parent();
+    parent_cache.base = base;
+    parent_cache.parent = std::move(key);
+    parent_cache.fd = *dir;
+    *cached = true;
+    return walked;
+}
+
 }  // namespace
 
 File* file_create_below(const char* base, const char* relative, bool make_parents, BelowResult* result) {
@@ -523,15 +706,28 @@ File* file_create_below(const char* base, const char* relative, bool make_parent
     join_for_hooks(base, c, c.count, path, sizeof path);
     if (fault_on_open(path, FileOpen::read_write_always)) return nullptr;
     int dir = -1;
-    BelowResult walked = open_parent(base, c, make_parents, &dir);
+    bool cached = false;
+    BelowResult walked = open_parent_cached(base, c, make_parents, &dir, &cached, true);
     if (walked != BelowResult::created) {
         set_result(result, walked);
         return nullptr;
     }
     const char* last = c.part[c.count - 1];
     BelowResult outcome = BelowResult::created;
+    bool is_char = false;  // a new file is a regular one
     // A new file first, so that the caller learns whether it made the file.
-    int fd = ::openat(dir, last, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    constexpr int CREATE = O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+    int fd = ::openat(dir, last, CREATE, 0666);
+    if (fd < 0 && errno == ENOENT && cached) {
+        // The kept folder may have been removed: walk down again.
+        forget_parent();
+        walked = open_parent_cached(base, c, make_parents, &dir, &cached, false);
+        if (walked != BelowResult::created) {
+            set_result(result, walked);
+            return nullptr;
+        }
+        fd = ::openat(dir, last, CREATE, 0666);
+    }
     if (fd < 0 && errno == EEXIST) {
         outcome = BelowResult::replaced;
         // O_NONBLOCK: a FIFO planted under the name must not hang the open.
@@ -545,20 +741,20 @@ File* file_create_below(const char* base, const char* relative, bool make_parent
             ::close(fd);
             fd = -1;
             outcome = BelowResult::other;
+        } else {
+            is_char = S_ISCHR(st.st_mode);
         }
     } else if (fd < 0) {
         outcome = errno == ENOENT ? BelowResult::not_found : BelowResult::other;
     }
     File* f = nullptr;
     if (fd >= 0) {
-        FILE* stream = ::fdopen(fd, "w+b");
-        if (!stream) ::close(fd);
-        f = wrap(stream);
+        f = wrap(fd, is_char ? 1 : 0);
         // Out of memory: a file made just now does not stay behind.
         if (!f && outcome == BelowResult::created) ::unlinkat(dir, last, 0);
         if (!f) outcome = BelowResult::other;
     }
-    ::close(dir);
+    if (!cached) ::close(dir);
     set_result(result, outcome);
     return f;
 }
@@ -607,11 +803,8 @@ bool delete_file_below(const char* base, const char* relative) {
 
 bool file_set_attributes(File* f, uint32_t attributes) {
     if (!f) return false;
-    if (std::fflush(f->stream) != 0) {
-        f->failed = true;
-        return false;
-    }
-    int fd = ::fileno(f->stream);
+    if (!write_pending(f)) return false;
+    int fd = f->fd;
     struct stat st {};
     if (::fstat(fd, &st) != 0) return false;
     if (!S_ISREG(st.st_mode)) return true;

@@ -21,10 +21,14 @@ struct File {
     FILE* stream;
     HANDLE handle;
     bool failed;
+    char* buffer;  // the stream's buffer, owned here (null: the C library's own)
+    bool reading;  // the last transfer was a read
 };
 
 namespace {
 
+// The stream's buffer: small reads and writes are gathered into transfers of
+// this size; larger ones go straight between the caller and the system.
 constexpr size_t STREAM_BUFFER = 256 * 1024;
 
 uint32_t dos_time_of(const FILETIME& utc) {
@@ -92,7 +96,13 @@ File* wrap_handle(HANDLE handle, int flags, const char* mode) {
     f->stream = stream;
     f->handle = handle;
     f->failed = false;
-    std::setvbuf(stream, nullptr, _IOFBF, STREAM_BUFFER);
+    f->reading = false;
+    // The buffer must be given: a size with a null buffer may be ignored.
+    f->buffer = static_cast<char*>(std::malloc(STREAM_BUFFER));
+    if (f->buffer && std::setvbuf(stream, f->buffer, _IOFBF, STREAM_BUFFER) != 0) {
+        std::free(f->buffer);
+        f->buffer = nullptr;
+    }
     return f;
 }
 
@@ -100,6 +110,9 @@ File* wrap_handle(HANDLE handle, int flags, const char* mode) {
 
 size_t file_read(File* f, void* buffer, size_t count) {
     if (!f || count == 0) return 0;
+    // A C stream needs a flush or seek between a write and a read (and back).
+    if (!f->reading && std::fflush(f->stream) != 0) f->failed = true;
+    f->reading = true;
     size_t n = std::fread(buffer, 1, count, f->stream);
     if (n < count && std::ferror(f->stream)) f->failed = true;
     return n;
@@ -108,6 +121,8 @@ size_t file_read(File* f, void* buffer, size_t count) {
 size_t file_write(File* f, const void* buffer, size_t count) {
     if (!f || count == 0) return 0;
     if (fault_on_write(count)) { f->failed = true; return 0; }
+    if (f->reading && _fseeki64(f->stream, 0, SEEK_CUR) != 0) f->failed = true;
+    f->reading = false;
     size_t n = std::fwrite(buffer, 1, count, f->stream);
     if (n < count || std::ferror(f->stream)) f->failed = true;
     return n;
@@ -147,6 +162,7 @@ bool file_close(File* f) {
     if (!f) return true;
     if (fault_on_close()) f->failed = true;
     bool ok = std::fclose(f->stream) == 0 && !f->failed;
+    std::free(f->buffer);
     std::free(f);
     return ok;
 }
