@@ -459,7 +459,6 @@ WriteResult writer_add_file_from(ArchiveWriter& w, const char* name, const Entry
     // A sound file: the audio coding is measured on a copy of the encoder, the
     // normal coding runs (or is measured), and the shorter is written.
     const V20Encoder start = enc;
-    CoderState audio_state;
     uint64_t audio_size;
     {
         V20Encoder trial = start;
