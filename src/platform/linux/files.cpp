@@ -823,11 +823,8 @@ namespace platform {
 
 bool file_set_unix_mode(File* f, uint32_t mode) {
     if (!f) return false;
-    if (std::fflush(f->stream) != 0) {
-        f->failed = true;
-        return false;
-    }
-    int fd = ::fileno(f->stream);
+    if (!write_pending(f)) return false;
+    int fd = f->fd;
     struct stat st {};
     if (::fstat(fd, &st) != 0) return false;
     if (!S_ISREG(st.st_mode)) return true;  // a device given as the output keeps its mode

@@ -10,7 +10,6 @@
 #include <windows.h>
 
 #include <csignal>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -122,23 +121,6 @@ void route_break_signals(void (*handler)(int)) {
         auto previous = std::signal(sig, handler);
         if (previous == SIG_IGN) std::signal(sig, SIG_IGN);
     }
-}
-
-void clear_system_error() { SetLastError(ERROR_SUCCESS); }
-
-size_t system_error_text(char* out, size_t size) {
-    if (size == 0) return 0;
-    const DWORD error = GetLastError();
-    out[0] = '\0';
-    if (error == ERROR_SUCCESS) return 0;
-    const DWORD capacity = size > 0xFFFF ? 0xFFFF : static_cast<DWORD>(size);
-    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, out,
-                             capacity, nullptr);
-    if (n == 0) n = static_cast<DWORD>(std::snprintf(out, size, "system error %lu", static_cast<unsigned long>(error)));
-    if (n >= size) n = static_cast<DWORD>(size - 1);
-    while (n > 0 && (out[n - 1] == '\r' || out[n - 1] == '\n' || out[n - 1] == ' ' || out[n - 1] == '.')) --n;
-    out[n] = '\0';
-    return n;
 }
 
 bool truncate_file(const char* path, uint64_t size) {
