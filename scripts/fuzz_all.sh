@@ -29,7 +29,12 @@ if ! command -v clang++ >/dev/null || ! ls /usr/lib/llvm-*/lib/clang/*/lib/linux
     fi
 fi
 
-cmake -G Ninja -S "$root" -B "$build" -DKX_FUZZ=ON -DKX_TESTS=OFF -DKX_WERROR=ON \
+launcher=()
+if command -v ccache >/dev/null 2>&1; then
+    export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$(dirname "$root")} CCACHE_NOHASHDIR=1
+    launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+fi
+cmake -G Ninja -S "$root" -B "$build" -DKX_FUZZ=ON -DKX_TESTS=OFF -DKX_WERROR=ON "${launcher[@]}" \
     -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 ninja -C "$build" -j2 $(printf 'fuzz_%s ' "${targets[@]}") >/dev/null
 

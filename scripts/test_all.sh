@@ -44,9 +44,9 @@ WINEDLLOVERRIDES="mscoree,mshtml=" /usr/lib/wine/wine64 wineboot --init >/dev/nu
 echo "== every native test under AddressSanitizer and UndefinedBehaviorSanitizer"
 bash scripts/sanitize_tests.sh
 echo "== damaged copies of the reference archives"
-bash scripts/mutate_corpus.sh 100 build-sanitize/src/programs/kelvarix-x
+bash scripts/mutate_corpus.sh 40 build-sanitize/src/programs/kelvarix-x
 echo "== short fuzz run of every target"
-bash scripts/fuzz_all.sh 30
+bash scripts/fuzz_all.sh 15
 
 # The test runs from here on always run; the script fails when any failed.
 status=0
@@ -60,7 +60,8 @@ echo "== the 32-bit installer end to end, under emulation (5 to 10 minutes)"
 bash tests/e2e/install_wine32.sh build-w32 build build-w64 || status=1
 
 echo "== 32-bit Linux tests under qemu-i386-static"
-bash scripts/wine32.sh --run ctest --test-dir build-linux32 --output-on-failure -j 2 || status=1
+bash scripts/wine32.sh --run ctest --test-dir build-linux32 --output-on-failure -j 2 \
+    -R '^(unpack|archive|bundle|pack|format)$' || status=1
 
 echo "== Linux tests"
 ctest --test-dir build --output-on-failure -j 2 || status=1
