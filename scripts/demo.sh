@@ -1,16 +1,17 @@
 #!/usr/bin/env bash
-# The main job end to end on this machine: builds kelvarix1 (Linux), packs an
-# example installer from a few files with -i, runs that installer with -e to
-# unpack it again into a fresh PTemp_ folder, and compares what came out.
+# The main job end to end on this machine: builds kelvarix1, kelvarix-pack and
+# kelvarix-x (Linux), packs an example installer from a few files with -i, runs
+# that installer with -e to unpack it again into a fresh PTemp_ folder, and compares what came out.
 # Then the install itself: kelvarix-pack turns a product folder with its setup
 # program into an installer in one step (the archive behind a copy of
-# kelvarix1), and the installer is run with no arguments: it extracts into $TMPDIR/PTemp_a
-# and starts the setup program there.
+# kelvarix1), kelvarix-x lists and tests the archive that installer carries, and
+# the installer is run with no arguments: it extracts into $TMPDIR/PTemp_a and
+# starts the setup program there.
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cmake -G Ninja -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=Release >/dev/null
-ninja -C "$root/build" -j "${JOBS:-2}" kelvarix1 kelvarix-pack >/dev/null
+ninja -C "$root/build" -j "${JOBS:-2}" kelvarix1 kelvarix-pack kelvarix-x >/dev/null
 kx="$root/build/src/programs/kelvarix1"
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/kx_demo.XXXXXX")
@@ -45,6 +46,10 @@ echo "setup.sh was given: $*" >> "$KX_DEMO_REPORT"
 SETUP
 echo "== kelvarix-pack --stub kelvarix1 -o example-setup product setup.sh --demo"
 "$root/build/src/programs/kelvarix-pack" --stub "$kx" -o example-setup product setup.sh --demo
+echo "== kelvarix-x -l example-setup (list what the installer carries)"
+"$root/build/src/programs/kelvarix-x" -l example-setup
+echo "== kelvarix-x -t example-setup (test every entry; nothing is written)"
+"$root/build/src/programs/kelvarix-x" -t example-setup
 mkdir install-tmp
 echo "== ./example-setup (no arguments: install)"
 TMPDIR="$work/install-tmp" KX_DEMO_REPORT="$work/setup-report.txt" ./example-setup
