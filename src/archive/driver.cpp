@@ -274,12 +274,12 @@ WalkEnd walk_headers() {
                 a.no_output = true;
                 progress_file = nullptr;
                 progress_file_name = a.file_name;
-                send_progress(0);
+                announce_entry();
             } else if (selected) {
                 a.entry_file = create_output_file(a.destination, a.file_name);
                 progress_file = a.entry_file;
                 progress_file_name = driver.output_path;
-                send_progress(0);
+                announce_entry();
                 if (!a.entry_file) {
                     a.status = WARNING;
                     report_entry(RunProblem::cannot_create);

@@ -34,13 +34,15 @@ uint64_t progress_done_bytes() {
     return overall.total != 0 && done > overall.total ? overall.total : done;
 }
 
+void announce_entry() {
+    // A new entry: the one before it is done whatever it delivered.
+    overall.finished += overall.current;
+    overall.current = archive_state.file_header.unpacked_size;
+    archive_state.unpacked_done = 0;
+    send_progress(0);
+}
+
 void send_progress(long lparam) {
-    if (lparam == 0) {
-        // A new entry: the one before it is done whatever it delivered.
-        overall.finished += overall.current;
-        overall.current = archive_state.file_header.unpacked_size;
-        archive_state.unpacked_done = 0;
-    }
     if (progress_sink) progress_sink(lparam);
 }
 

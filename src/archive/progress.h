@@ -19,6 +19,10 @@ using ProgressSink = void (*)(long lparam);
 void set_progress_sink(ProgressSink sink);
 // Sends one progress message to the installed sink (synchronously).
 void send_progress(long lparam);
+// Announces the entry in archive_state.file_header: the overall count moves
+// past the entry before it, and the message that starts a new file (0) goes
+// out. A percentage of 0 sent later is only that, never a new entry.
+void announce_entry();
 
 // Overall progress: the unpacked bytes of the whole archive (0 until they
 // are measured) and those written or tested so far in this run.

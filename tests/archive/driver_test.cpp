@@ -367,3 +367,25 @@ TEST(DriverDeathTest, BreakSignalEndsWithUserBreakAndDeletesOnlyThePartialFile) 
         ::testing::ExitedWithCode(USER_BREAK), "");
     EXPECT_EQ(files_below(s.out()), std::vector<std::string>{"done.txt"});
 }
+
+// The first pieces of a large entry report 0 %: that is a percentage, not a
+// new entry, so the count of bytes written must go on (the bar once stayed
+// empty for the whole of a 200 MB file).
+TEST(Progress, AZeroPercentReportKeepsTheCountOfTheEntry) {
+    reset_archive_state();
+    std::vector<long> sent;
+    static std::vector<long>* seen;
+    seen = &sent;
+    set_progress_sink([](long lparam) { seen->push_back(lparam); });
+    archive_state.file_header.unpacked_size = 200000000;
+    reset_overall_progress(200000000);
+    announce_entry();
+    for (int piece = 1; piece <= 4; ++piece) {
+        archive_state.unpacked_done += 1 << 20;
+        report_progress();
+    }
+    set_progress_sink(nullptr);
+    EXPECT_EQ(archive_state.unpacked_done, 4u << 20);
+    EXPECT_EQ(progress_done_bytes(), 4u << 20);
+    EXPECT_EQ(sent, (std::vector<long>{0, 0, 1, 1, 2}));
+}

@@ -264,8 +264,15 @@ if make_installer big "setup.spt=$src/setup.spt" "record-args.exe=$src/record-ar
     shot=$artifacts/progress-window.png
     rm -f "$shot"
     if window=$(find_window '^Orvanta Installer' 600) && wait_for "$temp_unix/PTemp_a/big.bin" 30; then
-        sleep 0.1
-        import -window root "$shot" 2>/dev/null
+        # The bar shows once the first progress message is painted: on a busy
+        # machine that can take a moment, so look a few times while it runs.
+        for _ in $(seq 1 20); do
+            sleep 0.1
+            import -window root "$shot" 2>/dev/null
+            seen=$(convert "$shot" -fill white +opaque 'rgb(0,0,255)' -fill black -opaque 'rgb(0,0,255)' \
+                -format '%[fx:int(w*h*(1-mean))]' info: 2>/dev/null)
+            [ "${seen:-0}" -ge 10 ] && break
+        done
     fi
     wait_installer
     if [ ! -s "$shot" ]; then
