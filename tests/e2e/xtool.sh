@@ -24,8 +24,11 @@ head -c 300000 /dev/urandom >product/bin/data.bin
 seq 1 20000 >product/numbers.txt
 "$pack" --stub "$stub" --target linux -o inst product setup.sh >/dev/null 2>&1 || { echo "FAIL kelvarix-pack"; exit 1; }
 cp inst damaged
-size=$(stat -c %s damaged)
-printf '\x55' | dd of=damaged bs=1 seek=$((size / 2)) conv=notrunc status=none
+# One byte inside bin/data.bin's stored data (the archive follows the stub,
+# whose size differs between builds), inverted so it surely changes.
+at=$(($(stat -c %s "$stub") + 150000))
+byte=$(od -An -tu1 -j "$at" -N1 damaged | tr -d ' ')
+printf "\\$(printf '%03o' $((byte ^ 255)))" | dd of=damaged bs=1 seek="$at" conv=notrunc status=none
 mkdir gap && cp "$corpus"/Rar2.multi.rar "$corpus"/Rar2.multi.r0[0-3] gap/
 
 # option archive | exit | stdout holds | stderr holds
