@@ -4,8 +4,9 @@
 # a Russian locale (ANSI code page 1251).
 #
 # An installer is made by kelvarix-pack --target win32 from a product folder
-# with a Cyrillic name whose files carry Cyrillic names (in Windows-1251, as
-# on a Russian Windows) and whose setup program records its parameters. The
+# with a Cyrillic name whose files carry Cyrillic names (UTF-8 here, stored
+# in Windows-1251 for the Russian Windows the installer runs on) and whose
+# setup program records its parameters. The
 # installer runs once: while it writes a file with a Cyrillic name, a click on
 # Cancel brings the question, and the screen is photographed with the window
 # showing that name and the question over it; the question is answered with
@@ -116,16 +117,17 @@ pixels() {
 }
 
 # ---------------------------------------------------------------- the product
-# "Продукт" with "Документы\Описание.txt" and "Документы\Данные.bin": the
-# folder's name in UTF-8 (a Linux path), the names inside in Windows-1251.
+# "Продукт" with "Документы\Описание.txt" and "Документы\Данные.bin", all
+# in UTF-8 as on Linux: kelvarix-pack stores them in Windows-1251 for a
+# Windows target.
 product=$work/Продукт
-docs=$product/$(cp1251 Документы)
+docs=$product/Документы
 mkdir -p "$docs"
 cp "$record_args" "$product/record-args.exe"
-cp1251 'Описание продукта: установка прошла.' >"$docs/$(cp1251 Описание.txt)"
+cp1251 'Описание продукта: установка прошла.' >"$docs/Описание.txt"
 # About 6 MB that packs to about three quarters: the 2.0 decoder does real work,
 # and the window stays up for a while under emulation.
-head -c 4500000 /dev/urandom | base64 -w 76 >"$docs/$(cp1251 Данные.bin)"
+head -c 4500000 /dev/urandom | base64 -w 76 >"$docs/Данные.bin"
 installer=$work/setup.exe
 if ! "$packer" -o "$installer" --target win32 --level 1 --stub "$kelvarix1" "$product" record-args.exe /q -y >"$work/pack.log" 2>&1; then
     fail pack "kelvarix-pack failed: $(cat "$work/pack.log")"
@@ -200,8 +202,7 @@ else
     cwd=$(sed -n 2p "$record" | tr -d '\r')
     bad=
     for name in record-args.exe Документы/Описание.txt Документы/Данные.bin; do
-        source_name=$(cp1251 "$name")
-        cmp -s "$product/$source_name" "$temp_unix/PTemp_a/$name" || bad="$bad $name"
+        cmp -s "$product/$name" "$temp_unix/PTemp_a/$name" || bad="$bad $name"
     done
     if [ "$got" != "$expected" ]; then
         fail install "parameters '$got', expected '$expected'"
