@@ -126,13 +126,17 @@ bool walk_folder(Walk& walk, const std::string& folder, const std::string& prefi
     std::sort(here.begin(), here.end(), [](const TreeEntry& a, const TreeEntry& b) { return a.name < b.name; });
     for (TreeEntry& t : here) {
         if (walk.cp1251_names) {
-            // Never longer than the UTF-8 form; the length is checked below.
-            std::vector<char> converted(t.name.size() + 1);
-            if (!platform::utf8_to_cp1251(t.name.c_str(), converted.data(), converted.size())) {
+            // Only this entry's own part: the folders before it are converted
+            // already. Never longer than the UTF-8 form; the length is checked below.
+            const size_t cut = t.name.find_last_of('\\');
+            const std::string head = cut == std::string::npos ? std::string() : t.name.substr(0, cut + 1);
+            const std::string own = cut == std::string::npos ? t.name : t.name.substr(cut + 1);
+            std::vector<char> converted(own.size() + 1);
+            if (!platform::utf8_to_cp1251(own.c_str(), converted.data(), converted.size())) {
                 walk.error = "name with no Windows-1251 form: " + t.path;
                 return false;
             }
-            t.name = converted.data();
+            t.name = head + converted.data();
         }
         if (t.name.size() > MAX_NAME_BYTES) {
             walk.error = "name longer than " + std::to_string(MAX_NAME_BYTES) + " bytes: " + t.name;
