@@ -373,17 +373,32 @@ bool get_attributes(const char* path, uint32_t* attributes) {
     return true;
 }
 
+namespace {
+
+// The mode a file gets from MS-DOS attributes: read-only clears every write
+// bit, otherwise the owner may write; the rest is ignored.
+mode_t mode_with_attributes(mode_t current, uint32_t attributes) {
+    mode_t mode = current & 07777;
+    if (attributes & ATTR_READONLY)
+        mode &= ~static_cast<mode_t>(S_IWUSR | S_IWGRP | S_IWOTH);
+    else
+        mode |= S_IWUSR;
+    return mode;
+}
+
+// Writes what the open file still buffers and reads its status; false when
+// either fails.
+bool flushed_status(File* f, struct stat* st) { return f && write_pending(f) && ::fstat(f->fd, st) == 0; }
+
+}  // namespace
+
 bool set_attributes(const char* path, uint32_t attributes) {
     struct stat st {};
     if (!path || ::stat(path, &st) != 0) return false;
     // A read-only folder still takes new files on Windows; clearing its write
     // bits here would lock the extraction out of it, so folders keep their mode.
     if (S_ISDIR(st.st_mode)) return true;
-    mode_t mode = st.st_mode & 07777;
-    if (attributes & ATTR_READONLY)
-        mode &= ~static_cast<mode_t>(S_IWUSR | S_IWGRP | S_IWOTH);
-    else
-        mode |= S_IWUSR;
+    const mode_t mode = mode_with_attributes(st.st_mode, attributes);
     if (mode == (st.st_mode & 07777)) return true;
     return ::chmod(path, mode) == 0;
 }
@@ -802,19 +817,12 @@ bool delete_file_below(const char* base, const char* relative) {
 }
 
 bool file_set_attributes(File* f, uint32_t attributes) {
-    if (!f) return false;
-    if (!write_pending(f)) return false;
-    int fd = f->fd;
     struct stat st {};
-    if (::fstat(fd, &st) != 0) return false;
+    if (!flushed_status(f, &st)) return false;
     if (!S_ISREG(st.st_mode)) return true;
-    mode_t mode = st.st_mode & 07777;
-    if (attributes & ATTR_READONLY)
-        mode &= ~static_cast<mode_t>(S_IWUSR | S_IWGRP | S_IWOTH);
-    else
-        mode |= S_IWUSR;
+    const mode_t mode = mode_with_attributes(st.st_mode, attributes);
     if (mode == (st.st_mode & 07777)) return true;
-    return ::fchmod(fd, mode) == 0;
+    return ::fchmod(f->fd, mode) == 0;
 }
 
 }  // namespace platform
@@ -822,11 +830,8 @@ bool file_set_attributes(File* f, uint32_t attributes) {
 namespace platform {
 
 bool file_set_unix_mode(File* f, uint32_t mode) {
-    if (!f) return false;
-    if (!write_pending(f)) return false;
-    int fd = f->fd;
     struct stat st {};
-    if (::fstat(fd, &st) != 0) return false;
+    if (!flushed_status(f, &st)) return false;
     if (!S_ISREG(st.st_mode)) return true;  // a device given as the output keeps its mode
     // Like tar: permission bits only (an archive never makes a set-id
     // program), and for anyone but root less what the umask withholds. The
@@ -839,7 +844,7 @@ bool file_set_unix_mode(File* f, uint32_t mode) {
         wanted &= ~mask;
     }
     if (wanted == (st.st_mode & 07777)) return true;
-    return ::fchmod(fd, wanted) == 0;
+    return ::fchmod(f->fd, wanted) == 0;
 }
 
 bool get_unix_mode(const char* path, uint32_t* mode) {
