@@ -84,6 +84,8 @@ struct HuffTable {
     // Look-up entries (see huff_table.h): what the code at the front of the
     // window decodes to and its length, or where its subtable starts.
     uint32_t entries[LOOKUP_ENTRIES];
+    // Entries from here on (subtable room the last build left unused) are 0.
+    uint32_t entries_end;
 };
 
 struct AudioChannel {

@@ -1,6 +1,7 @@
 // Building the decode tables of the 2.0 method's prefix codes.
 #include "unpack/huff_table.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -94,6 +95,27 @@ void build_huff_table(const uint8_t* lengths, HuffTable& table, uint32_t n, cons
             ++low_len;
         while (high_len < 15 && high >= table.limit[high_len])
             ++high_len;
+        if (low_len == 15) {
+            // Past the last code (an incomplete set, or none at all) every
+            // window reads a 15-bit code whose index grows by 2^(shift - 1)
+            // per prefix: symbol 0 while the whole prefix stays inside the
+            // alphabet, symbols[0] once it has left it. Runs of such prefixes
+            // are filled at once.
+            constexpr uint32_t step = 1u << (shift - 1);
+            uint32_t k_low = symbol_index(table, low, 15);
+            uint32_t k_high = symbol_index(table, high, 15);
+            uint32_t run = 0;
+            if (k_low >= n)
+                run = LOOKUP_MAIN - prefix;
+            else if (k_low >= coded && k_high < n)
+                run = std::min((n - 1 - k_high) / step + 1, LOOKUP_MAIN - prefix);
+            if (run != 0) {
+                uint32_t entry = entry_for(values, huff_symbol_at(table, low, 15), 15);
+                std::fill_n(table.entries + prefix, run, entry);
+                prefix += run - 1;
+                continue;
+            }
+        }
         if (low_len == high_len) {
             uint32_t len = low_len;
             bool uniform = len <= uint32_t(LOOKUP_BITS);
@@ -124,6 +146,10 @@ void build_huff_table(const uint8_t* lengths, HuffTable& table, uint32_t n, cons
         next_sub += sub_size;
     }
     // Subtable room that this build left unused keeps old entries; clear it
-    // so the table's contents follow from the lengths alone.
-    std::memset(table.entries + next_sub, 0, (LOOKUP_ENTRIES - next_sub) * sizeof(uint32_t));
+    // so the table's contents follow from the lengths alone (beyond the
+    // room the last build used, it is clear already).
+    const uint32_t used = std::min(table.entries_end, LOOKUP_ENTRIES);
+    if (used > next_sub)
+        std::memset(table.entries + next_sub, 0, (used - next_sub) * sizeof(uint32_t));
+    table.entries_end = next_sub;
 }
