@@ -333,17 +333,35 @@ inline void copy_linear(uint8_t* d, uint32_t distance, uint32_t length) {
         d[i] = d[i - step];
 }
 
+// Copies length bytes to window position out from distance back (1 to
+// WINDOW_SIZE), with the result of the byte-wise copy, when the output does
+// not wrap (out + length <= WINDOW_SIZE) and every source byte has been
+// written. A source behind the window's start continues from its end: those
+// bytes lie ahead of the output and are read before it reaches them (a
+// forward move), the rest follows from position 0 on.
+inline void copy_in_window(uint8_t* w, uint32_t out, uint32_t distance, uint32_t length) {
+    if (distance <= out) {
+        copy_linear(w + out, distance, length);
+        return;
+    }
+    uint32_t from = out + WINDOW_SIZE - distance;
+    uint32_t head = WINDOW_SIZE - from < length ? WINDOW_SIZE - from : length;
+    std::memmove(w + out, w + from, head);
+    if (head < length)
+        copy_linear(w + out + head, distance, length - head);
+}
+
 // Same result as copy_match_bytewise for every length and distance; copies
-// by words when neither end wraps and the source lies behind the output.
+// by words unless the output wraps.
 inline void copy_match_fast(uint32_t length, uint32_t distance) {
     DecoderState& s = decoder_state;
     uint32_t out = s.out_pos & WINDOW_MASK;
-    if (distance == 0 || distance > out || out + length > WINDOW_SIZE ||
+    if (distance == 0 || distance > WINDOW_SIZE || out + length > WINDOW_SIZE ||
         unwritten_prefix(length, distance, window_filled(s.bytes_left)) != 0) {
         copy_match_bytewise(length, distance);
         return;
     }
     s.bytes_left -= length;
-    copy_linear(s.window + out, distance, length);
+    copy_in_window(s.window, out, distance, length);
     s.out_pos = (out + length) & WINDOW_MASK;
 }

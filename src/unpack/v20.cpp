@@ -421,8 +421,8 @@ void normal_items_fast() {
         uint32_t zeros = unwritten_prefix(length, distance, filled);
         left -= length;
         out &= WINDOW_MASK;
-        if (zeros == 0 && distance != 0 && distance <= out && out + length <= WINDOW_SIZE) {
-            copy_linear(w + out, distance, length);
+        if (zeros == 0 && distance != 0 && distance <= WINDOW_SIZE && out + length <= WINDOW_SIZE) {
+            copy_in_window(w, out, distance, length);
             out += length;
             return;
         }

@@ -108,7 +108,8 @@ TEST_F(Core, FastCopyMatchesBytewiseCopy) {
     a = base;
     b = base;
     const uint32_t starts[] = {0, 1, 7, 300, WINDOW_SIZE - 300, WINDOW_SIZE - 9, WINDOW_SIZE - 1};
-    const uint32_t distances[] = {0, 1, 2, 3, 5, 7, 8, 9, 15, 16, 17, 100, 299, 0xFFFFF, WINDOW_SIZE, 983040};
+    const uint32_t distances[] = {0, 1, 2, 3, 5, 7, 8, 9, 15, 16, 17, 100, 299, 0xFFFFF, WINDOW_SIZE, 983040,
+                                  WINDOW_SIZE - 5};
     decoder_state.entry_left = 1000;
     for (uint32_t filled : {WINDOW_SIZE, 5u, 100u})
     for (uint32_t start : starts)
