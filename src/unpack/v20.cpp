@@ -11,6 +11,7 @@
 // extra bits, and is written out by hand rather than sharing decode_item:
 // its rounds take up to four literals at once and check the frame's ends once per
 // round, which a per-item step shared with the reference cannot do.
+#include <algorithm>
 #include <bit>
 #include <cstring>
 #include <cstdint>
@@ -393,15 +394,32 @@ void normal_items_fast() {
     constexpr uint32_t FAST_LITERALS = 4;
     constexpr uint32_t FAST_IN_MARGIN = 15 * (FAST_LITERALS - 1);
     static_assert(IN_END > FAST_IN_MARGIN);
-    const uint32_t fast_in_end = in_end > FAST_IN_MARGIN ? in_end - FAST_IN_MARGIN : 0;
+    // Checked on whole bytes: next_byte * 8 is never below the bit position.
+    const uint32_t fast_in_byte = (in_end > FAST_IN_MARGIN ? in_end - FAST_IN_MARGIN : 0) / 8;
     constexpr int64_t FAST_LEFT_MIN = MAX_MATCH + 1;
-    // Window positions where a flush falls due, or the window's end.
-    auto fast_out_end = [&]() -> uint32_t {
+    // Fast rounds run while out < out_limit: short of the window position
+    // where a flush falls due (or the window's end), and with more than
+    // FAST_LEFT_MIN bytes still owed. Within them out and left move
+    // together, so left is only brought up to date when they end (from
+    // fast_base, out where they began).
+    uint32_t out_limit = 0;
+    uint32_t fast_base = 0;
+    // A match source from distance back is written since the fresh start
+    // when distance <= out + back_shift (0, unless the fresh start lies less
+    // than out bytes back); fixed for a stretch of fast rounds.
+    int32_t back_shift = 0;
+    auto enter_fast = [&]() {
         uint32_t limit = flushed > out ? flushed : WINDOW_SIZE;
-        return limit > 2 * MAX_MATCH ? limit - 2 * MAX_MATCH : 0;
+        uint32_t out_end = limit > 2 * MAX_MATCH ? limit - 2 * MAX_MATCH : 0;
+        out_limit = left < FAST_LEFT_MIN ? 0 : uint32_t(std::min<int64_t>(out_end, out + (left - FAST_LEFT_MIN)));
+        fast_base = out;
+        int64_t since_start = written - left;
+        back_shift = since_start >= out ? 0 : since_start <= 0 ? -int32_t(out) : int32_t(since_start - out);
     };
-    uint32_t out_end = fast_out_end();
+    auto leave_fast = [&]() { left -= out - fast_base; fast_base = out; };
+    enter_fast();
 
+    // The state the frame sees; in fast rounds, after leave_fast.
     auto write_back = [&]() {
         uint32_t bitpos = bit_position();
         s.input.in_pos = int32_t(bitpos >> 3);
@@ -448,18 +466,21 @@ void normal_items_fast() {
         if (e & ENTRY_LITERAL) {
             take(e & ENTRY_LENGTH_MASK);
             w[out++] = uint8_t(entry_value(e));
-            left -= 1;
+            if constexpr (!FAST)
+                left -= 1;
             if constexpr (FAST) {
-                // Up to FAST_LITERALS literals while the refill's bits last
-                // (a literal's entry may hold a code of up to 15 bits).
+                // Up to FAST_LITERALS literals while the refill's bits last:
+                // a literal's code has at most 15 bits, so the first three
+                // fit the 56 a refill leaves. A literal's entry has no extra
+                // bits, so its low six bits are the code length, which the
+                // shift takes as it is.
+                static_assert(3 * 15 <= 56 && ENTRY_EXTRA_SHIFT + 2 <= 6);
                 for (uint32_t k = 1; k < FAST_LITERALS; ++k) {
                     uint32_t e2 = main_table.entries[bits >> (64 - LOOKUP_BITS)];
-                    uint32_t len = e2 & ENTRY_LENGTH_MASK;
-                    if (!(e2 & ENTRY_LITERAL) || len > avail)
+                    if (!(e2 & ENTRY_LITERAL) || (k >= 3 && (e2 & 63) > avail))
                         break;
-                    take(len);
+                    take(e2 & 63);
                     w[out++] = uint8_t(entry_value(e2));
-                    left -= 1;
                 }
             }
             return true;
@@ -499,6 +520,8 @@ void normal_items_fast() {
                 take(extra);
                 length = 2;
             } else {
+                if constexpr (FAST)
+                    leave_fast();
                 write_back();
                 read_code_tables<FastPath>();
                 return false;
@@ -511,11 +534,15 @@ void normal_items_fast() {
         // In a fast round out + MAX_MATCH stays inside the window; a source
         // behind out is written since the fresh start unless the window was
         // never filled that far.
-        if (FAST && distance <= out && length <= MAX_MATCH && int64_t(distance) <= written - left &&
-            distance != 0) {
-            left -= length;
-            copy_linear(w + out, distance, length);
-            out += length;
+        if constexpr (FAST) {
+            if (distance - 1 < uint32_t(int32_t(out) + back_shift) && length <= MAX_MATCH) [[likely]] {
+                copy_linear(w + out, distance, length);
+                out += length;
+            } else {
+                leave_fast();
+                copy_general(length, distance);
+                enter_fast();
+            }
         } else {
             copy_general(length, distance);
         }
@@ -523,11 +550,12 @@ void normal_items_fast() {
     };
 
     for (;;) {
-        if (bit_position() < fast_in_end && out < out_end && left >= FAST_LEFT_MIN) [[likely]] {
+        if (out < out_limit && next_byte < fast_in_byte) [[likely]] {
             if (!item(std::true_type{}))
                 return;
             continue;
         }
+        leave_fast();
         // The frame's checks before the next item.
         if (left < 0)
             break;
@@ -536,7 +564,7 @@ void normal_items_fast() {
             break;
         if (!item(std::false_type{}))
             return;
-        out_end = fast_out_end();
+        enter_fast();
     }
     write_back();
 }
