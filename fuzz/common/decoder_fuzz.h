@@ -1,6 +1,8 @@
 // The decoder fuzz targets' shared body. Input layout:
 //   byte 0      bit 0: a second entry follows as a solid continuation,
 //               bit 1: reads deliver at most 7 bytes at a time
+//               bit 2: the first entry, too, is decoded as a solid one (with
+//                      no tables or dictionary before it)
 //   bytes 1-2   unpacked size of each entry, in units of 4 bytes
 //   bytes 3-4   length of the first entry's packed data (when bit 0 is set)
 //   the rest    packed data
@@ -74,7 +76,8 @@ inline std::vector<std::vector<uint8_t>> decode_entries(DecodeFn decode, const u
         m.size = entry == 0 ? first : packed_size - first;
         decoder_bytes_left() = unpacked;
         // The 2.0 method takes the entry's flag 0x10, the 1.5 method 0 or 1.
-        decode(fuzz_window(), entry == 0 ? 0 : (solid_flag_20 ? 0x10 : 1));
+        bool solid = entry > 0 || (data[0] & 4);
+        decode(fuzz_window(), solid ? (solid_flag_20 ? 0x10 : 1) : 0);
         // The last match may run past the size (the loop only checks before
         // each item); it is never longer than 270 bytes.
         if (m.output.size() > static_cast<size_t>(unpacked) + 270)

@@ -577,9 +577,9 @@ void prepare_tables() {
     if (v.tables_built)
         return;
     const uint8_t zeros[MAX_HUFF_SYMBOLS] = {};
-    build_huff_table(zeros, v.main_table, MAIN_SYMBOLS);
-    build_huff_table(zeros, v.distance_table, DISTANCE_SYMBOLS);
-    build_huff_table(zeros, v.repeat_table, REPEAT_SYMBOLS);
+    build_huff_table(zeros, v.main_table, MAIN_SYMBOLS, ENTRY_VALUES.main);
+    build_huff_table(zeros, v.distance_table, DISTANCE_SYMBOLS, ENTRY_VALUES.distance);
+    build_huff_table(zeros, v.repeat_table, REPEAT_SYMBOLS, ENTRY_VALUES.repeat);
     for (HuffTable& t : v.audio_tables)
         build_huff_table(zeros, t, AUDIO_SYMBOLS);
     build_huff_table(zeros, v.length_code_table, LENGTH_CODE_SYMBOLS);

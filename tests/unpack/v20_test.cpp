@@ -436,4 +436,23 @@ TEST(V20Stream, EndlessTableBlocksEnd) {
     }
 }
 
+// A solid entry that comes first has no tables to continue with: every code
+// then reads as 15 bits of symbol 0, a zero literal, on both paths.
+TEST(V20Stream, SolidEntryWithoutTablesDecodesAlikeOnBothPaths) {
+    std::mt19937 rng(23);
+    for (int round = 0; round < 50; ++round) {
+        std::vector<uint8_t> packed(20 + rng() % 200);
+        for (auto& b : packed)
+            b = uint8_t(rng());
+        std::vector<uint8_t> out[2];
+        for (bool reference : {false, true}) {
+            reset_decoder_state();
+            out[reference] = decode(packed, 3000, 20, 0x10, reference);
+        }
+        ASSERT_EQ(out[0], out[1]) << "round " << round;
+        ASSERT_FALSE(out[0].empty());
+        ASSERT_EQ(out[0][0], 0);
+    }
+}
+
 }  // namespace
