@@ -25,6 +25,9 @@
 #ifdef KX_HAVE_ZLIB
 #include <zlib.h>
 #endif
+#ifdef KX_HAVE_LIBDEFLATE
+#include <libdeflate.h>
+#endif
 
 namespace {
 
@@ -241,6 +244,19 @@ void bench_set(const char* title, std::vector<Entry> entries, bool crc = false) 
                        n == entries[i].output.size();
         }
     });
+#ifdef KX_HAVE_LIBDEFLATE
+    // The same zlib streams through libdeflate.
+    libdeflate_decompressor* ld = libdeflate_alloc_decompressor();
+    bool ld_ok = true;
+    runs.push_back([&] {
+        for (size_t i = 0; i < entries.size(); ++i) {
+            size_t n = 0;
+            ld_ok &= libdeflate_zlib_decompress(ld, deflated[i].data(), deflated[i].size(), out.data(), out.size(),
+                                                &n) == LIBDEFLATE_SUCCESS &&
+                     n == entries[i].output.size();
+        }
+    });
+#endif
 #endif
     std::vector<Figures> f = measure(total, runs);
     std::printf("%-34s %7.1f KB -> %6.1f KB  fast %7.1f / %7.1f  reference %7.1f / %7.1f", title,
@@ -248,6 +264,11 @@ void bench_set(const char* title, std::vector<Entry> entries, bool crc = false) 
 #ifdef KX_HAVE_ZLIB
     std::printf("  zlib-6 (%6.1f KB) %7.1f / %7.1f  fast/zlib %.2f%s", double(deflated_size) / 1024, f[2].best,
                 f[2].median, f[0].median / f[2].median, zlib_ok ? "" : " (zlib FAILED)");
+#ifdef KX_HAVE_LIBDEFLATE
+    std::printf("  libdeflate %7.1f / %7.1f  fast/libdeflate %.2f%s", f[3].best, f[3].median,
+                f[0].median / f[3].median, ld_ok ? "" : " (libdeflate FAILED)");
+    libdeflate_free_decompressor(ld);
+#endif
 #endif
     if (bad_crcs)
         std::printf("  %d CRC MISMATCH(ES)", bad_crcs);

@@ -48,7 +48,9 @@ echo
 "$pack" --archive --solid --level=3 -q -o "$work/solid3.rar" "$corpus"
 "$bench/bench-unpack" "" --archive "$work/solid3.rar" >"$work/unpack.txt" 2>&1
 ratio() { grep -F "$1" "$work/unpack.txt" | sed -n 's/.*fast\/zlib \([0-9.]*\).*/\1/p' | head -1; }
-row "2.0 method incl. CRC, kelvarix-pack -solid level 3 (goal 1.5)" "$(ratio solid3.rar)x zlib-6"
+ld=$(grep -F solid3.rar "$work/unpack.txt" | sed -n 's/.*fast\/libdeflate \([0-9.]*\).*/\1/p')
+row "2.0 method incl. CRC, kelvarix-pack --solid level 3 (goal 1.5)" \
+    "$(ratio solid3.rar)x zlib-6${ld:+, ${ld}x libdeflate (moonshot 0.7)}"
 row "2.0 method, Rar2 / test_v2 / Boat regular (goal 1.5)" \
     "$(ratio Rar2.rar)x / $(ratio test_v2)x / $(ratio 'BoatModernEnglish regular')x zlib-6"
 row "audio mode, Boat audio (goal 0.7)" "$(ratio 'audio mode')x zlib-6"
