@@ -334,6 +334,15 @@ inline uint64_t load_bits(const uint8_t* buf, uint32_t bitpos) {
     return x << (bitpos & 7);
 }
 
+// The eight bytes from at on, the first in the top bits.
+inline uint64_t load_bytes(const uint8_t* at) {
+    uint64_t x;
+    std::memcpy(&x, at, 8);
+    if constexpr (std::endian::native == std::endian::little)
+        x = __builtin_bswap64(x);
+    return x;
+}
+
 // A field of extra bits behind a code of len bits: the top len + extra bits
 // of bits, without the code.
 inline uint32_t field_after(uint64_t bits, uint32_t len, uint32_t extra) {
@@ -455,7 +464,7 @@ void normal_items_fast() {
         constexpr bool FAST = decltype(fast_round)::value;
         // Branch-free refill to at least 56 bits; the bytes it reads lie
         // below in_pos + 16 (see fast_in_end).
-        bits |= load_bits(buf, next_byte * 8) >> avail;
+        bits |= load_bytes(buf + next_byte) >> avail;
         next_byte += (63 - avail) >> 3;
         avail |= 56;
         auto take = [&](uint32_t n) {
