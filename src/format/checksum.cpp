@@ -12,11 +12,11 @@
 #define KX_CRC_CLMUL 1
 #include <cpuid.h>
 #include <immintrin.h>
-// The wide form keeps 256-bit values, which GCC may spill to 32-byte aligned
-// stack slots; on 64-bit Windows it cannot align the stack for them, so
-// Windows builds keep to the 128-bit form.
+// The 256-bit methods keep 256-bit values, which GCC may spill to 32-byte
+// aligned stack slots; on 64-bit Windows it cannot align the stack for them,
+// so Windows builds keep to the 128-bit CRC and the scalar old checksum.
 #ifndef _WIN32
-#define KX_CRC_WIDE 1
+#define KX_WIDE 1
 #endif
 #endif
 
@@ -29,6 +29,9 @@ uint32_t slice_table[8][256];
 bool slices_ready = false;
 bool clmul_ready = false;
 bool wide_ready = false;
+#ifdef KX_WIDE
+bool avx2_ready = false;
+#endif
 
 uint32_t crc32_bytewise(uint32_t value, const uint8_t* data, size_t length) {
     for (size_t i = 0; i < length; ++i)
@@ -132,21 +135,27 @@ uint32_t crc32_clmul(uint32_t value, const uint8_t* data, size_t length) {
     return clmul_finish(x1, data, length);
 }
 
-#ifdef KX_CRC_WIDE
+#ifdef KX_WIDE
 
 // Smallest input worth the wide set-up.
 constexpr size_t WIDE_MIN = 256;
 
-bool processor_has_wide_clmul() {
+// AVX2, with the system saving the 256-bit registers (XCR0 bits 1 and 2).
+bool processor_has_avx2() {
     unsigned a = 0, b = 0, c = 0, d = 0;
     if (!__get_cpuid(1, &a, &b, &c, &d)) return false;
     if (!(c & bit_OSXSAVE) || !(c & bit_AVX)) return false;
-    // The system must save the 256-bit registers (XCR0 bits 1 and 2).
     unsigned xcr0 = 0, high = 0;
     __asm__ volatile("xgetbv" : "=a"(xcr0), "=d"(high) : "c"(0));
     if ((xcr0 & 6) != 6) return false;
     if (!__get_cpuid_count(7, 0, &a, &b, &c, &d)) return false;
-    return (b & bit_AVX2) && (c & bit_VPCLMULQDQ);
+    return (b & bit_AVX2) != 0;
+}
+
+bool processor_has_vpclmulqdq() {
+    unsigned a = 0, b = 0, c = 0, d = 0;
+    if (!__get_cpuid_count(7, 0, &a, &b, &c, &d)) return false;
+    return (c & bit_VPCLMULQDQ) != 0;
 }
 
 #define KX_WIDE_TARGET __attribute__((target("vpclmulqdq,avx2,pclmul,sse4.1")))
@@ -194,6 +203,90 @@ uint32_t crc32_wide(uint32_t value, const uint8_t* data, size_t length) {
     return clmul_finish(x1, data, length);
 }
 
+// The old checksum, sixteen bytes per step while no addition carries.
+//
+// Rotating a 16-bit value left by one is doubling it modulo 65535, and a
+// 16-bit addition that does not carry is addition modulo 65535. So while no
+// addition carries, the sum before byte i of a block that starts at s is
+// congruent to T_i = rotl(s, i) + P_i (mod 65535), with P_i the sum of
+// b_j 2^(i-j) over the bytes j < i before it (from a running sum of
+// b_j 2^(16-j), shifted down by 16-i). Folding T_i to 0..0xFFFF gives the sum
+// itself: a residue other than 0 names one value, and of the two with residue
+// 0, the sum is 0 only when s and every byte before i are 0, which is when T_i
+// is 0 and folds to 0; any other T_i with residue 0 folds to 0xFFFF. With the
+// sums known, each byte's addition is checked for a carry; a block where one
+// carries takes the byte-by-byte rule instead, else its end is T_16 folded.
+#define KX_AVX2_TARGET __attribute__((target("avx2")))
+
+inline uint16_t old_sum_bytewise(uint16_t s, const uint8_t* data, size_t length) {
+    for (size_t i = 0; i < length; ++i) {
+        s = static_cast<uint16_t>(s + data[i]);
+        s = static_cast<uint16_t>(s << 1 | s >> 15);
+    }
+    return s;
+}
+
+// x < 2^31 folded to 0..0xFFFF keeping its residue modulo 65535: 0 stays 0,
+// any other multiple of 65535 becomes 0xFFFF.
+KX_AVX2_TARGET inline __m256i fold_65535(__m256i x) {
+    const __m256i low16 = _mm256_set1_epi32(0xFFFF);
+    x = _mm256_add_epi32(_mm256_and_si256(x, low16), _mm256_srli_epi32(x, 16));
+    return _mm256_add_epi32(_mm256_and_si256(x, low16), _mm256_srli_epi32(x, 16));
+}
+
+inline uint32_t fold_65535(uint32_t x) {
+    x = (x & 0xFFFF) + (x >> 16);
+    return (x & 0xFFFF) + (x >> 16);
+}
+
+KX_AVX2_TARGET
+#ifdef __i386__
+__attribute__((force_align_arg_pointer))
+#endif
+uint16_t old_checksum_avx2(uint16_t start, const uint8_t* data, size_t length) {
+    // Lanes 0..7 hold bytes 0..7 of the block, lanes 8..15 bytes 8..15;
+    // down_* is 16 - i for lane i.
+    const __m256i down_lo = _mm256_setr_epi32(16, 15, 14, 13, 12, 11, 10, 9);
+    const __m256i down_hi = _mm256_setr_epi32(8, 7, 6, 5, 4, 3, 2, 1);
+    const __m256i low16 = _mm256_set1_epi32(0xFFFF);
+    const __m256i last = _mm256_set1_epi32(7);
+    uint32_t s = start;
+    size_t i = 0;
+    for (; i + 16 <= length; i += 16) {
+        __m128i raw = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
+        __m256i b_lo = _mm256_cvtepu8_epi32(raw);
+        __m256i b_hi = _mm256_cvtepu8_epi32(_mm_srli_si128(raw, 8));
+        // w_j = b_j 2^(16-j), then running sums over the sixteen lanes.
+        __m256i w_lo = _mm256_sllv_epi32(b_lo, down_lo);
+        __m256i w_hi = _mm256_sllv_epi32(b_hi, down_hi);
+        __m256i q_lo = _mm256_add_epi32(w_lo, _mm256_slli_si256(w_lo, 4));
+        __m256i q_hi = _mm256_add_epi32(w_hi, _mm256_slli_si256(w_hi, 4));
+        q_lo = _mm256_add_epi32(q_lo, _mm256_slli_si256(q_lo, 8));
+        q_hi = _mm256_add_epi32(q_hi, _mm256_slli_si256(q_hi, 8));
+        __m256i t = _mm256_shuffle_epi32(q_lo, 0xFF);
+        q_lo = _mm256_add_epi32(q_lo, _mm256_permute2x128_si256(t, t, 0x08));
+        t = _mm256_shuffle_epi32(q_hi, 0xFF);
+        q_hi = _mm256_add_epi32(q_hi, _mm256_permute2x128_si256(t, t, 0x08));
+        q_hi = _mm256_add_epi32(q_hi, _mm256_permutevar8x32_epi32(q_lo, last));
+        // The block's end: r_16 = 2^16 s + P_16, and 2^16 is 1 modulo 65535.
+        uint32_t end = fold_65535(s + static_cast<uint32_t>(_mm256_extract_epi32(q_hi, 7)));
+        // P_i from the sums of the lanes before i; 2^i s as s rotated by i.
+        __m256i p_lo = _mm256_srlv_epi32(_mm256_sub_epi32(q_lo, w_lo), down_lo);
+        __m256i p_hi = _mm256_srlv_epi32(_mm256_sub_epi32(q_hi, w_hi), down_hi);
+        __m256i doubled = _mm256_set1_epi32(static_cast<int>(s * 0x10001u));
+        // The sums before each byte, and whether adding the byte carries.
+        __m256i r_lo = fold_65535(_mm256_add_epi32(_mm256_and_si256(_mm256_srlv_epi32(doubled, down_lo), low16), p_lo));
+        __m256i r_hi = fold_65535(_mm256_add_epi32(_mm256_and_si256(_mm256_srlv_epi32(doubled, down_hi), low16), p_hi));
+        __m256i carry = _mm256_or_si256(_mm256_cmpgt_epi32(_mm256_add_epi32(r_lo, b_lo), low16),
+                                        _mm256_cmpgt_epi32(_mm256_add_epi32(r_hi, b_hi), low16));
+        if (_mm256_testz_si256(carry, carry))
+            s = end;
+        else
+            s = old_sum_bytewise(static_cast<uint16_t>(s), data + i, 16);
+    }
+    return old_sum_bytewise(static_cast<uint16_t>(s), data + i, length - i);
+}
+
 #endif
 
 #endif
@@ -217,8 +310,9 @@ void build_crc32_table() {
 #ifdef KX_CRC_CLMUL
     clmul_ready = processor_has_clmul();
 #endif
-#ifdef KX_CRC_WIDE
-    wide_ready = clmul_ready && processor_has_wide_clmul();
+#ifdef KX_WIDE
+    avx2_ready = processor_has_avx2();
+    wide_ready = clmul_ready && avx2_ready && processor_has_vpclmulqdq();
 #endif
 }
 
@@ -234,7 +328,7 @@ uint32_t crc32_update_table(uint32_t value, const uint8_t* data, size_t length) 
 }
 
 uint32_t crc32_update(uint32_t value, const uint8_t* data, size_t length) {
-#ifdef KX_CRC_WIDE
+#ifdef KX_WIDE
     if (wide_ready && length >= WIDE_MIN) {
         size_t folded = length & ~size_t{15};
         value = crc32_wide(value, data, folded);
@@ -254,6 +348,9 @@ uint32_t crc32_update(uint32_t value, const uint8_t* data, size_t length) {
 }
 
 uint32_t old_checksum_update(uint32_t value, const uint8_t* data, size_t length) {
+#ifdef KX_WIDE
+    if (avx2_ready && length >= 16) return old_checksum_avx2(static_cast<uint16_t>(value), data, length);
+#endif
     // 16-bit arithmetic throughout, so that the add wraps and the rotate is one
     // instruction; the chain from byte to byte is what bounds the speed.
     uint16_t s = static_cast<uint16_t>(value);
