@@ -72,7 +72,7 @@ int main(int argc, char** argv) {
         std::fclose(f);
     }
     std::printf("buffer %zu KiB, %d rounds, best MB/s (thread time); load %.2f; carry-less multiply: %s\n", kib,
-                rounds, load[0], crc32_uses_clmul() ? "yes" : "no");
+                rounds, load[0], crc32_uses_wide_clmul() ? "yes, 256-bit" : crc32_uses_clmul() ? "yes, 128-bit" : "no");
     double zlib_best = 0;
     for (const Row& row : rows)
         if (std::string_view(row.name) == "zlib crc32") zlib_best = row.best;

@@ -21,6 +21,9 @@ uint32_t crc32_update_table(uint32_t value, const uint8_t* data, size_t length);
 // True when build_crc32_table found carry-less multiplication and crc32_update
 // folds with it.
 bool crc32_uses_clmul();
+// True when crc32_update folds 256 bits per instruction (the wide form of
+// carry-less multiplication, with the system saving 256-bit registers).
+bool crc32_uses_wide_clmul();
 // Old format: add each byte to the low 16 bits, then rotate them left by one.
 uint32_t old_checksum_update(uint32_t value, const uint8_t* data, size_t length);
 

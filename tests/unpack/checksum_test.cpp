@@ -49,7 +49,8 @@ uint32_t old_sum_bytewise(uint32_t value, const uint8_t* data, size_t length) {
     return s;
 }
 
-// The run-time choice (carry-less folding where the processor has it) and the
+// The run-time choice (carry-less folding where the processor has it: 256-bit
+// from 256 bytes on where it has the wide form, 128-bit below that) and the
 // table method both equal the byte-wise rule; lengths cross every fold step.
 TEST_F(Checksum, FastMethodsMatchBytewiseAtEveryLengthAndAlignment) {
     std::mt19937 rng(7);
@@ -68,6 +69,48 @@ TEST_F(Checksum, FastMethodsMatchBytewiseAtEveryLengthAndAlignment) {
     std::vector<uint8_t> big(1 << 20);
     for (auto& b : big) b = uint8_t(rng());
     EXPECT_EQ(crc32_update(0xFFFFFFFFu, big.data(), big.size()), crc_bytewise(0xFFFFFFFFu, big.data(), big.size()));
+}
+
+// Data that drives the old checksum where its block method must give way to
+// the byte-by-byte rule: additions that carry (by exactly one or more), sums of
+// exactly 0xFFFF or 0 (which share their residue modulo 65535), runs of 0xFF
+// and of 0; each from several start values, at every length 0..300 and at 32
+// alignments.
+TEST_F(Checksum, OldChecksumOnDataMadeToCarryOrHitTheSharedResidue) {
+    std::mt19937 rng(13);
+    // Each byte chosen from the running sum s: 0 random, 1 sum to 0xFFFF,
+    // 2 carry by one, 3 sum to 0 (wrap exactly), 4 0xFF, 5 0.
+    auto steer = [&rng](uint16_t s, int how) -> uint8_t {
+        int want = how == 1 ? 0xFFFF - s : how == 2 ? 0x10000 - s : how == 3 ? 0x10000 - s : -1;
+        if (how == 4) return 0xFF;
+        if (how == 5) return 0;
+        if (want >= 0 && want <= 0xFF) return uint8_t(want);
+        return uint8_t(rng());
+    };
+    struct Shape {
+        uint16_t start;
+        int mix;  // ways in use: bit k for way k
+    };
+    const Shape shapes[] = {{0, 0b000001}, {0xFFFF, 0b000111}, {0xFFFE, 0b001011}, {1, 0b010111},
+                            {0x8000, 0b111111}, {0x7FFF, 0b010000}, {0xFFFF, 0b100000}, {0, 0b110000}};
+    std::vector<uint8_t> storage(32 + 300);
+    for (const Shape& shape : shapes) {
+        std::vector<uint8_t> data(300);
+        uint16_t s = shape.start;
+        for (auto& b : data) {
+            int how;
+            do how = int(rng() % 6); while (!(shape.mix >> how & 1));
+            b = steer(s, how);
+            s = uint16_t(old_sum_bytewise(s, &b, 1));
+        }
+        for (size_t offset = 0; offset < 32; ++offset) {
+            std::copy(data.begin(), data.end(), storage.begin() + offset);
+            for (size_t length = 0; length <= data.size(); ++length)
+                ASSERT_EQ(old_checksum_update(shape.start, storage.data() + offset, length),
+                          old_sum_bytewise(shape.start, data.data(), length))
+                    << "start " << shape.start << " mix " << shape.mix << " offset " << offset << " length " << length;
+        }
+    }
 }
 
 TEST_F(Checksum, ChainedPiecesEqualOneCall) {
