@@ -296,10 +296,10 @@ struct LiteralRun {
 // holds four of them.
 constexpr uint32_t RUN_LITERALS = 4;
 
-// Rounds of RUN_LITERALS literal-mode literals, one refill each, while a
-// round starts before bit in_end and output position out_end; returns at
-// an escape (place 0), not taking it. A function of its own, so that its
-// few values stay in registers.
+// Rounds of RUN_LITERALS literal-mode literals, one refill each, while the
+// bit buffer ends before byte in_end and the output position is below
+// out_end; returns at an escape (place 0), not taking it. A function of its
+// own, so that its few values stay in registers.
 [[gnu::noinline]] void literal_mode_rounds(LiteralRun& r, const uint8_t* buf, uint8_t* w, uint32_t in_end,
                                            uint32_t out_end) {
     RankTable& ranks = decoder_state.v15.literal_ranks;
@@ -310,7 +310,7 @@ constexpr uint32_t RUN_LITERALS = 4;
     uint32_t average = r.literal_average;
     uint32_t literal_weight = r.literal_weight;
     uint32_t match_weight = r.match_weight;
-    while (next_byte * 8 - avail < in_end && out < out_end) {
+    while (next_byte < in_end && out < out_end) {
         bits |= load_bits(buf, next_byte * 8) >> avail;
         next_byte += (63 - avail) >> 3;
         avail |= 56;
@@ -393,8 +393,11 @@ void items_v15_fast() {
     uint32_t distance_threshold = v.distance_threshold;
     uint32_t short_code_toggle = v.short_code_toggle;
     uint32_t literal_mode = v.literal_mode;
-    uint32_t flag_byte = v.flag_byte;
-    int32_t flag_bits_left = v.flag_bits_left;
+    // The flag bits still to take, first at the top, and below them a
+    // single 1: flags == FLAGS_EMPTY when none is left. (A flag byte always
+    // has its used bits shifted out and 0 to 8 bits left.)
+    constexpr uint32_t FLAGS_EMPTY = 0x80000000u;
+    uint32_t flags = v.flag_byte << 24 | FLAGS_EMPTY >> (v.flag_bits_left & 15);
     uint32_t repeat_count = v.repeat_count;
 
     // An item may start while in_pos <= MAIN_REFILL_LIMIT, and only before
@@ -405,8 +408,11 @@ void items_v15_fast() {
     // A fast round starts only this far from every end: its items take at
     // most the refill's 63 bits and write at most MAX_MATCH bytes.
     static_assert(RUN_LITERALS <= MAX_MATCH);
+    // Checked on next_byte: the bit position lies at most 63 bits below
+    // next_byte * 8, so a round starts below in_end - 63 when next_byte is
+    // below fast_in_byte.
     constexpr uint32_t FAST_IN_MARGIN = 63;
-    const uint32_t fast_in_end = in_end > FAST_IN_MARGIN ? in_end - FAST_IN_MARGIN : 0;
+    const uint32_t fast_in_byte = in_end > FAST_IN_MARGIN ? (in_end - FAST_IN_MARGIN) / 8 : 0;
     constexpr int64_t FAST_LEFT_MIN = MAX_MATCH + 1;
     // Window positions where a flush falls due, or the window's end.
     auto fast_out_end = [&]() KX_LAMBDA_INLINE -> uint32_t {
@@ -414,6 +420,7 @@ void items_v15_fast() {
         return limit > 2 * MAX_MATCH ? limit - 2 * MAX_MATCH : 0;
     };
     uint32_t out_end = fast_out_end();
+    uint32_t out_limit = 0;  // the current stretch's (see below)
 
     auto write_back = [&]() KX_LAMBDA_INLINE {
         uint32_t bitpos = bit_position();
@@ -436,8 +443,8 @@ void items_v15_fast() {
         v.distance_threshold = distance_threshold;
         v.short_code_toggle = short_code_toggle;
         v.literal_mode = literal_mode;
-        v.flag_byte = flag_byte;
-        v.flag_bits_left = flag_bits_left;
+        v.flag_byte = (flags & (flags - 1)) >> 24;
+        v.flag_bits_left = 31 - std::countr_zero(flags);
         v.repeat_count = repeat_count;
     };
 
@@ -505,21 +512,15 @@ void items_v15_fast() {
         w[out++] = uint8_t(use_rank(v.literal_ranks, p, RANK_LIMIT_LITERAL) >> 8);
         left -= 1;
     };
-    auto item = [&](auto fast_round) KX_LAMBDA_INLINE {
-        constexpr bool FAST = decltype(fast_round)::value;
-
-        // In a fast round out + MAX_MATCH stays inside the window; a source
-        // behind out is written since the fresh start unless the window was
-        // never filled that far.
+    // One item; fast: in a fast round (see the stretch below). Items name
+    // their copy, made in one place after them; a copy of length 0 changes
+    // nothing, so that length stands for none.
+    auto item = [&](bool fast) KX_LAMBDA_INLINE {
+        uint32_t copy_length = 0;
+        uint32_t copy_distance = 0;
         auto copy = [&](uint32_t length, uint32_t distance) KX_LAMBDA_INLINE {
-            if (FAST && distance <= out && length <= MAX_MATCH && int64_t(distance) <= written - left &&
-                distance != 0) {
-                left -= length;
-                copy_linear(w + out, distance, length);
-                out += length;
-            } else {
-                copy_general(length, distance);
-            }
+            copy_length = length;
+            copy_distance = distance;
         };
         auto record_and_copy = [&](uint32_t length, uint32_t distance) KX_LAMBDA_INLINE {
             recent[recent_index & 3] = distance;
@@ -529,13 +530,12 @@ void items_v15_fast() {
             copy(length, distance);
         };
         auto next_flag_bit = [&]() KX_LAMBDA_INLINE {
-            if (--flag_bits_left < 0) {
+            if (flags == FLAGS_EMPTY) {
                 uint32_t p = clamp_place(fixed_code(Code::PLACE_5B));
-                flag_byte = use_rank(v.flag_ranks, p, RANK_LIMIT_WRAP) >> 8;
-                flag_bits_left = 7;
+                flags = (use_rank(v.flag_ranks, p, RANK_LIMIT_WRAP) >> 8) << 24 | FLAGS_EMPTY >> 8;
             }
-            bool bit = (flag_byte & 0x80) != 0;
-            flag_byte = (flag_byte << 1) & 0xFF;
+            bool bit = flags >> 31;
+            flags <<= 1;
             return bit;
         };
 
@@ -557,7 +557,7 @@ void items_v15_fast() {
                 }
                 p -= 1;
             } else {
-                if (literal_run++ >= 16 && flag_bits_left == 0)
+                if (literal_run++ >= 16 && flags == FLAGS_EMPTY)
                     literal_mode = 1;
                 p = clamp_place(p);
             }
@@ -676,11 +676,9 @@ void items_v15_fast() {
 
         if (literal_mode) {
             literal();
-            return;
-        }
-        // Flag bits 1 and 01 mean a literal or a long match, their meanings
-        // swapped by which weight is larger; 00 means a short item.
-        if (next_flag_bit()) {
+        } else if (next_flag_bit()) {
+            // Flag bits 1 and 01 mean a literal or a long match, their
+            // meanings swapped by which weight is larger; 00 means a short item.
             if (match_weight > literal_weight)
                 long_match();
             else
@@ -693,40 +691,63 @@ void items_v15_fast() {
         } else {
             short_match();
         }
+        if (copy_length == 0)
+            return;
+        // In a fast round out + MAX_MATCH stays inside the window, and
+        // every byte behind out has been written since the fresh start. Any
+        // other copy ends the stretch.
+        if (fast && copy_distance - 1 < out && copy_length <= MAX_MATCH) {
+            left -= copy_length;
+            copy_linear(w + out, copy_distance, copy_length);
+            out += copy_length;
+        } else {
+            copy_general(copy_length, copy_distance);
+            out_limit = 0;
+        }
     };
 
+    // Before each item either the current stretch of fast rounds goes on,
+    // or a new one starts, or the frame's own checks run. Within a stretch
+    // out and left move together (out does not wrap), so one limit on out
+    // keeps both a round's MAX_MATCH bytes from the flush point and the
+    // window's end and left at FAST_LEFT_MIN or more when a round starts;
+    // and every byte behind out stays written since the fresh start, as it
+    // is when the stretch begins.
+    bool fast = false;
     for (;;) {
-        if (bit_position() < fast_in_end && out < out_end && left >= FAST_LEFT_MIN) [[likely]] {
-            if (literal_mode) {
-                // Rounds of literals up to an escape, or until a round could
-                // pass an end (then each item runs alone again).
-                uint32_t out_limit = left - FAST_LEFT_MIN < int64_t(out_end - out) ? out + uint32_t(left - FAST_LEFT_MIN) + 1 : out_end;
-                LiteralRun r{bits, avail, next_byte, out, literal_average, literal_weight, match_weight};
-                literal_mode_rounds(r, buf, w, fast_in_end, out_limit);
-                left -= r.out - out;
-                bits = r.bits;
-                avail = r.avail;
-                next_byte = r.next_byte;
-                out = r.out;
-                literal_average = r.literal_average;
-                literal_weight = r.literal_weight;
-                match_weight = r.match_weight;
-                if (!(bit_position() < fast_in_end && out < out_end && left >= FAST_LEFT_MIN))
-                    continue;
+        if (!(fast && next_byte < fast_in_byte && out < out_limit)) {
+            fast = next_byte < fast_in_byte && out < out_end && left >= FAST_LEFT_MIN && written - left >= out;
+            if (fast) {
+                out_limit = left - FAST_LEFT_MIN < int64_t(out_end - out)
+                                ? out + uint32_t(left - FAST_LEFT_MIN) + 1
+                                : out_end;
+            } else {
+                if (left < 0)
+                    break;
+                out &= WINDOW_MASK;
+                if (bit_position() >= in_end || flush_due(out, flushed))
+                    break;
             }
-            refill();
-            item(std::true_type{});
-            continue;
         }
-        // The frame's checks before the next item.
-        if (left < 0)
-            break;
-        out &= WINDOW_MASK;
-        if (bit_position() >= in_end || flush_due(out, flushed))
-            break;
+        if (fast && literal_mode) {
+            // Rounds of literals up to an escape or the stretch's end.
+            LiteralRun r{bits, avail, next_byte, out, literal_average, literal_weight, match_weight};
+            literal_mode_rounds(r, buf, w, fast_in_byte, out_limit);
+            left -= r.out - out;
+            bits = r.bits;
+            avail = r.avail;
+            next_byte = r.next_byte;
+            out = r.out;
+            literal_average = r.literal_average;
+            literal_weight = r.literal_weight;
+            match_weight = r.match_weight;
+            if (!(next_byte < fast_in_byte && out < out_limit))
+                continue;
+        }
         refill();
-        item(std::false_type{});
-        out_end = fast_out_end();
+        item(fast);
+        if (!fast)
+            out_end = fast_out_end();
     }
     write_back();
 }
