@@ -316,12 +316,16 @@ constexpr uint32_t RUN_LITERALS = 4;
         avail |= 56;
         uint32_t k = 0;
         for (; k < RUN_LITERALS; ++k) {
-            Code code = average > 0x75FF ? Code::PLACE_8
-                      : average > 0x5DFF ? Code::PLACE_6
-                      : average > 0x35FF ? Code::PLACE_5B
-                      : average > 0xDFF  ? Code::PLACE_5A
-                                         : Code::PLACE_4;
-            uint32_t e = code_lookup(code)[bits >> 52];
+            uint32_t e;
+            if (average > 0x75FF) {
+                e = place8_entry(uint32_t(bits >> 48));  // the look-up's chain is longer
+            } else {
+                Code code = average > 0x5DFF ? Code::PLACE_6
+                          : average > 0x35FF ? Code::PLACE_5B
+                          : average > 0xDFF  ? Code::PLACE_5A
+                                             : Code::PLACE_4;
+                e = code_lookup(code)[bits >> 52];
+            }
             uint32_t p = e & 0xFFF;
             if (p == 0) [[unlikely]]
                 break;

@@ -64,6 +64,9 @@ TEST(FixedCodes, ValuesByBitCount) {
     check_ranges(PLACE_CODE_5B, {{5, 0, 1}, {6, 2, 6}, {7, 7, 52}, {8, 53, 116}, {9, 117, 232}, {10, 233, 256}});
     check_ranges(PLACE_CODE_6, {{6, 0, 1}, {7, 2, 15}, {8, 16, 217}, {9, 218, 250}, {10, 251, 256}});
     check_ranges(PLACE_CODE_8, {{8, 0, 254}, {9, 255, 256}});
+    FixedLookup place8 = make_fixed_lookup(PLACE_CODE_8);
+    for (uint32_t h = 0; h < 0x10000; ++h)
+        ASSERT_EQ(place8_entry(h), place8[h >> 4]) << h;
 }
 
 TEST(ShortCodes, EveryByteFindsItsPattern) {
