@@ -1,10 +1,13 @@
 // The 1.5 method: fixed codes whose meaning follows adaptive state (rank
-// tables, running averages, flag weights, literal mode). One template serves
-// the reference decoder (scanned codes, byte-wise copies) and the fast one
-// (look-ups, word-wise copies).
+// tables, running averages, flag weights, literal mode). run_v15 is the frame
+// of both decoders. The reference decoder's items (decode_item_v15 and what
+// it calls) follow the rules step by step on the state itself: scanned
+// codes, byte-wise copies. The fast decoder hands the frame's work to
+// items_v15_fast, written out by hand: the bit buffer, positions and the
+// adaptive scalars in locals, look-ups, word-wise copies, and runs of
+// literal-mode literals in literal_mode_rounds.
 #include <bit>
 #include <cstring>
-#include <type_traits>
 
 #include "unpack/decoder_state.h"
 #include "unpack/register_input.h"
