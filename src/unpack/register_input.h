@@ -74,6 +74,16 @@ struct RegisterInput {
     }
 };
 
+// Loads the 64 bits from bitpos on, first bit at the top (the register
+// loops' refill).
+inline uint64_t load_bits(const uint8_t* buf, uint32_t bitpos) {
+    uint64_t x;
+    std::memcpy(&x, buf + (bitpos >> 3), 8);
+    if constexpr (std::endian::native == std::endian::little)
+        x = __builtin_bswap64(x);
+    return x << (bitpos & 7);
+}
+
 // The state's own bit input, with RegisterInput's interface.
 struct StateInput {
     uint32_t peek() { return peek_bits(); }

@@ -1,13 +1,22 @@
 // The 1.5 method: fixed codes whose meaning follows adaptive state (rank
-// tables, running averages, flag weights, literal mode). One template serves
-// the reference decoder (scanned codes, byte-wise copies) and the fast one
-// (look-ups, word-wise copies).
-#include <type_traits>
+// tables, running averages, flag weights, literal mode). run_v15 is the frame
+// of both decoders. The reference decoder's items (decode_item_v15 and what
+// it calls) follow the rules step by step on the state itself: scanned
+// codes, byte-wise copies. The fast decoder hands the frame's work to
+// items_v15_fast, written out by hand: the bit buffer, positions and the
+// adaptive scalars in locals, look-ups, word-wise copies, and runs of
+// literal-mode literals in literal_mode_rounds.
+#include <bit>
+#include <cstring>
 
 #include "unpack/decoder_state.h"
 #include "unpack/register_input.h"
 #include "unpack/v15_codes.h"
 #include "unpack/v15_ranks.h"
+
+// The fast loop's helpers are lambdas over its locals; each must be inlined,
+// or the locals they capture would live in memory.
+#define KX_LAMBDA_INLINE __attribute__((always_inline))
 
 namespace {
 
@@ -44,32 +53,12 @@ void build_fixed_lookups() {
 
 inline const FixedLookup& code_lookup(Code c) { return fixed_lookups[static_cast<int>(c)]; }
 
-struct ReferencePath {
-    template <class In>
-    static uint32_t fixed(Code c, In& in) {
-        FixedValue v = fixed_code_scan(code_definition(c), in.peek());
-        in.consume(v.bits);
-        return v.value;
-    }
-    static ShortCode short_code(int set, uint32_t toggle, uint32_t byte) {
-        return short_code_scan(set, toggle, byte);
-    }
-    static void copy(uint32_t length, uint32_t distance) { copy_match_bytewise(length, distance); }
-};
-
-struct FastPath {
-    template <class In>
-    static uint32_t fixed(Code c, In& in) {
-        uint32_t e = code_lookup(c)[in.peek() >> 4];
-        in.consume(e >> 12);
-        return e & 0xFFF;
-    }
-    static ShortCode short_code(int set, uint32_t toggle, uint32_t byte) {
-        uint32_t e = SHORT_LOOKUP[set - 1][toggle & 1][byte & 0xFF];
-        return {e & 15, e >> 4};
-    }
-    static void copy(uint32_t length, uint32_t distance) { copy_match_fast(length, distance); }
-};
+// The reference decoder's steps: scanned codes, byte-wise copies.
+uint32_t fixed(Code c, StateInput& in) {
+    FixedValue v = fixed_code_scan(code_definition(c), in.peek());
+    in.consume(v.bits);
+    return v.value;
+}
 
 // The place codes can give 256, one past the last place of every table. In
 // literal mode that is place 255 by the format's rule; elsewhere it is read
@@ -84,15 +73,13 @@ inline void record_distance(uint32_t length, uint32_t distance) {
     s.last_distance = distance;
 }
 
-template <class Path, class In>
-[[gnu::always_inline]] inline void read_flag_byte(In& in) {
+void read_flag_byte(StateInput& in) {
     V15State& v = decoder_state.v15;
-    uint32_t p = clamp_place(Path::fixed(Code::PLACE_5B, in));
+    uint32_t p = clamp_place(fixed(Code::PLACE_5B, in));
     v.flag_byte = use_rank(v.flag_ranks, p, RANK_LIMIT_WRAP) >> 8;
 }
 
-template <class Path, class In>
-[[gnu::always_inline]] inline void decode_literal_v15(In& in) {
+void decode_literal_v15(StateInput& in) {
     DecoderState& s = decoder_state;
     V15State& v = s.v15;
     uint32_t avg = v.literal_average;
@@ -101,7 +88,7 @@ template <class Path, class In>
               : avg > 0x35FF ? Code::PLACE_5B
               : avg > 0xDFF  ? Code::PLACE_5A
                              : Code::PLACE_4;
-    uint32_t p = Path::fixed(code, in);
+    uint32_t p = fixed(code, in);
     if (v.literal_mode) {
         if (p == 0) {
             if (in.bits(1)) {
@@ -110,9 +97,9 @@ template <class Path, class In>
                 return;
             }
             uint32_t length = in.bits(1) ? 4 : 3;
-            uint32_t w = Path::fixed(Code::PLACE_5B, in);
+            uint32_t w = fixed(Code::PLACE_5B, in);
             uint32_t distance = w * 32 + in.bits(5);
-            Path::copy(length, distance);
+            copy_match_bytewise(length, distance);
             return;
         }
         p -= 1;
@@ -132,8 +119,7 @@ template <class Path, class In>
     s.bytes_left -= 1;
 }
 
-template <class Path, class In>
-[[gnu::always_inline]] inline void decode_short_match(In& in) {
+void decode_short_match(StateInput& in) {
     DecoderState& s = decoder_state;
     V15State& v = s.v15;
     v.literal_run = 0;
@@ -141,36 +127,36 @@ template <class Path, class In>
     if (v.repeat_count == 2) {
         in.consume(1);
         if (h >= 0x8000) {
-            Path::copy(s.last_length, s.last_distance);
+            copy_match_bytewise(s.last_length, s.last_distance);
             return;
         }
         v.repeat_count = 0;
         h <<= 1;
     }
     int set = v.short_length_average < 37 ? 1 : 2;
-    ShortCode sc = Path::short_code(set, v.short_code_toggle, (h >> 8) & 0xFF);
+    ShortCode sc = short_code_scan(set, v.short_code_toggle, (h >> 8) & 0xFF);
     in.consume(sc.bits);
     uint32_t j = sc.code;
 
     if (j == 9) {
         v.repeat_count += 1;
-        Path::copy(s.last_length, s.last_distance);
+        copy_match_bytewise(s.last_length, s.last_distance);
         return;
     }
     v.repeat_count = 0;
     if (j == 14) {
-        uint32_t length = Path::fixed(Code::LENGTH_3, in) + 5;
+        uint32_t length = fixed(Code::LENGTH_3, in) + 5;
         uint32_t distance = 0x8000 + in.bits(15);
         s.last_length = length;
         s.last_distance = distance;
-        Path::copy(length, distance);
+        copy_match_bytewise(length, distance);
         return;
     }
     uint32_t length;
     uint32_t distance;
     if (j >= 10) {
         distance = s.recent_distances[(s.recent_index - (j - 9)) & 3];
-        length = Path::fixed(Code::LENGTH_2, in) + 2;
+        length = fixed(Code::LENGTH_2, in) + 2;
         if (length == 257 && j == 10) {
             v.short_code_toggle ^= 1;
             return;
@@ -182,7 +168,7 @@ template <class Path, class In>
     } else {
         v.short_length_average += j;
         v.short_length_average -= v.short_length_average >> 4;
-        uint32_t p = clamp_place(Path::fixed(Code::PLACE_5B, in));
+        uint32_t p = clamp_place(fixed(Code::PLACE_5B, in));
         uint32_t d = v.short_distance_order[p];
         if (p > 0) {
             v.short_distance_order[p] = v.short_distance_order[p - 1];
@@ -192,11 +178,10 @@ template <class Path, class In>
         length = j + 2;
     }
     record_distance(length, distance);
-    Path::copy(length, distance);
+    copy_match_bytewise(length, distance);
 }
 
-template <class Path, class In>
-[[gnu::always_inline]] inline void decode_long_match(In& in) {
+void decode_long_match(StateInput& in) {
     DecoderState& s = decoder_state;
     V15State& v = s.v15;
     v.literal_run = 0;
@@ -208,9 +193,9 @@ template <class Path, class In>
     uint32_t a = v.long_length_average;
     uint32_t n;
     if (a >= 122) {
-        n = Path::fixed(Code::LENGTH_3, in);
+        n = fixed(Code::LENGTH_3, in);
     } else if (a >= 64) {
-        n = Path::fixed(Code::LENGTH_2, in);
+        n = fixed(Code::LENGTH_2, in);
     } else {
         uint32_t h = in.peek();
         if (h < 0x100) {
@@ -228,7 +213,7 @@ template <class Path, class In>
 
     uint32_t dpa = v.distance_place_average;
     Code code = dpa > 0x28FF ? Code::PLACE_5B : dpa > 0x6FF ? Code::PLACE_5A : Code::PLACE_4;
-    uint32_t p = clamp_place(Path::fixed(code, in));
+    uint32_t p = clamp_place(fixed(code, in));
     v.distance_place_average += p;
     v.distance_place_average -= v.distance_place_average >> 8;
 
@@ -253,16 +238,15 @@ template <class Path, class In>
         length += 8;
     v.distance_threshold = (b > 0xB0 || (v.literal_average >= 0x2A00 && a < 0x40)) ? 0x7F00 : 0x2001;
     record_distance(length, distance);
-    Path::copy(length, distance);
+    copy_match_bytewise(length, distance);
 }
 
 // Takes the next flag bit (bit 7 of the flag byte), reading a fresh flag
 // byte when the current one is used up.
-template <class Path, class In>
-[[gnu::always_inline]] inline bool next_flag_bit(In& in) {
+bool next_flag_bit(StateInput& in) {
     V15State& v = decoder_state.v15;
     if (--v.flag_bits_left < 0) {
-        read_flag_byte<Path>(in);
+        read_flag_byte(in);
         v.flag_bits_left = 7;
     }
     bool bit = (v.flag_byte & 0x80) != 0;
@@ -270,48 +254,512 @@ template <class Path, class In>
     return bit;
 }
 
-template <class Path, class In>
-[[gnu::always_inline]] inline void decode_item_v15(In& in) {
+void decode_item_v15(StateInput& in) {
     V15State& v = decoder_state.v15;
     if (v.literal_mode) {
-        decode_literal_v15<Path>(in);
+        decode_literal_v15(in);
         return;
     }
     // Flag bits 1 and 01 mean a literal or a long match, their meanings
     // swapped by which weight is larger; 00 means a short item.
-    if (next_flag_bit<Path>(in)) {
+    if (next_flag_bit(in)) {
         if (v.match_weight > v.literal_weight)
-            decode_long_match<Path>(in);
+            decode_long_match(in);
         else
-            decode_literal_v15<Path>(in);
-    } else if (next_flag_bit<Path>(in)) {
+            decode_literal_v15(in);
+    } else if (next_flag_bit(in)) {
         if (v.match_weight > v.literal_weight)
-            decode_literal_v15<Path>(in);
+            decode_literal_v15(in);
         else
-            decode_long_match<Path>(in);
+            decode_long_match(in);
     } else {
-        decode_short_match<Path>(in);
+        decode_short_match(in);
     }
 }
 
-// Items with the bit input in registers. Runs the frame's per-item checks
-// itself and returns, with the input written back, when the frame has work
-// to do before the next item (a refill, a flush, the end of the entry).
+// The longest match of the method (a long match: 255 + 3 + 1 + 8); the fast
+// loop's margins rest on it. A repeat of the last match may copy what a 2.0
+// entry before it in a solid run left as last_length; that is checked.
+constexpr uint32_t MAX_MATCH = FLUSH_MARGIN;
+static_assert(255 + 3 + 1 + 8 <= MAX_MATCH);
+
+// What a run of literal-mode literals reads and moves: the fast loop's
+// bit buffer, output position and the literal scalars.
+struct LiteralRun {
+    uint64_t bits;
+    uint32_t avail;
+    uint32_t next_byte;
+    uint32_t out;
+    uint32_t literal_average;
+    uint32_t literal_weight;
+    uint32_t match_weight;
+};
+
+// The literal codes are at most 12 bits long: a refill (56 bits or more)
+// holds four of them.
+constexpr uint32_t RUN_LITERALS = 4;
+
+// Rounds of RUN_LITERALS literal-mode literals, one refill each, while the
+// bit buffer ends before byte in_end and the output position is below
+// out_end; returns at an escape (place 0), not taking it. A function of its
+// own, so that its few values stay in registers.
+[[gnu::noinline]] void literal_mode_rounds(LiteralRun& r, const uint8_t* buf, uint8_t* w, uint32_t in_end,
+                                           uint32_t out_end) {
+    RankTable& ranks = decoder_state.v15.literal_ranks;
+    uint64_t bits = r.bits;
+    uint32_t avail = r.avail;
+    uint32_t next_byte = r.next_byte;
+    uint32_t out = r.out;
+    uint32_t average = r.literal_average;
+    uint32_t literal_weight = r.literal_weight;
+    uint32_t match_weight = r.match_weight;
+    while (next_byte < in_end && out < out_end) {
+        bits |= load_bits(buf, next_byte * 8) >> avail;
+        next_byte += (63 - avail) >> 3;
+        avail |= 56;
+        uint32_t k = 0;
+        for (; k < RUN_LITERALS; ++k) {
+            uint32_t e;
+            if (average > 0x75FF) {
+                e = place8_entry(uint32_t(bits >> 48));  // the look-up's chain is longer
+            } else {
+                Code code = average > 0x5DFF ? Code::PLACE_6
+                          : average > 0x35FF ? Code::PLACE_5B
+                          : average > 0xDFF  ? Code::PLACE_5A
+                                             : Code::PLACE_4;
+                e = code_lookup(code)[bits >> 52];
+            }
+            uint32_t p = e & 0xFFF;
+            if (p == 0) [[unlikely]]
+                break;
+            bits <<= e >> 12;
+            avail -= e >> 12;
+            p -= 1;
+            average += p;
+            average -= average >> 8;
+            literal_weight += 16;
+            if (literal_weight > 0xFF) {
+                literal_weight = 0x90;
+                match_weight >>= 1;
+            }
+            w[out++] = uint8_t(use_rank(ranks, p, RANK_LIMIT_LITERAL) >> 8);
+        }
+        if (k < RUN_LITERALS)
+            break;
+    }
+    r = {bits, avail, next_byte, out, average, literal_weight, match_weight};
+}
+
+// Items with everything in registers (or the stack): the bit buffer,
+// positions, the recent distances and every scalar of the adaptive state;
+// only the rank tables and the short distance order stay in the state.
+// Returns, with all of it written back, when the frame has work to do
+// before the next item (a refill, a flush, the end of the entry). Decodes
+// exactly what decode_item_v15 would, item by item.
+//
+// While the input position, the window position and the bytes still owed
+// are all far from the points where the frame steps in (checked once per
+// item against ends computed up front), items copy matches by words and
+// check nothing else. Near those points each item is followed by the
+// frame's own checks and copies by the general rule (wrapping, unwritten
+// bytes).
 void items_v15_fast() {
     DecoderState& s = decoder_state;
-    RegisterInput in;
+    V15State& v = s.v15;
+    uint8_t* const w = s.window;
+    const uint8_t* const buf = s.input.in_buffer;
+    // The bit buffer: avail bits at the top of bits that end where byte
+    // next_byte begins (any bits below them are the input's next bits or
+    // zero). A refill adds whole bytes behind them, to at least 56 bits:
+    // more than any item takes with its widest peek (a long match: flag
+    // byte 10, length 16, place 12, distance field 8 for the peek).
+    const uint32_t start_bit = uint32_t(s.input.in_pos) * 8 + uint32_t(s.input.in_bit);
+    uint64_t bits = load_bits(buf, start_bit & ~7u) >> 8 << 8 << (start_bit & 7);
+    uint32_t avail = 56 - (start_bit & 7);
+    uint32_t next_byte = (start_bit >> 3) + 7;
+    auto bit_position = [&]() KX_LAMBDA_INLINE { return next_byte * 8 - avail; };
+    uint32_t out = s.out_pos;
+    int64_t left = s.bytes_left;
+    const uint32_t flushed = s.flushed_pos;  // only the frame's flush moves it
+    // Bytes written since the fresh start, before any item: written - left.
+    const int64_t written = int64_t(s.fill_base) + s.entry_left;
+    uint32_t recent[4];
+    std::memcpy(recent, s.recent_distances, sizeof recent);
+    uint32_t recent_index = s.recent_index;
+    uint32_t last_distance = s.last_distance;
+    uint32_t last_length = s.last_length;
+
+    uint32_t literal_average = v.literal_average;
+    uint32_t distance_place_average = v.distance_place_average;
+    uint32_t short_length_average = v.short_length_average;
+    uint32_t long_length_average = v.long_length_average;
+    uint32_t near_match_average = v.near_match_average;
+    uint32_t literal_run = v.literal_run;
+    uint32_t literal_weight = v.literal_weight;
+    uint32_t match_weight = v.match_weight;
+    uint32_t distance_threshold = v.distance_threshold;
+    uint32_t short_code_toggle = v.short_code_toggle;
+    uint32_t literal_mode = v.literal_mode;
+    // The flag bits still to take, first at the top, and below them a
+    // single 1: flags == FLAGS_EMPTY when none is left. (A flag byte always
+    // has its used bits shifted out and 0 to 8 bits left.)
+    constexpr uint32_t FLAGS_EMPTY = 0x80000000u;
+    uint32_t flags = v.flag_byte << 24 | FLAGS_EMPTY >> (v.flag_bits_left & 15);
+    uint32_t repeat_count = v.repeat_count;
+
+    // An item may start while in_pos <= MAIN_REFILL_LIMIT, and only before
+    // the end of the packed data once that has been read (frame_bit is the
+    // nearer of the two). A refill reads eight bytes below in_pos + 16.
+    const uint32_t in_end = s.input.frame_bit;
+    static_assert(MAIN_REFILL_LIMIT + 16 <= IN_BUFFER_SIZE + IN_BUFFER_SPARE, "refills stay in the array");
+    // A fast round starts only this far from every end: its items take at
+    // most the refill's 63 bits and write at most MAX_MATCH bytes.
+    static_assert(RUN_LITERALS <= MAX_MATCH);
+    // Checked on next_byte: the bit position lies at most 63 bits below
+    // next_byte * 8, so a round starts below in_end - 63 when next_byte is
+    // below fast_in_byte.
+    constexpr uint32_t FAST_IN_MARGIN = 63;
+    const uint32_t fast_in_byte = in_end > FAST_IN_MARGIN ? (in_end - FAST_IN_MARGIN) / 8 : 0;
+    constexpr int64_t FAST_LEFT_MIN = MAX_MATCH + 1;
+    // Window positions where a flush falls due, or the window's end.
+    auto fast_out_end = [&]() KX_LAMBDA_INLINE -> uint32_t {
+        uint32_t limit = flushed > out ? flushed : WINDOW_SIZE;
+        return limit > 2 * MAX_MATCH ? limit - 2 * MAX_MATCH : 0;
+    };
+    uint32_t out_end = fast_out_end();
+    uint32_t out_limit = 0;  // the current stretch's (see below)
+
+    auto write_back = [&]() KX_LAMBDA_INLINE {
+        uint32_t bitpos = bit_position();
+        s.input.in_pos = int32_t(bitpos >> 3);
+        s.input.in_bit = int32_t(bitpos & 7);
+        s.out_pos = out;
+        s.bytes_left = decltype(s.bytes_left)(left);
+        std::memcpy(s.recent_distances, recent, sizeof recent);
+        s.recent_index = recent_index;
+        s.last_distance = last_distance;
+        s.last_length = last_length;
+        v.literal_average = literal_average;
+        v.distance_place_average = distance_place_average;
+        v.short_length_average = short_length_average;
+        v.long_length_average = long_length_average;
+        v.near_match_average = near_match_average;
+        v.literal_run = literal_run;
+        v.literal_weight = literal_weight;
+        v.match_weight = match_weight;
+        v.distance_threshold = distance_threshold;
+        v.short_code_toggle = short_code_toggle;
+        v.literal_mode = literal_mode;
+        v.flag_byte = (flags & (flags - 1)) >> 24;
+        v.flag_bits_left = 31 - std::countr_zero(flags);
+        v.repeat_count = repeat_count;
+    };
+
+    auto take = [&](uint32_t n) KX_LAMBDA_INLINE {
+        bits <<= n;
+        avail -= n;
+    };
+    auto peek16 = [&]() KX_LAMBDA_INLINE { return uint32_t(bits >> 48); };
+    // A field of n bits, n from 1 to 16.
+    auto field = [&](uint32_t n) KX_LAMBDA_INLINE {
+        uint32_t x = uint32_t(bits >> (64 - n));
+        take(n);
+        return x;
+    };
+    auto fixed_code = [&](Code c) KX_LAMBDA_INLINE {
+        uint32_t e = code_lookup(c)[bits >> 52];
+        take(e >> 12);
+        return e & 0xFFFu;
+    };
+
+    // The general copy: unwritten bytes read as zeros, either end may wrap.
+    auto copy_general = [&](uint32_t length, uint32_t distance) KX_LAMBDA_INLINE {
+        uint32_t filled = written - left <= 0 ? 0 : written - left >= WINDOW_SIZE ? WINDOW_SIZE
+                                                                                    : uint32_t(written - left);
+        uint32_t zeros = unwritten_prefix(length, distance, filled);
+        left -= length;
+        out &= WINDOW_MASK;
+        if (zeros == 0 && distance != 0 && distance <= out && out + length <= WINDOW_SIZE) {
+            copy_linear(w + out, distance, length);
+            out += length;
+            return;
+        }
+        for (uint32_t i = 0; i < length; ++i) {
+            w[out] = i < zeros ? 0 : w[(out - distance) & WINDOW_MASK];
+            out = (out + 1) & WINDOW_MASK;
+        }
+    };
+
+    // Branch-free refill; the bytes it reads lie below in_pos + 16.
+    auto refill = [&]() KX_LAMBDA_INLINE {
+        bits |= load_bits(buf, next_byte * 8) >> avail;
+        next_byte += (63 - avail) >> 3;
+        avail |= 56;
+    };
+
+    // The literal code's look-up, chosen by the running literal average.
+    auto literal_lookup = [&]() KX_LAMBDA_INLINE -> const FixedLookup& {
+        uint32_t avg = literal_average;
+        Code code = avg > 0x75FF ? Code::PLACE_8
+                  : avg > 0x5DFF ? Code::PLACE_6
+                  : avg > 0x35FF ? Code::PLACE_5B
+                  : avg > 0xDFF  ? Code::PLACE_5A
+                                 : Code::PLACE_4;
+        return code_lookup(code);
+    };
+    // The literal at rank place p (0..255) and what it moves.
+    auto put_literal = [&](uint32_t p) KX_LAMBDA_INLINE {
+        literal_average += p;
+        literal_average -= literal_average >> 8;
+        literal_weight += 16;
+        if (literal_weight > 0xFF) {
+            literal_weight = 0x90;
+            match_weight >>= 1;
+        }
+        w[out++] = uint8_t(use_rank(v.literal_ranks, p, RANK_LIMIT_LITERAL) >> 8);
+        left -= 1;
+    };
+    // One item; fast: in a fast round (see the stretch below). Items name
+    // their copy, made in one place after them; a copy of length 0 changes
+    // nothing, so that length stands for none.
+    auto item = [&](bool fast) KX_LAMBDA_INLINE {
+        uint32_t copy_length = 0;
+        uint32_t copy_distance = 0;
+        auto copy = [&](uint32_t length, uint32_t distance) KX_LAMBDA_INLINE {
+            copy_length = length;
+            copy_distance = distance;
+        };
+        auto record_and_copy = [&](uint32_t length, uint32_t distance) KX_LAMBDA_INLINE {
+            recent[recent_index & 3] = distance;
+            recent_index = (recent_index + 1) & 3;
+            last_length = length;
+            last_distance = distance;
+            copy(length, distance);
+        };
+        auto next_flag_bit = [&]() KX_LAMBDA_INLINE {
+            if (flags == FLAGS_EMPTY) {
+                uint32_t p = clamp_place(fixed_code(Code::PLACE_5B));
+                flags = (use_rank(v.flag_ranks, p, RANK_LIMIT_WRAP) >> 8) << 24 | FLAGS_EMPTY >> 8;
+            }
+            bool bit = flags >> 31;
+            flags <<= 1;
+            return bit;
+        };
+
+        auto literal = [&]() KX_LAMBDA_INLINE {
+            uint32_t e = literal_lookup()[bits >> 52];
+            take(e >> 12);
+            uint32_t p = e & 0xFFF;
+            if (literal_mode) {
+                if (p == 0) [[unlikely]] {
+                    if (field(1)) {
+                        literal_mode = 0;
+                        literal_run = 0;
+                        return;
+                    }
+                    uint32_t length = field(1) ? 4 : 3;
+                    uint32_t high = fixed_code(Code::PLACE_5B);
+                    copy(length, high * 32 + field(5));
+                    return;
+                }
+                p -= 1;
+            } else {
+                if (literal_run++ >= 16 && flags == FLAGS_EMPTY)
+                    literal_mode = 1;
+                p = clamp_place(p);
+            }
+            put_literal(p);
+        };
+
+        auto long_match = [&]() KX_LAMBDA_INLINE {
+            literal_run = 0;
+            match_weight += 16;
+            if (match_weight > 0xFF) {
+                match_weight = 0x90;
+                literal_weight >>= 1;
+            }
+            uint32_t a = long_length_average;
+            uint32_t n;
+            if (a >= 122) {
+                n = fixed_code(Code::LENGTH_3);
+            } else if (a >= 64) {
+                n = fixed_code(Code::LENGTH_2);
+            } else {
+                uint32_t h = peek16();
+                if (h < 0x100) {
+                    n = h;
+                    take(16);
+                } else {
+                    n = uint32_t(std::countl_zero(h)) - 16;
+                    take(n + 1);
+                }
+            }
+            long_length_average += n;
+            long_length_average -= long_length_average >> 5;
+
+            uint32_t dpa = distance_place_average;
+            Code code = dpa > 0x28FF ? Code::PLACE_5B : dpa > 0x6FF ? Code::PLACE_5A : Code::PLACE_4;
+            uint32_t p = clamp_place(fixed_code(code));
+            distance_place_average += p;
+            distance_place_average -= distance_place_average >> 8;
+
+            uint32_t raised = use_rank_raised(v.distance_ranks, p, RANK_LIMIT_WRAP);
+            uint32_t distance = ((raised & 0xFF00) | (peek16() >> 8)) >> 1;
+            take(7);
+
+            uint32_t b = near_match_average;
+            if (n == 1 || n == 4) {
+                // unchanged
+            } else if (n == 0 && distance <= distance_threshold) {
+                near_match_average += 1;
+                near_match_average -= near_match_average >> 8;
+            } else if (near_match_average > 0) {
+                near_match_average -= 1;
+            }
+
+            uint32_t length = n + 3;
+            if (distance >= distance_threshold)
+                ++length;
+            if (distance <= 256)
+                length += 8;
+            distance_threshold = (b > 0xB0 || (literal_average >= 0x2A00 && a < 0x40)) ? 0x7F00 : 0x2001;
+            record_and_copy(length, distance);
+        };
+
+        auto short_match = [&]() KX_LAMBDA_INLINE {
+            literal_run = 0;
+            if (repeat_count == 2) {
+                if (field(1)) {
+                    copy(last_length, last_distance);
+                    return;
+                }
+                repeat_count = 0;
+            }
+            int set = short_length_average < 37 ? 1 : 2;
+            uint32_t e = SHORT_LOOKUP[set - 1][short_code_toggle & 1][bits >> 56];
+            take(e >> 4);
+            uint32_t j = e & 15;
+            if (j == 9) {
+                repeat_count += 1;
+                copy(last_length, last_distance);
+                return;
+            }
+            repeat_count = 0;
+            if (j == 14) {
+                uint32_t length = fixed_code(Code::LENGTH_3) + 5;
+                uint32_t distance = 0x8000 + field(15);
+                last_length = length;
+                last_distance = distance;
+                copy(length, distance);
+                return;
+            }
+            uint32_t length;
+            uint32_t distance;
+            if (j >= 10) {
+                distance = recent[(recent_index - (j - 9)) & 3];
+                length = fixed_code(Code::LENGTH_2) + 2;
+                if (length == 257 && j == 10) {
+                    short_code_toggle ^= 1;
+                    return;
+                }
+                if (distance > 256)
+                    ++length;
+                if (distance >= distance_threshold)
+                    ++length;
+            } else {
+                short_length_average += j;
+                short_length_average -= short_length_average >> 4;
+                uint32_t p = clamp_place(fixed_code(Code::PLACE_5B));
+                uint32_t d = v.short_distance_order[p];
+                if (p > 0) {
+                    v.short_distance_order[p] = v.short_distance_order[p - 1];
+                    v.short_distance_order[p - 1] = d;
+                }
+                distance = d + 1;
+                length = j + 2;
+            }
+            record_and_copy(length, distance);
+        };
+
+        if (literal_mode) {
+            literal();
+        } else if (next_flag_bit()) {
+            // Flag bits 1 and 01 mean a literal or a long match, their
+            // meanings swapped by which weight is larger; 00 means a short item.
+            if (match_weight > literal_weight)
+                long_match();
+            else
+                literal();
+        } else if (next_flag_bit()) {
+            if (match_weight > literal_weight)
+                literal();
+            else
+                long_match();
+        } else {
+            short_match();
+        }
+        if (copy_length == 0)
+            return;
+        // In a fast round out + MAX_MATCH stays inside the window, and
+        // every byte behind out has been written since the fresh start. Any
+        // other copy ends the stretch.
+        if (fast && copy_distance - 1 < out && copy_length <= MAX_MATCH) {
+            left -= copy_length;
+            copy_linear(w + out, copy_distance, copy_length);
+            out += copy_length;
+        } else {
+            copy_general(copy_length, copy_distance);
+            out_limit = 0;
+        }
+    };
+
+    // Before each item either the current stretch of fast rounds goes on,
+    // or a new one starts, or the frame's own checks run. Within a stretch
+    // out and left move together (out does not wrap), so one limit on out
+    // keeps both a round's MAX_MATCH bytes from the flush point and the
+    // window's end and left at FAST_LEFT_MIN or more when a round starts;
+    // and every byte behind out stays written since the fresh start, as it
+    // is when the stretch begins.
+    bool fast = false;
     for (;;) {
-        decode_item_v15<FastPath>(in);
-        if (s.bytes_left < 0)
-            break;
-        s.out_pos &= WINDOW_MASK;
-        if (in.refill_due() || flush_due(s.out_pos))
-            break;
+        if (!(fast && next_byte < fast_in_byte && out < out_limit)) {
+            fast = next_byte < fast_in_byte && out < out_end && left >= FAST_LEFT_MIN && written - left >= out;
+            if (fast) {
+                out_limit = left - FAST_LEFT_MIN < int64_t(out_end - out)
+                                ? out + uint32_t(left - FAST_LEFT_MIN) + 1
+                                : out_end;
+            } else {
+                if (left < 0)
+                    break;
+                out &= WINDOW_MASK;
+                if (bit_position() >= in_end || flush_due(out, flushed))
+                    break;
+            }
+        }
+        if (fast && literal_mode) {
+            // Rounds of literals up to an escape or the stretch's end.
+            LiteralRun r{bits, avail, next_byte, out, literal_average, literal_weight, match_weight};
+            literal_mode_rounds(r, buf, w, fast_in_byte, out_limit);
+            left -= r.out - out;
+            bits = r.bits;
+            avail = r.avail;
+            next_byte = r.next_byte;
+            out = r.out;
+            literal_average = r.literal_average;
+            literal_weight = r.literal_weight;
+            match_weight = r.match_weight;
+            if (!(next_byte < fast_in_byte && out < out_limit))
+                continue;
+        }
+        refill();
+        item(fast);
+        if (!fast)
+            out_end = fast_out_end();
     }
-    in.write_back();
+    write_back();
 }
 
-template <class Path>
+template <bool FAST>
 void run_v15(uint8_t* window, int solid) {
     DecoderState& s = decoder_state;
     build_fixed_lookups();
@@ -326,7 +774,7 @@ void run_v15(uint8_t* window, int solid) {
     begin_window_count();
     StateInput state_input;
     if (s.bytes_left >= 0) {
-        read_flag_byte<Path>(state_input);
+        read_flag_byte(state_input);
         s.v15.flag_bits_left = 8;
     }
     while (s.bytes_left >= 0) {
@@ -335,10 +783,10 @@ void run_v15(uint8_t* window, int solid) {
             break;
         if (flush_due(s.out_pos))
             flush_window();
-        if constexpr (std::is_same_v<Path, FastPath>)
+        if constexpr (FAST)
             items_v15_fast();
         else
-            decode_item_v15<Path>(state_input);
+            decode_item_v15(state_input);
     }
     end_window_count();
     flush_entry_end();
@@ -346,6 +794,6 @@ void run_v15(uint8_t* window, int solid) {
 
 }  // namespace
 
-void decompress_v15(uint8_t* window, int solid) { run_v15<FastPath>(window, solid); }
+void decompress_v15(uint8_t* window, int solid) { run_v15<true>(window, solid); }
 
-void decompress_v15_reference(uint8_t* window, int solid) { run_v15<ReferencePath>(window, solid); }
+void decompress_v15_reference(uint8_t* window, int solid) { run_v15<false>(window, solid); }

@@ -66,6 +66,15 @@ constexpr FixedLookup make_fixed_lookup(const FixedCode& code) {
     return table;
 }
 
+// PLACE_CODE_8 worked out instead of looked up, as make_fixed_lookup's
+// entry for the 16-bit window h: 8 bits give places 0-254, 11111111 and one
+// more bit 255 or 256.
+constexpr uint32_t place8_entry(uint32_t h) {
+    uint32_t n = (h >> 8) & 0xFF;
+    uint32_t top = n == 0xFF;
+    return (n + (top & (h >> 7))) | (8 + top) << 12;
+}
+
 // Short codes: the first pattern, in code order, that equals the leading bits
 // of the byte wins. toggle sets the length of the 101/1010 pattern.
 struct ShortPattern {

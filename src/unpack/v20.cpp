@@ -323,16 +323,8 @@ void audio_items_fast() {
     write_back();
 }
 
-// Loads the 64 bits from bitpos on, first bit at the top. One refill gives
-// more than one item needs (a main code, a length field, a distance code
-// and its field: at most 15 + 5 + 15 + 16 bits).
-inline uint64_t load_bits(const uint8_t* buf, uint32_t bitpos) {
-    uint64_t x;
-    std::memcpy(&x, buf + (bitpos >> 3), 8);
-    if constexpr (std::endian::native == std::endian::little)
-        x = __builtin_bswap64(x);
-    return x << (bitpos & 7);
-}
+// One refill (load_bits) gives more than one item needs (a main code, a
+// length field, a distance code and its field: at most 15 + 5 + 15 + 16 bits).
 
 // The eight bytes from at on, the first in the top bits.
 inline uint64_t load_bytes(const uint8_t* at) {

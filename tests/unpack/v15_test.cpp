@@ -16,14 +16,19 @@ namespace {
 
 // Writes value with a fixed code (its shortest bit pattern).
 void put_fixed(BitWriter& w, const FixedCode& code, uint32_t value) {
-    for (uint32_t n = 0; n < 4096; ++n) {
-        FixedValue v = fixed_code_scan(code, n << 4);
-        if (v.value == value) {
-            w.put(n >> (12 - v.bits), int(v.bits));
-            return;
-        }
+    // By code: each value's first window, found once.
+    static std::map<const FixedCode*, std::map<uint32_t, uint32_t>> first_windows;
+    std::map<uint32_t, uint32_t>& first = first_windows[&code];
+    if (first.empty())
+        for (uint32_t n = 4096; n-- > 0;)
+            first[fixed_code_scan(code, n << 4).value] = n;
+    auto it = first.find(value);
+    if (it == first.end()) {
+        FAIL() << "value " << value << " has no code";
+        return;
     }
-    FAIL() << "value " << value << " has no code";
+    uint32_t bits = fixed_code_scan(code, it->second << 4).bits;
+    w.put(it->second >> (12 - bits), int(bits));
 }
 
 struct Range { uint32_t bits, low, high; };
@@ -64,6 +69,9 @@ TEST(FixedCodes, ValuesByBitCount) {
     check_ranges(PLACE_CODE_5B, {{5, 0, 1}, {6, 2, 6}, {7, 7, 52}, {8, 53, 116}, {9, 117, 232}, {10, 233, 256}});
     check_ranges(PLACE_CODE_6, {{6, 0, 1}, {7, 2, 15}, {8, 16, 217}, {9, 218, 250}, {10, 251, 256}});
     check_ranges(PLACE_CODE_8, {{8, 0, 254}, {9, 255, 256}});
+    FixedLookup place8 = make_fixed_lookup(PLACE_CODE_8);
+    for (uint32_t h = 0; h < 0x10000; ++h)
+        ASSERT_EQ(place8_entry(h), place8[h >> 4]) << h;
 }
 
 TEST(ShortCodes, EveryByteFindsItsPattern) {
@@ -239,6 +247,62 @@ TEST(V15Stream, LiteralModeAndItsEscapes) {
                 EXPECT_EQ(std::string(out.begin() + 24, out.end()), "AAAAAB");
             }
         }
+}
+
+// Over a window's worth of literal-mode literals, with an escaped copy now
+// and then: the fast decoder's literal rounds meet the input refills, the
+// flushes and the window's end; both paths give the same output and leave
+// the same state and window.
+TEST(V15Stream, LiteralModeAcrossTheWindowEnd) {
+    BitWriter w;
+    uint32_t average = 0x3500;
+    auto literal_code = [&]() -> const FixedCode& {
+        return average > 0x75FF ? PLACE_CODE_8
+             : average > 0x5DFF ? PLACE_CODE_6
+             : average > 0x35FF ? PLACE_CODE_5B
+             : average > 0xDFF  ? PLACE_CODE_5A
+                                : PLACE_CODE_4;
+    };
+    auto literal = [&](uint32_t place, bool literal_mode) {
+        put_fixed(w, literal_code(), literal_mode ? place + 1 : place);
+        average += place;
+        average -= average >> 8;
+    };
+    // Literal mode as in LiteralModeAndItsEscapes.
+    put_fixed(w, PLACE_CODE_5B, 1);
+    for (int i = 0; i < 24; ++i) {
+        if (i == 8 || i == 16)
+            put_fixed(w, PLACE_CODE_5B, 0);
+        literal(0, false);
+    }
+    const uint32_t size = WINDOW_SIZE + 300000;
+    uint32_t written = 24;
+    for (uint32_t i = 0; written < size; ++i) {
+        if (i % 997 == 996) {
+            put_fixed(w, literal_code(), 0);  // escape: a copy of length 4 from distance 1
+            w.put(0b01, 2);
+            put_fixed(w, PLACE_CODE_5B, 0);
+            w.put(1, 5);
+            written += 4;
+        } else {
+            literal(i % 7, true);
+            written += 1;
+        }
+    }
+    std::vector<uint8_t> packed = w.finish();
+    std::vector<uint8_t> out[2], state[2], window[2];
+    for (int reference : {0, 1}) {
+        reset_decoder_state();
+        out[reference] = decode(packed, size, 15, 0, reference);
+        const uint8_t* raw = reinterpret_cast<const uint8_t*>(&decoder_state);
+        state[reference].assign(raw, raw + sizeof decoder_state);
+        window[reference].assign(test_window(), test_window() + WINDOW_SIZE);
+        EXPECT_EQ(decoder_state.v15.literal_mode, 1u);
+    }
+    ASSERT_EQ(out[0].size(), size_t(size));
+    EXPECT_TRUE(out[0] == out[1]);
+    EXPECT_TRUE(state[0] == state[1]);
+    EXPECT_TRUE(window[0] == window[1]);
 }
 
 TEST(V15Stream, ToggleMakesCodeFourteenReachable) {
