@@ -15,6 +15,7 @@
 #include <cstring>
 #include <cstdint>
 #include <type_traits>
+#include <utility>
 
 #include "format/v20_tables.h"
 #include "unpack/decoder_state.h"
@@ -253,75 +254,6 @@ void check_trailing_tables() {
 }
 
 
-// Audio items in registers; returns to the frame like normal_items_fast.
-// Decodes exactly what decode_audio_item<FastPath> would, item by item.
-void audio_items_fast() {
-    DecoderState& s = decoder_state;
-    V20State& v = s.v20;
-    uint8_t* const w = s.window;
-    RegisterInput in;
-    uint32_t out = s.out_pos;
-    int64_t left = s.bytes_left;
-    const uint32_t flushed = s.flushed_pos;  // only the frame's flush moves it
-    // The predictor's state in locals: window stores could alias the state.
-    AudioChannel channels[MAX_CHANNELS];
-    std::memcpy(channels, v.channels, sizeof channels);
-    int32_t channel_delta = v.channel_delta;
-    uint32_t channel = v.current_channel;
-    const uint32_t channel_count = v.channel_count;
-    auto write_back = [&]() {
-        in.write_back();
-        s.out_pos = out;
-        s.bytes_left = left;
-        std::memcpy(v.channels, channels, sizeof channels);
-        v.channel_delta = channel_delta;
-        v.current_channel = channel;
-    };
-    // One channel (the common case) keeps its state in a plain local the
-    // compiler can hold in registers; several go through the array.
-    if (channel_count == 1 && channel == 0) {
-        AudioChannel ch = channels[0];
-        const HuffTable& table = v.audio_tables[0];
-        for (;;) {
-            uint32_t sym = in.decode(table);
-            if (sym == AUDIO_TABLE_BLOCK) {
-                channels[0] = ch;
-                write_back();
-                read_code_tables<FastPath>();
-                return;
-            }
-            w[out++] = predict_channel_byte(ch, channel_delta, sym);
-            left -= 1;
-            if (left < 0)
-                break;
-            out &= WINDOW_MASK;
-            if (in.refill_due() || flush_due(out, flushed))
-                break;
-        }
-        channels[0] = ch;
-        write_back();
-        return;
-    }
-    for (;;) {
-        uint32_t sym = in.decode(v.audio_tables[channel & 3]);
-        if (sym == AUDIO_TABLE_BLOCK) {
-            write_back();
-            read_code_tables<FastPath>();
-            return;
-        }
-        w[out++] = predict_channel_byte(channels[channel & 3], channel_delta, sym);
-        if (++channel >= channel_count)
-            channel = 0;
-        left -= 1;
-        if (left < 0)
-            break;
-        out &= WINDOW_MASK;
-        if (in.refill_due() || flush_due(out, flushed))
-            break;
-    }
-    write_back();
-}
-
 // Loads the 64 bits from bitpos on, first bit at the top. One refill gives
 // more than one item needs (a main code, a length field, a distance code
 // and its field: at most 15 + 5 + 15 + 16 bits).
@@ -539,6 +471,252 @@ void normal_items_fast() {
         out_end = fast_out_end();
     }
     write_back();
+}
+
+// Audio items with the predictors in registers. The channels take bytes in
+// turn, so the loop runs rounds of one byte per channel (three bytes when
+// there is one channel), each byte's channel known when compiling and each
+// channel's state in plain locals; the error sums go through
+// AudioWindowRecords (see v20_audio.h). A round starts only while the input
+// position, the window position and the bytes still owed are far enough
+// from the points where the frame steps in that no check falls due within
+// it (checked once per round against ends computed up front, as in
+// normal_items_fast). Returns false, having done nothing, when not even the
+// first round can start; true after rounds, the state written back, or
+// after a table block. Decodes exactly what decode_audio_item<FastPath>
+// would, item by item.
+
+// One channel's predictor in locals.
+struct ChannelRegs {
+    int32_t w0, w1, w2, w3, w4;
+    int32_t d0, d1, d2, d3;
+    int32_t last_delta;
+    int32_t last_byte;
+    uint32_t byte_count;
+};
+
+// Whether the records can take a state: the values that enter the first
+// byte's trial terms keep within half of AUDIO_RECORD_DELTA_MAX, so their
+// differences stay within it. Every state the decoder reaches does.
+bool audio_state_fits_records(const V20State& v, uint32_t channels) {
+    auto fits = [](int32_t x) { return x >= -AUDIO_RECORD_DELTA_MAX / 2 && x <= AUDIO_RECORD_DELTA_MAX / 2; };
+    if (!fits(v.channel_delta))
+        return false;
+    for (uint32_t c = 0; c < channels; ++c) {
+        const AudioChannel& ch = v.channels[c];
+        if (!fits(ch.last_delta) || !fits(ch.deltas[0]) || !fits(ch.deltas[1]) || !fits(ch.deltas[2]))
+            return false;
+    }
+    return true;
+}
+
+// Moves one weight as predict_channel_byte does when a window closes.
+inline void adapt_weight(ChannelRegs& r, uint32_t best) {
+    auto move = [best](int32_t& weight) {
+        if (best & 1) {
+            if (weight >= -16)
+                --weight;
+        } else if (weight < 16) {
+            ++weight;
+        }
+    };
+    switch ((best - 1) / 2) {
+    case 0: move(r.w0); break;
+    case 1: move(r.w1); break;
+    case 2: move(r.w2); break;
+    case 3: move(r.w3); break;
+    case 4: move(r.w4); break;
+    default: break;  // best 0: no weight moves
+    }
+}
+
+template <uint32_t CHANNELS>
+bool audio_rounds() {
+    constexpr uint32_t ROUND = CHANNELS == 1 ? 3 : CHANNELS;
+    DecoderState& s = decoder_state;
+    V20State& v = s.v20;
+    uint8_t* const w = s.window;
+    const uint8_t* const buf = s.input.in_buffer;
+    const uint32_t start_bit = uint32_t(s.input.in_pos) * 8 + uint32_t(s.input.in_bit);
+    uint32_t out = s.out_pos;
+    int64_t left = s.bytes_left;
+
+    // An item may start while its bit position is below frame_bit; a
+    // round's last item starts at most 15 bits per item behind its first.
+    const uint32_t in_end = s.input.frame_bit;
+    constexpr uint32_t IN_MARGIN = 15 * (ROUND - 1);
+    const uint32_t fast_in_end = in_end > IN_MARGIN ? in_end - IN_MARGIN : 0;
+    // Below out_end no round reaches a flush or the window's end.
+    const uint32_t flushed = s.flushed_pos;  // only the frame's flush moves it
+    const uint32_t limit = flushed > out ? flushed : WINDOW_SIZE;
+    const uint32_t out_end = limit > FLUSH_MARGIN + ROUND ? limit - FLUSH_MARGIN - ROUND : 0;
+    auto round_fits = [&](uint32_t bitpos) { return bitpos < fast_in_end && out < out_end && left >= ROUND; };
+    if (!round_fits(start_bit) || !audio_state_fits_records(v, CHANNELS))
+        return false;
+
+    // Slot k holds the channel that takes the k-th byte of each round.
+    const uint32_t first = v.current_channel;
+    auto slot_channel = [first](uint32_t k) { return (first + k) % CHANNELS; };
+    ChannelRegs regs[CHANNELS];
+    const HuffTable* tables[CHANNELS];
+    const uint32_t* entries[CHANNELS];
+    uint32_t sums[CHANNELS][11];  // each window's sums before its record
+    AudioWindowRecord records[CHANNELS];
+    auto for_slots = [&](auto f) {
+        [&]<uint32_t... K>(std::integer_sequence<uint32_t, K...>) {
+            (f(std::integral_constant<uint32_t, K>{}), ...);
+        }(std::make_integer_sequence<uint32_t, CHANNELS>{});
+    };
+    for_slots([&](auto k) {
+        const AudioChannel& ch = v.channels[slot_channel(k)];
+        ChannelRegs& r = regs[k];
+        r.w0 = ch.weights[0], r.w1 = ch.weights[1], r.w2 = ch.weights[2], r.w3 = ch.weights[3];
+        r.w4 = ch.weights[4];
+        r.d0 = ch.deltas[0], r.d1 = ch.deltas[1], r.d2 = ch.deltas[2], r.d3 = ch.deltas[3];
+        r.last_delta = ch.last_delta;
+        r.last_byte = ch.last_byte;
+        r.byte_count = ch.byte_count;
+        tables[k] = &v.audio_tables[slot_channel(k)];
+        entries[k] = tables[k]->entries;
+        std::memcpy(sums[k], ch.errors, sizeof sums[k]);
+        std::memset(&records[k], 0, sizeof records[k]);
+    });
+    int32_t channel_delta = v.channel_delta;
+
+    // The bit buffer as in normal_items_fast.
+    uint64_t bits = load_bits(buf, start_bit & ~7u) >> 8 << 8 << (start_bit & 7);
+    uint32_t avail = 56 - (start_bit & 7);
+    uint32_t next_byte = (start_bit >> 3) + 7;
+
+    // Byte j of a round; false at a table block (its code read).
+    auto step = [&](auto j) -> bool {
+        constexpr uint32_t J = decltype(j)::value;
+        constexpr uint32_t K = J % CHANNELS;
+        if constexpr (J % 3 == 0) {
+            // Branch-free refill to at least 56 bits: enough for three codes.
+            bits |= load_bits(buf, next_byte * 8) >> avail;
+            next_byte += (63 - avail) >> 3;
+            avail |= 56;
+        }
+        uint32_t e = entries[K][bits >> (64 - LOOKUP_BITS)];
+        if (e & ENTRY_SUBTABLE) [[unlikely]]
+            e = huff_lookup(*tables[K], uint32_t(bits >> 48), nullptr);
+        bits <<= e & ENTRY_LENGTH_MASK;
+        avail -= e & ENTRY_LENGTH_MASK;
+        uint32_t code = entry_value(e);
+        if (code == AUDIO_TABLE_BLOCK) [[unlikely]]
+            return false;
+
+        // predict_channel_byte on the locals, the sums left to the record.
+        ChannelRegs& r = regs[K];
+        uint32_t pos = r.byte_count & (AUDIO_WINDOW - 1);
+        r.byte_count += 1;
+        r.d3 = r.d2;
+        r.d2 = r.d1;
+        r.d1 = r.last_delta - r.d0;
+        r.d0 = r.last_delta;
+        // The other channels' term last: only it waits for the byte before.
+        int32_t sum = 8 * r.last_byte + r.w0 * r.d0 + r.w1 * r.d1 + r.w2 * r.d2 + r.w3 * r.d3;
+        sum += r.w4 * channel_delta;
+        uint8_t byte = uint8_t(uint32_t(sum >> 3) - code);
+        w[out + J] = byte;
+
+        AudioWindowRecord& rec = records[K];
+        rec.e[pos] = int16_t(int32_t(int8_t(uint8_t(code))) * 8);
+        rec.d[0][pos] = int16_t(r.d0);
+        rec.d[1][pos] = int16_t(r.d1);
+        rec.d[2][pos] = int16_t(r.d2);
+        rec.d[3][pos] = int16_t(r.d3);
+        rec.d[4][pos] = int16_t(channel_delta);
+
+        r.last_delta = int32_t(int8_t(uint8_t(byte - r.last_byte)));
+        channel_delta = r.last_delta;
+        r.last_byte = byte;
+        if (pos == AUDIO_WINDOW - 1) [[unlikely]]
+            adapt_weight(r, close_audio_window(rec, sums[K]));
+        return true;
+    };
+
+    // Bytes written in the round a table block cut short, else ROUND.
+    uint32_t done = 0;
+    auto round = [&]<uint32_t... J>(std::integer_sequence<uint32_t, J...>) {
+        return ((step(std::integral_constant<uint32_t, J>{}) && ++done) && ...);
+    };
+    // How many rounds can run before the ends must be checked again: a
+    // round reads at most 15 bits per item.
+    auto rounds_allowed = [&]() -> uint32_t {
+        uint32_t bitpos = next_byte * 8 - avail;
+        if (!round_fits(bitpos))
+            return 0;
+        uint32_t by_input = (fast_in_end - bitpos + 15 * ROUND - 1) / (15 * ROUND);
+        uint32_t by_window = (out_end - out + ROUND - 1) / ROUND;
+        uint32_t n = by_input < by_window ? by_input : by_window;
+        return left / ROUND < int64_t(n) ? uint32_t(left / ROUND) : n;
+    };
+    bool table_block = false;
+    for (uint32_t n = rounds_allowed(); n != 0 && !table_block; n = rounds_allowed()) {
+        do {
+            done = 0;
+            if (!round(std::make_integer_sequence<uint32_t, ROUND>{})) {
+                table_block = true;
+                break;
+            }
+            out += ROUND;
+            left -= ROUND;
+        } while (--n != 0);
+    }
+    if (table_block) {
+        out += done;
+        left -= done;
+    }
+    uint32_t bitpos = next_byte * 8 - avail;
+    s.input.in_pos = int32_t(bitpos >> 3);
+    s.input.in_bit = int32_t(bitpos & 7);
+    s.out_pos = out;
+    s.bytes_left = decltype(s.bytes_left)(left);
+    v.channel_delta = channel_delta;
+    v.current_channel = slot_channel(done % CHANNELS);
+    for_slots([&](auto k) {
+        AudioChannel& ch = v.channels[slot_channel(k)];
+        const ChannelRegs& r = regs[k];
+        ch.weights[0] = r.w0, ch.weights[1] = r.w1, ch.weights[2] = r.w2, ch.weights[3] = r.w3;
+        ch.weights[4] = r.w4;
+        ch.deltas[0] = r.d0, ch.deltas[1] = r.d1, ch.deltas[2] = r.d2, ch.deltas[3] = r.d3;
+        ch.last_delta = r.last_delta;
+        ch.last_byte = r.last_byte;
+        ch.byte_count = r.byte_count;
+        // The record's positions from the next byte's on hold an earlier
+        // window or nothing.
+        AudioWindowRecord& rec = records[k];
+        uint32_t pos = r.byte_count & (AUDIO_WINDOW - 1);
+        uint32_t rest = AUDIO_WINDOW - pos;
+        std::memset(rec.e + pos, 0, rest * sizeof(int16_t));
+        for (auto& d : rec.d)
+            std::memset(d + pos, 0, rest * sizeof(int16_t));
+        std::memcpy(ch.errors, sums[k], sizeof ch.errors);
+        add_window_sums(rec, ch.errors);
+    });
+    if (table_block)
+        read_code_tables<FastPath>();
+    return true;
+}
+
+// The audio items of the fast decoder: rounds while they can run, else one
+// item as the reference steps it.
+void audio_items_fast() {
+    const V20State& v = decoder_state.v20;
+    bool ran = false;
+    if (v.current_channel < v.channel_count) {
+        switch (v.channel_count) {
+        case 1: ran = audio_rounds<1>(); break;
+        case 2: ran = audio_rounds<2>(); break;
+        case 3: ran = audio_rounds<3>(); break;
+        case 4: ran = audio_rounds<4>(); break;
+        default: break;
+        }
+    }
+    if (!ran)
+        decode_audio_item<FastPath>();
 }
 
 // Tables no block has built yet decode as the limit rule reads a cleared

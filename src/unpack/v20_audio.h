@@ -71,3 +71,32 @@ inline uint8_t predict_audio_byte(uint32_t code) {
     V20State& v = decoder_state.v20;
     return predict_channel_byte(v.channels[v.current_channel & 3], v.channel_delta, code);
 }
+
+// ------------------------------------------------- the fast decoder's windows
+
+// The fast decoder does not keep the eleven error sums byte by byte: it
+// records, for each byte of a channel's current 32-byte window, the error
+// term (the code as a signed byte, times 8) and the five values the trials
+// subtract from and add to it, and sums the record when the window closes.
+// The sums run in 16-bit lanes: |e| <= 1024 and every delta value stays
+// within AUDIO_RECORD_DELTA_MAX, so each term is below 2048 and 32 of them
+// below 65536. (Deltas are byte differences, within -128..127; d2..d4 are
+// differences of two of them, within -255..255. A state holding larger
+// values is left to predict_channel_byte.)
+inline constexpr uint32_t AUDIO_WINDOW = 32;
+inline constexpr int32_t AUDIO_RECORD_DELTA_MAX = 1023;
+
+struct AudioWindowRecord {
+    int16_t e[AUDIO_WINDOW];
+    // d1..d4 and the channel delta at each byte, as predict_channel_byte
+    // uses them after its shift.
+    int16_t d[5][AUDIO_WINDOW];
+};
+
+// Adds the eleven trial sums over the whole record to sums, in the order of
+// AudioChannel::errors. Positions holding zeros add nothing.
+void add_window_sums(const AudioWindowRecord& r, uint32_t* sums);
+
+// Closes a channel's window: the trial with the smallest sum (the lowest
+// index among equal ones) of sums plus the record, with sums cleared.
+uint32_t close_audio_window(const AudioWindowRecord& r, uint32_t* sums);
