@@ -480,54 +480,86 @@ void normal_items_fast() {
 // AudioWindowRecords (see v20_audio.h). A round starts only while the input
 // position, the window position and the bytes still owed are far enough
 // from the points where the frame steps in that no check falls due within
-// it (checked once per round against ends computed up front, as in
-// normal_items_fast). Returns false, having done nothing, when not even the
-// first round can start; true after rounds, the state written back, or
-// after a table block. Decodes exactly what decode_audio_item<FastPath>
-// would, item by item.
+// it (checked against ends computed up front, as in normal_items_fast).
+// Returns false, having done nothing, when not even the first round can
+// start; true after rounds, the state written back, or after a table block.
+// Decodes exactly what decode_audio_item<FastPath> would, item by item.
+//
+// The predictor's sum is taken apart: with h0..h3 the channel's last deltas,
+// newest first, predict_channel_byte's d1..d4 are h0, h0 - h1, h1 - h2 and
+// h2 - h3, so its sum is 8 * last byte + c0 * h0 + c1 * h1 + c2 * h2 +
+// c3 * h3 + w5 * channel delta with c0 = w1 + w2, c1 = w3 - w2, c2 = w4 - w3,
+// c3 = -w4. Everything but the last term is known once the channel's byte
+// before is, and is taken then (next_sum).
 
-// One channel's predictor in locals.
+// One channel's predictor between its bytes.
 struct ChannelRegs {
-    int32_t w0, w1, w2, w3, w4;
-    int32_t d0, d1, d2, d3;
-    int32_t last_delta;
+    int32_t next_sum;  // the next byte's sum but for the channel delta's term
     int32_t last_byte;
+    int32_t h0, h1, h2;
     uint32_t byte_count;
 };
 
-// Whether the records can take a state: the values that enter the first
-// byte's trial terms keep within half of AUDIO_RECORD_DELTA_MAX, so their
-// differences stay within it. Every state the decoder reaches does.
+// A channel's weights and the factors of its sum taken apart (c0..c3, w5).
+struct ChannelWeights {
+    int32_t w[5];
+    int32_t c[5];
+
+    void set_factors() {
+        c[0] = w[0] + w[1];
+        c[1] = w[2] - w[1];
+        c[2] = w[3] - w[2];
+        c[3] = -w[3];
+        c[4] = w[4];
+    }
+    int32_t next_sum(int32_t last_byte, int32_t h0, int32_t h1, int32_t h2, int32_t h3) const {
+        return 8 * last_byte + c[0] * h0 + c[1] * h1 + c[2] * h2 + c[3] * h3;
+    }
+};
+
+// Whether the records can take a state (see AUDIO_RECORD_VALUE_MAX). Every
+// state the decoder reaches can.
 bool audio_state_fits_records(const V20State& v, uint32_t channels) {
-    auto fits = [](int32_t x) { return x >= -AUDIO_RECORD_DELTA_MAX / 2 && x <= AUDIO_RECORD_DELTA_MAX / 2; };
+    auto fits = [](int32_t x) { return x >= -AUDIO_RECORD_VALUE_MAX && x <= AUDIO_RECORD_VALUE_MAX; };
     if (!fits(v.channel_delta))
         return false;
     for (uint32_t c = 0; c < channels; ++c) {
         const AudioChannel& ch = v.channels[c];
-        if (!fits(ch.last_delta) || !fits(ch.deltas[0]) || !fits(ch.deltas[1]) || !fits(ch.deltas[2]))
+        if (!fits(ch.last_delta))
             return false;
+        for (int32_t d : ch.deltas)
+            if (!fits(d))
+                return false;
     }
     return true;
 }
 
-// Moves one weight as predict_channel_byte does when a window closes.
-inline void adapt_weight(ChannelRegs& r, uint32_t best) {
-    auto move = [best](int32_t& weight) {
+// Closes a channel's window, whose bytes from lo on are in the record: moves
+// one weight as predict_channel_byte does, and starts the next window's
+// record. Gives the next byte's sum but for the channel delta's term.
+[[gnu::noinline]] int32_t close_audio_window(AudioWindowRecord& rec, uint32_t lo, uint32_t* sums,
+                                             ChannelWeights& cw, int32_t last_byte) {
+    add_window_sums(rec, lo, AUDIO_WINDOW, sums);
+    uint32_t best = 0;
+    for (uint32_t i = 1; i < 11; ++i)
+        if (sums[i] < sums[best])
+            best = i;
+    for (uint32_t i = 0; i < 11; ++i)
+        sums[i] = 0;
+    if (best != 0) {
+        // Odd indexes lower weight (best-1)/2, even ones raise it.
+        int32_t& weight = cw.w[(best - 1) / 2];
         if (best & 1) {
             if (weight >= -16)
                 --weight;
         } else if (weight < 16) {
             ++weight;
         }
-    };
-    switch ((best - 1) / 2) {
-    case 0: move(r.w0); break;
-    case 1: move(r.w1); break;
-    case 2: move(r.w2); break;
-    case 3: move(r.w3); break;
-    case 4: move(r.w4); break;
-    default: break;  // best 0: no weight moves
+        cw.set_factors();
     }
+    int16_t* h = rec.last_deltas;
+    std::memmove(h, h + AUDIO_WINDOW, 5 * sizeof *h);
+    return cw.next_sum(last_byte, h[4], h[3], h[2], h[1]);
 }
 
 template <uint32_t CHANNELS>
@@ -554,33 +586,60 @@ bool audio_rounds() {
     if (!round_fits(start_bit) || !audio_state_fits_records(v, CHANNELS))
         return false;
 
-    // Slot k holds the channel that takes the k-th byte of each round.
+    // Slot k holds the channel that takes the k-th byte of each round. Each
+    // slot's registers are an object of their own, so that they can stay in
+    // registers; the rest is looked at only when a window closes.
     const uint32_t first = v.current_channel;
     auto slot_channel = [first](uint32_t k) { return (first + k) % CHANNELS; };
-    ChannelRegs regs[CHANNELS];
-    const HuffTable* tables[CHANNELS];
+    // (No closure holds their addresses: a captured object would have to
+    // live in memory. They are handed down as arguments instead.)
+    ChannelRegs regs0, regs1, regs2, regs3;
+    auto slot_regs = [](auto k, ChannelRegs& r0, ChannelRegs& r1, ChannelRegs& r2, ChannelRegs& r3) -> ChannelRegs& {
+        if constexpr (k == 0)
+            return r0;
+        else if constexpr (k == 1)
+            return r1;
+        else if constexpr (k == 2)
+            return r2;
+        else
+            return r3;
+    };
     const uint32_t* entries[CHANNELS];
-    uint32_t sums[CHANNELS][11];  // each window's sums before its record
+    const HuffTable* tables[CHANNELS];
+    ChannelWeights weights[CHANNELS];
+    uint32_t sums[CHANNELS][11];  // of each window's bytes before its record's
+    uint32_t record_start[CHANNELS];  // each window's first recorded byte
     AudioWindowRecord records[CHANNELS];
-    auto for_slots = [&](auto f) {
+    // f(k, registers of slot k) for every slot.
+    auto for_slots = [&slot_regs](auto f, ChannelRegs& r0, ChannelRegs& r1, ChannelRegs& r2, ChannelRegs& r3) {
         [&]<uint32_t... K>(std::integer_sequence<uint32_t, K...>) {
-            (f(std::integral_constant<uint32_t, K>{}), ...);
+            (f(std::integral_constant<uint32_t, K>{}, slot_regs(std::integral_constant<uint32_t, K>{}, r0, r1, r2, r3)),
+             ...);
         }(std::make_integer_sequence<uint32_t, CHANNELS>{});
     };
-    for_slots([&](auto k) {
+    for_slots([&](auto k, ChannelRegs& r) {
         const AudioChannel& ch = v.channels[slot_channel(k)];
-        ChannelRegs& r = regs[k];
-        r.w0 = ch.weights[0], r.w1 = ch.weights[1], r.w2 = ch.weights[2], r.w3 = ch.weights[3];
-        r.w4 = ch.weights[4];
-        r.d0 = ch.deltas[0], r.d1 = ch.deltas[1], r.d2 = ch.deltas[2], r.d3 = ch.deltas[3];
-        r.last_delta = ch.last_delta;
-        r.last_byte = ch.last_byte;
-        r.byte_count = ch.byte_count;
         tables[k] = &v.audio_tables[slot_channel(k)];
         entries[k] = tables[k]->entries;
+        std::memcpy(weights[k].w, ch.weights, sizeof ch.weights);
+        weights[k].set_factors();
         std::memcpy(sums[k], ch.errors, sizeof sums[k]);
-        std::memset(&records[k], 0, sizeof records[k]);
-    });
+        uint32_t pos = ch.byte_count & (AUDIO_WINDOW - 1);
+        record_start[k] = pos;
+        // The last deltas that give the state's d1..d4 at the next byte.
+        int16_t* h = records[k].last_deltas + pos;
+        h[4] = int16_t(ch.last_delta);
+        h[3] = int16_t(ch.deltas[0]);
+        h[2] = int16_t(h[3] - ch.deltas[1]);
+        h[1] = int16_t(h[2] - ch.deltas[2]);
+        h[0] = int16_t(h[1] - ch.deltas[3]);
+        r.last_byte = ch.last_byte;
+        r.h0 = h[4];
+        r.h1 = h[3];
+        r.h2 = h[2];
+        r.byte_count = ch.byte_count;
+        r.next_sum = weights[k].next_sum(r.last_byte, h[4], h[3], h[2], h[1]);
+    }, regs0, regs1, regs2, regs3);
     int32_t channel_delta = v.channel_delta;
 
     // The bit buffer as in normal_items_fast.
@@ -589,7 +648,7 @@ bool audio_rounds() {
     uint32_t next_byte = (start_bit >> 3) + 7;
 
     // Byte j of a round; false at a table block (its code read).
-    auto step = [&](auto j) -> bool {
+    auto step = [&](auto j, ChannelRegs& r) -> bool {
         constexpr uint32_t J = decltype(j)::value;
         constexpr uint32_t K = J % CHANNELS;
         if constexpr (J % 3 == 0) {
@@ -607,40 +666,38 @@ bool audio_rounds() {
         if (code == AUDIO_TABLE_BLOCK) [[unlikely]]
             return false;
 
-        // predict_channel_byte on the locals, the sums left to the record.
-        ChannelRegs& r = regs[K];
+        const ChannelWeights& cw = weights[K];
+        AudioWindowRecord& rec = records[K];
         uint32_t pos = r.byte_count & (AUDIO_WINDOW - 1);
         r.byte_count += 1;
-        r.d3 = r.d2;
-        r.d2 = r.d1;
-        r.d1 = r.last_delta - r.d0;
-        r.d0 = r.last_delta;
-        // The other channels' term last: only it waits for the byte before.
-        int32_t sum = 8 * r.last_byte + r.w0 * r.d0 + r.w1 * r.d1 + r.w2 * r.d2 + r.w3 * r.d3;
-        sum += r.w4 * channel_delta;
+        int32_t sum = r.next_sum + cw.c[4] * channel_delta;
         uint8_t byte = uint8_t(uint32_t(sum >> 3) - code);
         w[out + J] = byte;
-
-        AudioWindowRecord& rec = records[K];
+        int32_t delta = int32_t(int8_t(uint8_t(byte - r.last_byte)));
         rec.e[pos] = int16_t(int32_t(int8_t(uint8_t(code))) * 8);
-        rec.d[0][pos] = int16_t(r.d0);
-        rec.d[1][pos] = int16_t(r.d1);
-        rec.d[2][pos] = int16_t(r.d2);
-        rec.d[3][pos] = int16_t(r.d3);
-        rec.d[4][pos] = int16_t(channel_delta);
-
-        r.last_delta = int32_t(int8_t(uint8_t(byte - r.last_byte)));
-        channel_delta = r.last_delta;
+        rec.channel_delta[pos] = int16_t(channel_delta);
+        rec.last_deltas[pos + 5] = int16_t(delta);
+        channel_delta = delta;
         r.last_byte = byte;
-        if (pos == AUDIO_WINDOW - 1) [[unlikely]]
-            adapt_weight(r, close_audio_window(rec, sums[K]));
+        r.next_sum = cw.next_sum(byte, delta, r.h0, r.h1, r.h2);
+        r.h2 = r.h1;
+        r.h1 = r.h0;
+        r.h0 = delta;
+        if (pos == AUDIO_WINDOW - 1) [[unlikely]] {
+            r.next_sum = close_audio_window(rec, record_start[K], sums[K], weights[K], byte);
+            record_start[K] = 0;
+        }
         return true;
     };
 
-    // Bytes written in the round a table block cut short, else ROUND.
+    // Bytes written in the round a table block cut short.
     uint32_t done = 0;
-    auto round = [&]<uint32_t... J>(std::integer_sequence<uint32_t, J...>) {
-        return ((step(std::integral_constant<uint32_t, J>{}) && ++done) && ...);
+    auto round = [&]<uint32_t... J>(std::integer_sequence<uint32_t, J...>, ChannelRegs& r0, ChannelRegs& r1,
+                                    ChannelRegs& r2, ChannelRegs& r3) {
+        return ((step(std::integral_constant<uint32_t, J>{},
+                      slot_regs(std::integral_constant<uint32_t, J % CHANNELS>{}, r0, r1, r2, r3)) &&
+                 ++done) &&
+                ...);
     };
     // How many rounds can run before the ends must be checked again: a
     // round reads at most 15 bits per item.
@@ -657,7 +714,7 @@ bool audio_rounds() {
     for (uint32_t n = rounds_allowed(); n != 0 && !table_block; n = rounds_allowed()) {
         do {
             done = 0;
-            if (!round(std::make_integer_sequence<uint32_t, ROUND>{})) {
+            if (!round(std::make_integer_sequence<uint32_t, ROUND>{}, regs0, regs1, regs2, regs3)) {
                 table_block = true;
                 break;
             }
@@ -669,6 +726,7 @@ bool audio_rounds() {
         out += done;
         left -= done;
     }
+
     uint32_t bitpos = next_byte * 8 - avail;
     s.input.in_pos = int32_t(bitpos >> 3);
     s.input.in_bit = int32_t(bitpos & 7);
@@ -676,26 +734,21 @@ bool audio_rounds() {
     s.bytes_left = decltype(s.bytes_left)(left);
     v.channel_delta = channel_delta;
     v.current_channel = slot_channel(done % CHANNELS);
-    for_slots([&](auto k) {
+    for_slots([&](auto k, const ChannelRegs& r) {
         AudioChannel& ch = v.channels[slot_channel(k)];
-        const ChannelRegs& r = regs[k];
-        ch.weights[0] = r.w0, ch.weights[1] = r.w1, ch.weights[2] = r.w2, ch.weights[3] = r.w3;
-        ch.weights[4] = r.w4;
-        ch.deltas[0] = r.d0, ch.deltas[1] = r.d1, ch.deltas[2] = r.d2, ch.deltas[3] = r.d3;
-        ch.last_delta = r.last_delta;
+        std::memcpy(ch.weights, weights[k].w, sizeof ch.weights);
+        uint32_t pos = r.byte_count & (AUDIO_WINDOW - 1);
+        const int16_t* h = records[k].last_deltas + pos;
+        ch.last_delta = h[4];
+        ch.deltas[0] = h[3];
+        ch.deltas[1] = h[3] - h[2];
+        ch.deltas[2] = h[2] - h[1];
+        ch.deltas[3] = h[1] - h[0];
         ch.last_byte = r.last_byte;
         ch.byte_count = r.byte_count;
-        // The record's positions from the next byte's on hold an earlier
-        // window or nothing.
-        AudioWindowRecord& rec = records[k];
-        uint32_t pos = r.byte_count & (AUDIO_WINDOW - 1);
-        uint32_t rest = AUDIO_WINDOW - pos;
-        std::memset(rec.e + pos, 0, rest * sizeof(int16_t));
-        for (auto& d : rec.d)
-            std::memset(d + pos, 0, rest * sizeof(int16_t));
         std::memcpy(ch.errors, sums[k], sizeof ch.errors);
-        add_window_sums(rec, ch.errors);
-    });
+        add_window_sums(records[k], record_start[k], pos, ch.errors);
+    }, regs0, regs1, regs2, regs3);
     if (table_block)
         read_code_tables<FastPath>();
     return true;

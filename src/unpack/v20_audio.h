@@ -76,27 +76,26 @@ inline uint8_t predict_audio_byte(uint32_t code) {
 
 // The fast decoder does not keep the eleven error sums byte by byte: it
 // records, for each byte of a channel's current 32-byte window, the error
-// term (the code as a signed byte, times 8) and the five values the trials
-// subtract from and add to it, and sums the record when the window closes.
+// term (the code as a signed byte, times 8), the channel delta, and the
+// channel's last delta after the byte, and sums the record when the window
+// closes. The delta values d1..d4 are differences of recorded last deltas.
 // The sums run in 16-bit lanes: |e| <= 1024 and every delta value stays
-// within AUDIO_RECORD_DELTA_MAX, so each term is below 2048 and 32 of them
-// below 65536. (Deltas are byte differences, within -128..127; d2..d4 are
-// differences of two of them, within -255..255. A state holding larger
-// values is left to predict_channel_byte.)
+// within 1023, so each term is below 2048 and 32 of them below 65536.
+// (Deltas are byte differences, within -128..127, and d2..d4 differences of
+// two of them; a state whose values leave AUDIO_RECORD_VALUE_MAX is left to
+// predict_channel_byte.)
 inline constexpr uint32_t AUDIO_WINDOW = 32;
-inline constexpr int32_t AUDIO_RECORD_DELTA_MAX = 1023;
+inline constexpr int32_t AUDIO_RECORD_VALUE_MAX = 255;
 
 struct AudioWindowRecord {
     int16_t e[AUDIO_WINDOW];
-    // d1..d4 and the channel delta at each byte, as predict_channel_byte
-    // uses them after its shift.
-    int16_t d[5][AUDIO_WINDOW];
+    int16_t channel_delta[AUDIO_WINDOW];
+    // The channel's last delta after byte p - 5 of the window, so that byte
+    // p's d1 is last_deltas[p + 4], d2 last_deltas[p + 4] - last_deltas[p + 3],
+    // and so on to d4; the first five entries carry the previous window's end.
+    int16_t last_deltas[AUDIO_WINDOW + 5];
 };
 
-// Adds the eleven trial sums over the whole record to sums, in the order of
-// AudioChannel::errors. Positions holding zeros add nothing.
-void add_window_sums(const AudioWindowRecord& r, uint32_t* sums);
-
-// Closes a channel's window: the trial with the smallest sum (the lowest
-// index among equal ones) of sums plus the record, with sums cleared.
-uint32_t close_audio_window(const AudioWindowRecord& r, uint32_t* sums);
+// Adds the eleven trial sums of bytes lo..hi-1 of the record to sums, in the
+// order of AudioChannel::errors.
+void add_window_sums(const AudioWindowRecord& r, uint32_t lo, uint32_t hi, uint32_t* sums);
