@@ -609,6 +609,7 @@ bool audio_rounds() {
     ChannelWeights weights[CHANNELS];
     uint32_t sums[CHANNELS][11];  // of each window's bytes before its record's
     uint32_t record_start[CHANNELS];  // each window's first recorded byte
+    uint32_t entry_count[CHANNELS];   // byte counts when the rounds began
     AudioWindowRecord records[CHANNELS];
     // f(k, registers of slot k) for every slot.
     auto for_slots = [&slot_regs](auto f, ChannelRegs& r0, ChannelRegs& r1, ChannelRegs& r2, ChannelRegs& r3) {
@@ -626,6 +627,7 @@ bool audio_rounds() {
         std::memcpy(sums[k], ch.errors, sizeof sums[k]);
         uint32_t pos = ch.byte_count & (AUDIO_WINDOW - 1);
         record_start[k] = pos;
+        entry_count[k] = ch.byte_count;
         // The last deltas that give the state's d1..d4 at the next byte.
         int16_t* h = records[k].last_deltas + pos;
         h[4] = int16_t(ch.last_delta);
@@ -642,10 +644,19 @@ bool audio_rounds() {
     }, regs0, regs1, regs2, regs3);
     int32_t channel_delta = v.channel_delta;
 
-    // The bit buffer as in normal_items_fast.
+    // The bit buffer as in normal_items_fast, next_byte kept as a pointer.
     uint64_t bits = load_bits(buf, start_bit & ~7u) >> 8 << 8 << (start_bit & 7);
     uint32_t avail = 56 - (start_bit & 7);
-    uint32_t next_byte = (start_bit >> 3) + 7;
+    const uint8_t* next_byte = buf + (start_bit >> 3) + 7;
+    auto bit_position = [&]() { return uint32_t(next_byte - buf) * 8 - avail; };
+
+    // A window closes after its 32nd byte, as predict_channel_byte closes
+    // it; the rounds do it only before the channel's next byte (or on the
+    // way out), by when the record's last stores are done with.
+    auto close_window = [&](uint32_t k, ChannelRegs& r) {
+        r.next_sum = close_audio_window(records[k], record_start[k], sums[k], weights[k], r.last_byte);
+        record_start[k] = 0;
+    };
 
     // Byte j of a round; false at a table block (its code read).
     auto step = [&](auto j, ChannelRegs& r) -> bool {
@@ -653,22 +664,35 @@ bool audio_rounds() {
         constexpr uint32_t K = J % CHANNELS;
         if constexpr (J % 3 == 0) {
             // Branch-free refill to at least 56 bits: enough for three codes.
-            bits |= load_bits(buf, next_byte * 8) >> avail;
+            bits |= load_bits(next_byte, 0) >> avail;
             next_byte += (63 - avail) >> 3;
             avail |= 56;
         }
         uint32_t e = entries[K][bits >> (64 - LOOKUP_BITS)];
-        if (e & ENTRY_SUBTABLE) [[unlikely]]
-            e = huff_lookup(*tables[K], uint32_t(bits >> 48), nullptr);
-        bits <<= e & ENTRY_LENGTH_MASK;
+        // One test for both rare cases: a subtable, or the table block
+        // symbol (the only value with bit 8 set).
+        if (e & (ENTRY_SUBTABLE | AUDIO_TABLE_BLOCK << ENTRY_VALUE_SHIFT)) [[unlikely]] {
+            if (e & ENTRY_SUBTABLE)
+                e = huff_lookup(*tables[K], uint32_t(bits >> 48), nullptr);
+            if (entry_value(e) == AUDIO_TABLE_BLOCK) {
+                bits <<= e & ENTRY_LENGTH_MASK;
+                avail -= e & ENTRY_LENGTH_MASK;
+                return false;
+            }
+        }
+        // The audio tables carry no extra bit counts, so below the flags an
+        // entry holds its code length alone: the shift needs no mask the
+        // processor's own count mask does not give.
+        static_assert(ENTRY_LENGTH_MASK == 15 && ENTRY_EXTRA_SHIFT == 4);
+        bits <<= e & 63;
         avail -= e & ENTRY_LENGTH_MASK;
         uint32_t code = entry_value(e);
-        if (code == AUDIO_TABLE_BLOCK) [[unlikely]]
-            return false;
 
-        const ChannelWeights& cw = weights[K];
         AudioWindowRecord& rec = records[K];
         uint32_t pos = r.byte_count & (AUDIO_WINDOW - 1);
+        if (pos == 0 && r.byte_count != entry_count[K]) [[unlikely]]
+            close_window(K, r);
+        const ChannelWeights& cw = weights[K];
         r.byte_count += 1;
         int32_t sum = r.next_sum + cw.c[4] * channel_delta;
         uint8_t byte = uint8_t(uint32_t(sum >> 3) - code);
@@ -683,10 +707,6 @@ bool audio_rounds() {
         r.h2 = r.h1;
         r.h1 = r.h0;
         r.h0 = delta;
-        if (pos == AUDIO_WINDOW - 1) [[unlikely]] {
-            r.next_sum = close_audio_window(rec, record_start[K], sums[K], weights[K], byte);
-            record_start[K] = 0;
-        }
         return true;
     };
 
@@ -702,7 +722,7 @@ bool audio_rounds() {
     // How many rounds can run before the ends must be checked again: a
     // round reads at most 15 bits per item.
     auto rounds_allowed = [&]() -> uint32_t {
-        uint32_t bitpos = next_byte * 8 - avail;
+        uint32_t bitpos = bit_position();
         if (!round_fits(bitpos))
             return 0;
         uint32_t by_input = (fast_in_end - bitpos + 15 * ROUND - 1) / (15 * ROUND);
@@ -727,17 +747,19 @@ bool audio_rounds() {
         left -= done;
     }
 
-    uint32_t bitpos = next_byte * 8 - avail;
+    uint32_t bitpos = bit_position();
     s.input.in_pos = int32_t(bitpos >> 3);
     s.input.in_bit = int32_t(bitpos & 7);
     s.out_pos = out;
     s.bytes_left = decltype(s.bytes_left)(left);
     v.channel_delta = channel_delta;
     v.current_channel = slot_channel(done % CHANNELS);
-    for_slots([&](auto k, const ChannelRegs& r) {
+    for_slots([&](auto k, ChannelRegs& r) {
         AudioChannel& ch = v.channels[slot_channel(k)];
-        std::memcpy(ch.weights, weights[k].w, sizeof ch.weights);
         uint32_t pos = r.byte_count & (AUDIO_WINDOW - 1);
+        if (pos == 0 && r.byte_count != entry_count[k])
+            close_window(k, r);
+        std::memcpy(ch.weights, weights[k].w, sizeof ch.weights);
         const int16_t* h = records[k].last_deltas + pos;
         ch.last_delta = h[4];
         ch.deltas[0] = h[3];
