@@ -473,9 +473,9 @@ void normal_items_fast() {
     write_back();
 }
 
-// Audio items with the predictors in registers. The channels take bytes in
-// turn, so the loop runs rounds of one byte per channel (three bytes when
-// there is one channel), each byte's channel known when compiling and each
+// Audio items of one or two channels with the predictors in registers. The
+// channels take bytes in turn, so the loop runs rounds of one byte per
+// channel (two when there is one), each byte's channel known when compiling and each
 // channel's state in plain locals; the error sums go through
 // AudioWindowRecords (see v20_audio.h). A round starts only while the input
 // position, the window position and the bytes still owed are far enough
@@ -564,7 +564,7 @@ bool audio_state_fits_records(const V20State& v, uint32_t channels) {
 
 template <uint32_t CHANNELS>
 bool audio_rounds() {
-    constexpr uint32_t ROUND = CHANNELS == 1 ? 3 : CHANNELS;
+    constexpr uint32_t ROUND = CHANNELS == 1 ? 2 : CHANNELS;
     DecoderState& s = decoder_state;
     V20State& v = s.v20;
     uint8_t* const w = s.window;
@@ -663,7 +663,8 @@ bool audio_rounds() {
         constexpr uint32_t J = decltype(j)::value;
         constexpr uint32_t K = J % CHANNELS;
         if constexpr (J % 3 == 0) {
-            // Branch-free refill to at least 56 bits: enough for three codes.
+            // Branch-free refill to at least 56 bits: enough for three codes
+            // (a round of two has one refill, of three or more one per three).
             bits |= load_bits(next_byte, 0) >> avail;
             next_byte += (63 - avail) >> 3;
             avail |= 56;
@@ -776,8 +777,54 @@ bool audio_rounds() {
     return true;
 }
 
-// The audio items of the fast decoder: rounds while they can run, else one
-// item as the reference steps it.
+// Audio items of three or four channels (rare enough that rounds for them
+// would not earn their code size): predict_channel_byte on copies of the
+// channels in locals, with the bit input in registers, until the frame has
+// something to do. Decodes exactly what decode_audio_item<FastPath> would.
+void audio_items_in_turn() {
+    DecoderState& s = decoder_state;
+    V20State& v = s.v20;
+    uint8_t* const w = s.window;
+    RegisterInput in;
+    uint32_t out = s.out_pos;
+    int64_t left = s.bytes_left;
+    const uint32_t flushed = s.flushed_pos;  // only the frame's flush moves it
+    // Window stores could alias the state.
+    AudioChannel channels[MAX_CHANNELS];
+    std::memcpy(channels, v.channels, sizeof channels);
+    int32_t channel_delta = v.channel_delta;
+    uint32_t channel = v.current_channel;
+    const uint32_t channel_count = v.channel_count;
+    bool table_block = false;
+    for (;;) {
+        uint32_t sym = in.decode(v.audio_tables[channel & 3]);
+        if (sym == AUDIO_TABLE_BLOCK) {
+            table_block = true;
+            break;
+        }
+        w[out++] = predict_channel_byte(channels[channel & 3], channel_delta, sym);
+        if (++channel >= channel_count)
+            channel = 0;
+        left -= 1;
+        if (left < 0)
+            break;
+        out &= WINDOW_MASK;
+        if (in.refill_due() || flush_due(out, flushed))
+            break;
+    }
+    in.write_back();
+    s.out_pos = out;
+    s.bytes_left = left;
+    std::memcpy(v.channels, channels, sizeof channels);
+    v.channel_delta = channel_delta;
+    v.current_channel = channel;
+    if (table_block)
+        read_code_tables<FastPath>();
+}
+
+// The audio items of the fast decoder: rounds while they can run for one or
+// two channels, else one item as the reference steps it; three or four
+// channels go in turn.
 void audio_items_fast() {
     const V20State& v = decoder_state.v20;
     bool ran = false;
@@ -785,9 +832,10 @@ void audio_items_fast() {
         switch (v.channel_count) {
         case 1: ran = audio_rounds<1>(); break;
         case 2: ran = audio_rounds<2>(); break;
-        case 3: ran = audio_rounds<3>(); break;
-        case 4: ran = audio_rounds<4>(); break;
-        default: break;
+        default:
+            audio_items_in_turn();
+            ran = true;
+            break;
         }
     }
     if (!ran)

@@ -4,7 +4,7 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
-#if defined(__x86_64__) || defined(__i386__)
+#if defined(__x86_64__)
 #include <immintrin.h>
 #endif
 
@@ -80,7 +80,7 @@ void add_whole_window_sse2(const AudioWindowRecord& r, uint32_t* sums) {
 
 #endif
 
-#if defined(__x86_64__) || defined(__i386__)
+#if defined(__x86_64__)
 
 // The same in AVX2: sixteen bytes per lane group, two groups.
 #define KX_AVX2 [[gnu::target("avx2"), gnu::always_inline]] inline
@@ -124,9 +124,10 @@ KX_AVX2 __m128i four_totals(__m256i a, __m256i b, __m256i c, __m256i d) {
 
 #endif
 
-// A whole window by the widest means the processor has.
+// A whole window by the widest means the processor has (AVX2 on 64-bit
+// x86 only: the 32-bit programs are kept small).
 void add_whole_window(const AudioWindowRecord& r, uint32_t* sums) {
-#if defined(__x86_64__) || defined(__i386__)
+#if defined(__x86_64__)
     if (__builtin_cpu_supports("avx2")) {
         add_whole_window_avx2(r, sums);
         return;
