@@ -1,9 +1,6 @@
 // The 2.0 method's audio mode: the fast decoder's window sums.
 #include "unpack/v20_audio.h"
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 #if defined(__x86_64__)
 #include <immintrin.h>
 #endif
@@ -15,7 +12,7 @@ inline uint16_t magnitude(int32_t x) { return uint16_t(x < 0 ? -x : x); }
 
 // A whole window: one pass per trial pair over the 32 bytes, in 16-bit
 // arithmetic the compiler can keep in vector lanes.
-[[maybe_unused]] void add_whole_window_plain(const AudioWindowRecord& r, uint32_t* sums) {
+void add_whole_window_plain(const AudioWindowRecord& r, uint32_t* sums) {
     const int16_t* h = r.last_deltas;
     uint16_t plain = 0;
     for (uint32_t n = 0; n < AUDIO_WINDOW; ++n)
@@ -39,46 +36,6 @@ inline uint16_t magnitude(int32_t x) { return uint16_t(x < 0 ? -x : x); }
     pair(3, [&](uint32_t n) { return int16_t(h[n + 2] - h[n + 1]); });
     pair(4, [&](uint32_t n) { return r.channel_delta[n]; });
 }
-
-#if defined(__SSE2__)
-
-// A whole window in SSE2: eight bytes per lane group, four groups, one
-// trial pair at a time. Each lane adds four terms below 2048, so the lane
-// sums fit signed 16 bits and pmaddwd can widen and pair them.
-void add_whole_window_sse2(const AudioWindowRecord& r, uint32_t* sums) {
-    auto load = [](const int16_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); };
-    // |a - b| without a zero register: max - min.
-    auto distance = [](__m128i a, __m128i b) { return _mm_sub_epi16(_mm_max_epi16(a, b), _mm_min_epi16(a, b)); };
-    const __m128i ones = _mm_set1_epi16(1);
-    const __m128i zero = _mm_setzero_si128();
-    const int16_t* h = r.last_deltas;
-    alignas(16) int32_t lanes[12][4];
-    __m128i plain = zero;
-    for (uint32_t n = 0; n < AUDIO_WINDOW; n += 8)
-        plain = _mm_add_epi16(plain, distance(load(r.e + n), zero));
-    _mm_store_si128(reinterpret_cast<__m128i*>(lanes[0]), _mm_madd_epi16(plain, ones));
-    auto pair = [&](uint32_t k, auto delta) {
-        __m128i minus = zero;
-        __m128i plus = zero;
-        for (uint32_t n = 0; n < AUDIO_WINDOW; n += 8) {
-            __m128i e = load(r.e + n);
-            __m128i d = delta(n);
-            minus = _mm_add_epi16(minus, distance(e, d));
-            plus = _mm_add_epi16(plus, distance(e, _mm_sub_epi16(zero, d)));
-        }
-        _mm_store_si128(reinterpret_cast<__m128i*>(lanes[1 + 2 * k]), _mm_madd_epi16(minus, ones));
-        _mm_store_si128(reinterpret_cast<__m128i*>(lanes[2 + 2 * k]), _mm_madd_epi16(plus, ones));
-    };
-    pair(0, [&](uint32_t n) { return load(h + n + 4); });
-    pair(1, [&](uint32_t n) { return _mm_sub_epi16(load(h + n + 4), load(h + n + 3)); });
-    pair(2, [&](uint32_t n) { return _mm_sub_epi16(load(h + n + 3), load(h + n + 2)); });
-    pair(3, [&](uint32_t n) { return _mm_sub_epi16(load(h + n + 2), load(h + n + 1)); });
-    pair(4, [&](uint32_t n) { return load(r.channel_delta + n); });
-    for (uint32_t t = 0; t < 11; ++t)
-        sums[t] += uint32_t(lanes[t][0] + lanes[t][1] + lanes[t][2] + lanes[t][3]);
-}
-
-#endif
 
 #if defined(__x86_64__)
 
@@ -133,11 +90,7 @@ void add_whole_window(const AudioWindowRecord& r, uint32_t* sums) {
         return;
     }
 #endif
-#if defined(__SSE2__)
-    add_whole_window_sse2(r, sums);
-#else
     add_whole_window_plain(r, sums);
-#endif
 }
 
 
