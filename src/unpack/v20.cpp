@@ -17,6 +17,10 @@
 #include <type_traits>
 #include <utility>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "format/v20_tables.h"
 #include "unpack/decoder_state.h"
 #include "unpack/huff_table.h"
@@ -492,18 +496,13 @@ void normal_items_fast() {
 // c3 = -w4. Everything but the last term is known once the channel's byte
 // before is, and is taken then (next_sum).
 
-// One channel's predictor between its bytes.
-struct ChannelRegs {
-    int32_t next_sum;  // the next byte's sum but for the channel delta's term
-    int32_t last_byte;
-    int32_t h0, h1, h2;
-    uint32_t byte_count;
-};
-
 // A channel's weights and the factors of its sum taken apart (c0..c3, w5).
 struct ChannelWeights {
     int32_t w[5];
     int32_t c[5];
+#if defined(__SSE2__)
+    __m128i c16;  // c0..c3 in 16-bit lanes, then zeros
+#endif
 
     void set_factors() {
         c[0] = w[0] + w[1];
@@ -511,10 +510,53 @@ struct ChannelWeights {
         c[2] = w[3] - w[2];
         c[3] = -w[3];
         c[4] = w[4];
+#if defined(__SSE2__)
+        c16 = _mm_setr_epi16(int16_t(c[0]), int16_t(c[1]), int16_t(c[2]), int16_t(c[3]), 0, 0, 0, 0);
+#endif
     }
     int32_t next_sum(int32_t last_byte, int32_t h0, int32_t h1, int32_t h2, int32_t h3) const {
         return 8 * last_byte + c[0] * h0 + c[1] * h1 + c[2] * h2 + c[3] * h3;
     }
+};
+
+// A channel's last deltas h0..h2, newest first. push(delta, cw) gives
+// c0 * delta + c1 * h0 + c2 * h1 + c3 * h2 and makes delta the newest. With
+// SSE2 they are 16-bit lanes of one vector register (keeping general
+// registers for the bit input), multiplied and added by pmaddwd.
+#if defined(__SSE2__)
+struct DeltaHistory {
+    __m128i h;  // h0, h1, h2, then older ones, which meet zero factors
+
+    void set(int32_t h0, int32_t h1, int32_t h2) {
+        h = _mm_setr_epi16(int16_t(h0), int16_t(h1), int16_t(h2), 0, 0, 0, 0, 0);
+    }
+    int32_t push(int32_t delta, const ChannelWeights& cw) {
+        h = _mm_insert_epi16(_mm_slli_si128(h, 2), delta, 0);
+        __m128i pairs = _mm_madd_epi16(h, cw.c16);
+        return _mm_cvtsi128_si32(_mm_add_epi32(pairs, _mm_shuffle_epi32(pairs, 1)));
+    }
+};
+#else
+struct DeltaHistory {
+    int32_t h0, h1, h2;
+
+    void set(int32_t a, int32_t b, int32_t c) { h0 = a, h1 = b, h2 = c; }
+    int32_t push(int32_t delta, const ChannelWeights& cw) {
+        int32_t sum = cw.c[0] * delta + cw.c[1] * h0 + cw.c[2] * h1 + cw.c[3] * h2;
+        h2 = h1;
+        h1 = h0;
+        h0 = delta;
+        return sum;
+    }
+};
+#endif
+
+// One channel's predictor between its bytes.
+struct ChannelRegs {
+    int32_t next_sum;  // the next byte's sum but for the channel delta's term
+    int32_t last_byte;
+    DeltaHistory history;
+    uint32_t byte_count;
 };
 
 // Whether the records can take a state (see AUDIO_RECORD_VALUE_MAX). Every
@@ -636,9 +678,7 @@ bool audio_rounds() {
         h[1] = int16_t(h[2] - ch.deltas[2]);
         h[0] = int16_t(h[1] - ch.deltas[3]);
         r.last_byte = ch.last_byte;
-        r.h0 = h[4];
-        r.h1 = h[3];
-        r.h2 = h[2];
+        r.history.set(h[4], h[3], h[2]);
         r.byte_count = ch.byte_count;
         r.next_sum = weights[k].next_sum(r.last_byte, h[4], h[3], h[2], h[1]);
     }, regs0, regs1, regs2, regs3);
@@ -704,10 +744,7 @@ bool audio_rounds() {
         rec.last_deltas[pos + 5] = int16_t(delta);
         channel_delta = delta;
         r.last_byte = byte;
-        r.next_sum = cw.next_sum(byte, delta, r.h0, r.h1, r.h2);
-        r.h2 = r.h1;
-        r.h1 = r.h0;
-        r.h0 = delta;
+        r.next_sum = 8 * byte + r.history.push(delta, cw);
         return true;
     };
 
