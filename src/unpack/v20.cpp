@@ -624,7 +624,10 @@ bool audio_rounds() {
     const uint32_t flushed = s.flushed_pos;  // only the frame's flush moves it
     const uint32_t limit = flushed > out ? flushed : WINDOW_SIZE;
     const uint32_t out_end = limit > FLUSH_MARGIN + ROUND ? limit - FLUSH_MARGIN - ROUND : 0;
-    auto round_fits = [&](uint32_t bitpos) { return bitpos < fast_in_end && out < out_end && left >= ROUND; };
+    // The bytes still owed before the next round (out only grows here).
+    const uint32_t out_start = out;
+    auto left_now = [&]() { return left - int64_t(out - out_start); };
+    auto round_fits = [&](uint32_t bitpos) { return bitpos < fast_in_end && out < out_end && left_now() >= ROUND; };
     if (!round_fits(start_bit) || !audio_state_fits_records(v, CHANNELS))
         return false;
 
@@ -748,13 +751,13 @@ bool audio_rounds() {
         return true;
     };
 
-    // Bytes written in the round a table block cut short.
+    // Bytes written in the round a table block cut short (0 when none did).
     uint32_t done = 0;
     auto round = [&]<uint32_t... J>(std::integer_sequence<uint32_t, J...>, ChannelRegs& r0, ChannelRegs& r1,
                                     ChannelRegs& r2, ChannelRegs& r3) {
         return ((step(std::integral_constant<uint32_t, J>{},
-                      slot_regs(std::integral_constant<uint32_t, J % CHANNELS>{}, r0, r1, r2, r3)) &&
-                 ++done) &&
+                      slot_regs(std::integral_constant<uint32_t, J % CHANNELS>{}, r0, r1, r2, r3)) ||
+                 (done = J, false)) &&
                 ...);
     };
     // How many rounds can run before the ends must be checked again: a
@@ -766,24 +769,22 @@ bool audio_rounds() {
         uint32_t by_input = (fast_in_end - bitpos + 15 * ROUND - 1) / (15 * ROUND);
         uint32_t by_window = (out_end - out + ROUND - 1) / ROUND;
         uint32_t n = by_input < by_window ? by_input : by_window;
-        return left / ROUND < int64_t(n) ? uint32_t(left / ROUND) : n;
+        int64_t by_left = left_now() / ROUND;
+        return by_left < int64_t(n) ? uint32_t(by_left) : n;
     };
     bool table_block = false;
     for (uint32_t n = rounds_allowed(); n != 0 && !table_block; n = rounds_allowed()) {
         do {
-            done = 0;
             if (!round(std::make_integer_sequence<uint32_t, ROUND>{}, regs0, regs1, regs2, regs3)) {
                 table_block = true;
                 break;
             }
             out += ROUND;
-            left -= ROUND;
         } while (--n != 0);
     }
-    if (table_block) {
+    if (table_block)
         out += done;
-        left -= done;
-    }
+    left = left_now();
 
     uint32_t bitpos = bit_position();
     s.input.in_pos = int32_t(bitpos >> 3);
