@@ -742,7 +742,7 @@ bool audio_rounds() {
         uint8_t byte = uint8_t(uint32_t(sum >> 3) - code);
         w[out + J] = byte;
         int32_t delta = int32_t(int8_t(uint8_t(byte - r.last_byte)));
-        rec.e[pos] = int16_t(int32_t(int8_t(uint8_t(code))) * 8);
+        rec.codes[pos] = int16_t(code);
         rec.channel_delta[pos] = int16_t(channel_delta);
         rec.last_deltas[pos + 5] = int16_t(delta);
         channel_delta = delta;

@@ -10,19 +10,22 @@ namespace {
 // |x| of a term known to lie within -2047..2047, in 16 bits.
 inline uint16_t magnitude(int32_t x) { return uint16_t(x < 0 ? -x : x); }
 
+// The error term of a recorded code.
+inline int16_t error_term(int16_t code) { return int16_t(int8_t(uint8_t(code)) * 8); }
+
 // A whole window: one pass per trial pair over the 32 bytes, in 16-bit
 // arithmetic the compiler can keep in vector lanes.
 void add_whole_window_plain(const AudioWindowRecord& r, uint32_t* sums) {
     const int16_t* h = r.last_deltas;
     uint16_t plain = 0;
     for (uint32_t n = 0; n < AUDIO_WINDOW; ++n)
-        plain = uint16_t(plain + magnitude(r.e[n]));
+        plain = uint16_t(plain + magnitude(error_term(r.codes[n])));
     sums[0] += plain;
     auto pair = [&](uint32_t k, auto delta) {
         uint16_t minus = 0;
         uint16_t plus = 0;
         for (uint32_t n = 0; n < AUDIO_WINDOW; ++n) {
-            int16_t e = r.e[n];
+            int16_t e = error_term(r.codes[n]);
             int16_t d = delta(n);
             minus = uint16_t(minus + magnitude(int16_t(e - d)));
             plus = uint16_t(plus + magnitude(int16_t(e + d)));
@@ -55,7 +58,9 @@ KX_AVX2 __m128i four_totals(__m256i a, __m256i b, __m256i c, __m256i d) {
 
 [[gnu::target("avx2")]] void add_whole_window_avx2(const AudioWindowRecord& r, uint32_t* sums) {
     const int16_t* h = r.last_deltas;
-    const __m256i e0 = load16(r.e), e1 = load16(r.e + 16);
+    // The error terms: the codes' low bytes as signed values, times 8.
+    const __m256i e0 = _mm256_srai_epi16(_mm256_slli_epi16(load16(r.codes), 8), 5);
+    const __m256i e1 = _mm256_srai_epi16(_mm256_slli_epi16(load16(r.codes + 16), 8), 5);
     const __m256i h4a = load16(h + 4), h3a = load16(h + 3), h2a = load16(h + 2), h1a = load16(h + 1);
     const __m256i h4b = load16(h + 20), h3b = load16(h + 19), h2b = load16(h + 18), h1b = load16(h + 17);
     const __m256i d[5][2] = {{h4a, h4b},
@@ -103,7 +108,7 @@ void add_window_sums(const AudioWindowRecord& r, uint32_t lo, uint32_t hi, uint3
     }
     const int16_t* h = r.last_deltas;
     for (uint32_t n = lo; n < hi; ++n) {
-        int32_t e = r.e[n];
+        int32_t e = error_term(r.codes[n]);
         int32_t d[5] = {h[n + 4], h[n + 4] - h[n + 3], h[n + 3] - h[n + 2], h[n + 2] - h[n + 1], r.channel_delta[n]};
         sums[0] += magnitude(e);
         for (uint32_t k = 0; k < 5; ++k) {

@@ -75,10 +75,10 @@ inline uint8_t predict_audio_byte(uint32_t code) {
 // ------------------------------------------------- the fast decoder's windows
 
 // The fast decoder does not keep the eleven error sums byte by byte: it
-// records, for each byte of a channel's current 32-byte window, the error
-// term (the code as a signed byte, times 8), the channel delta, and the
-// channel's last delta after the byte, and sums the record when the window
-// closes. The delta values d1..d4 are differences of recorded last deltas.
+// records, for each byte of a channel's current 32-byte window, its code
+// (whose error term e is the code as a signed byte, times 8), the channel
+// delta, and the channel's last delta after the byte, and sums the record
+// when the window closes. The delta values d1..d4 are differences of recorded last deltas.
 // The sums run in 16-bit lanes: |e| <= 1024 and every delta value stays
 // within 1023, so each term is below 2048 and 32 of them below 65536.
 // (Deltas are byte differences, within -128..127, and d2..d4 differences of
@@ -88,7 +88,7 @@ inline constexpr uint32_t AUDIO_WINDOW = 32;
 inline constexpr int32_t AUDIO_RECORD_VALUE_MAX = 255;
 
 struct AudioWindowRecord {
-    int16_t e[AUDIO_WINDOW];
+    int16_t codes[AUDIO_WINDOW];  // 0..255
     int16_t channel_delta[AUDIO_WINDOW];
     // The channel's last delta after byte p - 5 of the window, so that byte
     // p's d1 is last_deltas[p + 4], d2 last_deltas[p + 4] - last_deltas[p + 3],
