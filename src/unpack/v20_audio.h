@@ -78,7 +78,7 @@ inline uint8_t predict_audio_byte(uint32_t code) {
 // records, for each byte of a channel's current 32-byte window, its code
 // (whose error term e is the code as a signed byte, times 8), the channel
 // delta, and the channel's last delta after the byte, and sums the record
-// when the window closes. The delta values d1..d4 are differences of recorded last deltas.
+// when the window closes; d1..d4 are differences of recorded last deltas.
 // The sums run in 16-bit lanes: |e| <= 1024 and every delta value stays
 // within 1023, so each term is below 2048 and 32 of them below 65536.
 // (Deltas are byte differences, within -128..127, and d2..d4 differences of
