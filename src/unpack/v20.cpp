@@ -16,6 +16,11 @@
 #include <cstring>
 #include <cstdint>
 #include <type_traits>
+#include <utility>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "format/v20_tables.h"
 #include "unpack/decoder_state.h"
@@ -253,75 +258,6 @@ void check_trailing_tables() {
     }
 }
 
-
-// Audio items in registers; returns to the frame like normal_items_fast.
-// Decodes exactly what decode_audio_item<FastPath> would, item by item.
-void audio_items_fast() {
-    DecoderState& s = decoder_state;
-    V20State& v = s.v20;
-    uint8_t* const w = s.window;
-    RegisterInput in;
-    uint32_t out = s.out_pos;
-    int64_t left = s.bytes_left;
-    const uint32_t flushed = s.flushed_pos;  // only the frame's flush moves it
-    // The predictor's state in locals: window stores could alias the state.
-    AudioChannel channels[MAX_CHANNELS];
-    std::memcpy(channels, v.channels, sizeof channels);
-    int32_t channel_delta = v.channel_delta;
-    uint32_t channel = v.current_channel;
-    const uint32_t channel_count = v.channel_count;
-    auto write_back = [&]() {
-        in.write_back();
-        s.out_pos = out;
-        s.bytes_left = left;
-        std::memcpy(v.channels, channels, sizeof channels);
-        v.channel_delta = channel_delta;
-        v.current_channel = channel;
-    };
-    // One channel (the common case) keeps its state in a plain local the
-    // compiler can hold in registers; several go through the array.
-    if (channel_count == 1 && channel == 0) {
-        AudioChannel ch = channels[0];
-        const HuffTable& table = v.audio_tables[0];
-        for (;;) {
-            uint32_t sym = in.decode(table);
-            if (sym == AUDIO_TABLE_BLOCK) {
-                channels[0] = ch;
-                write_back();
-                read_code_tables<FastPath>();
-                return;
-            }
-            w[out++] = predict_channel_byte(ch, channel_delta, sym);
-            left -= 1;
-            if (left < 0)
-                break;
-            out &= WINDOW_MASK;
-            if (in.refill_due() || flush_due(out, flushed))
-                break;
-        }
-        channels[0] = ch;
-        write_back();
-        return;
-    }
-    for (;;) {
-        uint32_t sym = in.decode(v.audio_tables[channel & 3]);
-        if (sym == AUDIO_TABLE_BLOCK) {
-            write_back();
-            read_code_tables<FastPath>();
-            return;
-        }
-        w[out++] = predict_channel_byte(channels[channel & 3], channel_delta, sym);
-        if (++channel >= channel_count)
-            channel = 0;
-        left -= 1;
-        if (left < 0)
-            break;
-        out &= WINDOW_MASK;
-        if (in.refill_due() || flush_due(out, flushed))
-            break;
-    }
-    write_back();
-}
 
 // One refill (load_bits) gives more than one item needs (a main code, a
 // length field, a distance code and its field: at most 15 + 5 + 15 + 16 bits).
@@ -568,6 +504,409 @@ void normal_items_fast() {
         enter_fast();
     }
     write_back();
+}
+
+// Audio items of one or two channels with the predictors in registers. The
+// channels take bytes in turn, so the loop runs rounds of one byte per
+// channel (two when there is one), each byte's channel known when compiling and each
+// channel's state in plain locals; the error sums go through
+// AudioWindowRecords (see v20_audio.h). A round starts only while the input
+// position, the window position and the bytes still owed are far enough
+// from the points where the frame steps in that no check falls due within
+// it (checked against ends computed up front, as in normal_items_fast).
+// Returns false, having done nothing, when not even the first round can
+// start; true after rounds, the state written back, or after a table block.
+// Decodes exactly what decode_audio_item<FastPath> would, item by item.
+//
+// The predictor's sum is taken apart: with h0..h3 the channel's last deltas,
+// newest first, predict_channel_byte's d1..d4 are h0, h0 - h1, h1 - h2 and
+// h2 - h3, so its sum is 8 * last byte + c0 * h0 + c1 * h1 + c2 * h2 +
+// c3 * h3 + w5 * channel delta with c0 = w1 + w2, c1 = w3 - w2, c2 = w4 - w3,
+// c3 = -w4. Everything but the last term is known once the channel's byte
+// before is, and is taken then (next_sum).
+
+// A channel's weights and the factors of its sum taken apart (c0..c3, w5).
+struct ChannelWeights {
+    int32_t w[5];
+    int32_t c[5];
+#if defined(__SSE2__)
+    __m128i c16;  // c0..c3 in 16-bit lanes, then zeros
+#endif
+
+    void set_factors() {
+        c[0] = w[0] + w[1];
+        c[1] = w[2] - w[1];
+        c[2] = w[3] - w[2];
+        c[3] = -w[3];
+        c[4] = w[4];
+#if defined(__SSE2__)
+        c16 = _mm_setr_epi16(int16_t(c[0]), int16_t(c[1]), int16_t(c[2]), int16_t(c[3]), 0, 0, 0, 0);
+#endif
+    }
+    int32_t next_sum(int32_t last_byte, int32_t h0, int32_t h1, int32_t h2, int32_t h3) const {
+        return 8 * last_byte + c[0] * h0 + c[1] * h1 + c[2] * h2 + c[3] * h3;
+    }
+};
+
+// A channel's last deltas h0..h2, newest first. push(delta, cw) gives
+// c0 * delta + c1 * h0 + c2 * h1 + c3 * h2 and makes delta the newest. With
+// SSE2 they are 16-bit lanes of one vector register (keeping general
+// registers for the bit input), multiplied and added by pmaddwd.
+#if defined(__SSE2__)
+struct DeltaHistory {
+    __m128i h;  // h0, h1, h2, then older ones, which meet zero factors
+
+    void set(int32_t h0, int32_t h1, int32_t h2) {
+        h = _mm_setr_epi16(int16_t(h0), int16_t(h1), int16_t(h2), 0, 0, 0, 0, 0);
+    }
+    int32_t push(int32_t delta, const ChannelWeights& cw) {
+        h = _mm_insert_epi16(_mm_slli_si128(h, 2), delta, 0);
+        __m128i pairs = _mm_madd_epi16(h, cw.c16);
+        return _mm_cvtsi128_si32(_mm_add_epi32(pairs, _mm_shuffle_epi32(pairs, 1)));
+    }
+};
+#else
+struct DeltaHistory {
+    int32_t h0, h1, h2;
+
+    void set(int32_t a, int32_t b, int32_t c) { h0 = a, h1 = b, h2 = c; }
+    int32_t push(int32_t delta, const ChannelWeights& cw) {
+        int32_t sum = cw.c[0] * delta + cw.c[1] * h0 + cw.c[2] * h1 + cw.c[3] * h2;
+        h2 = h1;
+        h1 = h0;
+        h0 = delta;
+        return sum;
+    }
+};
+#endif
+
+// One channel's predictor between its bytes.
+struct ChannelRegs {
+    int32_t next_sum;  // the next byte's sum but for the channel delta's term
+    int32_t last_byte;
+    DeltaHistory history;
+    uint32_t byte_count;
+};
+
+// Whether the records can take a state (see AUDIO_RECORD_VALUE_MAX). Every
+// state the decoder reaches can.
+bool audio_state_fits_records(const V20State& v, uint32_t channels) {
+    auto fits = [](int32_t x) { return x >= -AUDIO_RECORD_VALUE_MAX && x <= AUDIO_RECORD_VALUE_MAX; };
+    if (!fits(v.channel_delta))
+        return false;
+    for (uint32_t c = 0; c < channels; ++c) {
+        const AudioChannel& ch = v.channels[c];
+        if (!fits(ch.last_delta))
+            return false;
+        for (int32_t d : ch.deltas)
+            if (!fits(d))
+                return false;
+    }
+    return true;
+}
+
+// Closes a channel's window, whose bytes from lo on are in the record: moves
+// one weight as predict_channel_byte does, and starts the next window's
+// record. Gives the next byte's sum but for the channel delta's term.
+[[gnu::noinline]] int32_t close_audio_window(AudioWindowRecord& rec, uint32_t lo, uint32_t* sums,
+                                             ChannelWeights& cw, int32_t last_byte) {
+    add_window_sums(rec, lo, AUDIO_WINDOW, sums);
+    uint32_t best = 0;
+    for (uint32_t i = 1; i < 11; ++i)
+        if (sums[i] < sums[best])
+            best = i;
+    for (uint32_t i = 0; i < 11; ++i)
+        sums[i] = 0;
+    if (best != 0) {
+        // Odd indexes lower weight (best-1)/2, even ones raise it.
+        int32_t& weight = cw.w[(best - 1) / 2];
+        if (best & 1) {
+            if (weight >= -16)
+                --weight;
+        } else if (weight < 16) {
+            ++weight;
+        }
+        cw.set_factors();
+    }
+    int16_t* h = rec.last_deltas;
+    std::memmove(h, h + AUDIO_WINDOW, 5 * sizeof *h);
+    return cw.next_sum(last_byte, h[4], h[3], h[2], h[1]);
+}
+
+template <uint32_t CHANNELS>
+bool audio_rounds() {
+    constexpr uint32_t ROUND = CHANNELS == 1 ? 2 : CHANNELS;
+    DecoderState& s = decoder_state;
+    V20State& v = s.v20;
+    uint8_t* const w = s.window;
+    const uint8_t* const buf = s.input.in_buffer;
+    const uint32_t start_bit = uint32_t(s.input.in_pos) * 8 + uint32_t(s.input.in_bit);
+    uint32_t out = s.out_pos;
+    int64_t left = s.bytes_left;
+
+    // An item may start while its bit position is below frame_bit; a
+    // round's last item starts at most 15 bits per item behind its first.
+    const uint32_t in_end = s.input.frame_bit;
+    constexpr uint32_t IN_MARGIN = 15 * (ROUND - 1);
+    const uint32_t fast_in_end = in_end > IN_MARGIN ? in_end - IN_MARGIN : 0;
+    // Below out_end no round reaches a flush or the window's end.
+    const uint32_t flushed = s.flushed_pos;  // only the frame's flush moves it
+    const uint32_t limit = flushed > out ? flushed : WINDOW_SIZE;
+    const uint32_t out_end = limit > FLUSH_MARGIN + ROUND ? limit - FLUSH_MARGIN - ROUND : 0;
+    // The bytes still owed before the next round (out only grows here).
+    const uint32_t out_start = out;
+    auto left_now = [&]() { return left - int64_t(out - out_start); };
+    auto round_fits = [&](uint32_t bitpos) { return bitpos < fast_in_end && out < out_end && left_now() >= ROUND; };
+    if (!round_fits(start_bit) || !audio_state_fits_records(v, CHANNELS))
+        return false;
+
+    // Slot k holds the channel that takes the k-th byte of each round. Each
+    // slot's registers are an object of their own, so that they can stay in
+    // registers; the rest is looked at only when a window closes.
+    const uint32_t first = v.current_channel;
+    auto slot_channel = [first](uint32_t k) { return (first + k) % CHANNELS; };
+    // (No closure holds their addresses: a captured object would have to
+    // live in memory. They are handed down as arguments instead.)
+    ChannelRegs regs0, regs1, regs2, regs3;
+    auto slot_regs = [](auto k, ChannelRegs& r0, ChannelRegs& r1, ChannelRegs& r2, ChannelRegs& r3) -> ChannelRegs& {
+        if constexpr (k == 0)
+            return r0;
+        else if constexpr (k == 1)
+            return r1;
+        else if constexpr (k == 2)
+            return r2;
+        else
+            return r3;
+    };
+    const uint32_t* entries[CHANNELS];
+    const HuffTable* tables[CHANNELS];
+    ChannelWeights weights[CHANNELS];
+    uint32_t sums[CHANNELS][11];  // of each window's bytes before its record's
+    uint32_t record_start[CHANNELS];  // each window's first recorded byte
+    uint32_t entry_count[CHANNELS];   // byte counts when the rounds began
+    AudioWindowRecord records[CHANNELS];
+    // f(k, registers of slot k) for every slot.
+    auto for_slots = [&slot_regs](auto f, ChannelRegs& r0, ChannelRegs& r1, ChannelRegs& r2, ChannelRegs& r3) {
+        [&]<uint32_t... K>(std::integer_sequence<uint32_t, K...>) {
+            (f(std::integral_constant<uint32_t, K>{}, slot_regs(std::integral_constant<uint32_t, K>{}, r0, r1, r2, r3)),
+             ...);
+        }(std::make_integer_sequence<uint32_t, CHANNELS>{});
+    };
+    for_slots([&](auto k, ChannelRegs& r) {
+        const AudioChannel& ch = v.channels[slot_channel(k)];
+        tables[k] = &v.audio_tables[slot_channel(k)];
+        entries[k] = tables[k]->entries;
+        std::memcpy(weights[k].w, ch.weights, sizeof ch.weights);
+        weights[k].set_factors();
+        std::memcpy(sums[k], ch.errors, sizeof sums[k]);
+        uint32_t pos = ch.byte_count & (AUDIO_WINDOW - 1);
+        record_start[k] = pos;
+        entry_count[k] = ch.byte_count;
+        // The last deltas that give the state's d1..d4 at the next byte.
+        int16_t* h = records[k].last_deltas + pos;
+        h[4] = int16_t(ch.last_delta);
+        h[3] = int16_t(ch.deltas[0]);
+        h[2] = int16_t(h[3] - ch.deltas[1]);
+        h[1] = int16_t(h[2] - ch.deltas[2]);
+        h[0] = int16_t(h[1] - ch.deltas[3]);
+        r.last_byte = ch.last_byte;
+        r.history.set(h[4], h[3], h[2]);
+        r.byte_count = ch.byte_count;
+        r.next_sum = weights[k].next_sum(r.last_byte, h[4], h[3], h[2], h[1]);
+    }, regs0, regs1, regs2, regs3);
+    int32_t channel_delta = v.channel_delta;
+
+    // The bit buffer as in normal_items_fast, next_byte kept as a pointer.
+    uint64_t bits = load_bits(buf, start_bit & ~7u) >> 8 << 8 << (start_bit & 7);
+    uint32_t avail = 56 - (start_bit & 7);
+    const uint8_t* next_byte = buf + (start_bit >> 3) + 7;
+    auto bit_position = [&]() { return uint32_t(next_byte - buf) * 8 - avail; };
+
+    // A window closes after its 32nd byte, as predict_channel_byte closes
+    // it; the rounds do it only before the channel's next byte (or on the
+    // way out), by when the record's last stores are done with.
+    auto close_window = [&](uint32_t k, ChannelRegs& r) {
+        r.next_sum = close_audio_window(records[k], record_start[k], sums[k], weights[k], r.last_byte);
+        record_start[k] = 0;
+    };
+
+    // Byte j of a round; false at a table block (its code read).
+    auto step = [&](auto j, ChannelRegs& r) -> bool {
+        constexpr uint32_t J = decltype(j)::value;
+        constexpr uint32_t K = J % CHANNELS;
+        if constexpr (J % 3 == 0) {
+            // Branch-free refill to at least 56 bits: enough for three codes
+            // (a round of two has one refill, of three or more one per three).
+            bits |= load_bits(next_byte, 0) >> avail;
+            next_byte += (63 - avail) >> 3;
+            avail |= 56;
+        }
+        uint32_t e = entries[K][bits >> (64 - LOOKUP_BITS)];
+        // One test for both rare cases: a subtable, or the table block
+        // symbol (the only value with bit 8 set).
+        if (e & (ENTRY_SUBTABLE | AUDIO_TABLE_BLOCK << ENTRY_VALUE_SHIFT)) [[unlikely]] {
+            if (e & ENTRY_SUBTABLE)
+                e = huff_lookup(*tables[K], uint32_t(bits >> 48), nullptr);
+            if (entry_value(e) == AUDIO_TABLE_BLOCK) {
+                bits <<= e & ENTRY_LENGTH_MASK;
+                avail -= e & ENTRY_LENGTH_MASK;
+                return false;
+            }
+        }
+        // The audio tables carry no extra bit counts, so below the flags an
+        // entry holds its code length alone: the shift needs no mask the
+        // processor's own count mask does not give.
+        static_assert(ENTRY_LENGTH_MASK == 15 && ENTRY_EXTRA_SHIFT == 4);
+        bits <<= e & 63;
+        avail -= e & ENTRY_LENGTH_MASK;
+        uint32_t code = entry_value(e);
+
+        AudioWindowRecord& rec = records[K];
+        uint32_t pos = r.byte_count & (AUDIO_WINDOW - 1);
+        if (pos == 0 && r.byte_count != entry_count[K]) [[unlikely]]
+            close_window(K, r);
+        const ChannelWeights& cw = weights[K];
+        r.byte_count += 1;
+        int32_t sum = r.next_sum + cw.c[4] * channel_delta;
+        uint8_t byte = uint8_t(uint32_t(sum >> 3) - code);
+        w[out + J] = byte;
+        int32_t delta = int32_t(int8_t(uint8_t(byte - r.last_byte)));
+        rec.codes[pos] = int16_t(code);
+        rec.channel_delta[pos] = int16_t(channel_delta);
+        rec.last_deltas[pos + 5] = int16_t(delta);
+        channel_delta = delta;
+        r.last_byte = byte;
+        r.next_sum = 8 * byte + r.history.push(delta, cw);
+        return true;
+    };
+
+    // Bytes written in the round a table block cut short (0 when none did).
+    uint32_t done = 0;
+    auto round = [&]<uint32_t... J>(std::integer_sequence<uint32_t, J...>, ChannelRegs& r0, ChannelRegs& r1,
+                                    ChannelRegs& r2, ChannelRegs& r3) {
+        return ((step(std::integral_constant<uint32_t, J>{},
+                      slot_regs(std::integral_constant<uint32_t, J % CHANNELS>{}, r0, r1, r2, r3)) ||
+                 (done = J, false)) &&
+                ...);
+    };
+    // How many rounds can run before the ends must be checked again: a
+    // round reads at most 15 bits per item.
+    auto rounds_allowed = [&]() -> uint32_t {
+        uint32_t bitpos = bit_position();
+        if (!round_fits(bitpos))
+            return 0;
+        uint32_t by_input = (fast_in_end - bitpos + 15 * ROUND - 1) / (15 * ROUND);
+        uint32_t by_window = (out_end - out + ROUND - 1) / ROUND;
+        uint32_t n = by_input < by_window ? by_input : by_window;
+        int64_t by_left = left_now() / ROUND;
+        return by_left < int64_t(n) ? uint32_t(by_left) : n;
+    };
+    bool table_block = false;
+    for (uint32_t n = rounds_allowed(); n != 0 && !table_block; n = rounds_allowed()) {
+        do {
+            if (!round(std::make_integer_sequence<uint32_t, ROUND>{}, regs0, regs1, regs2, regs3)) {
+                table_block = true;
+                break;
+            }
+            out += ROUND;
+        } while (--n != 0);
+    }
+    if (table_block)
+        out += done;
+    left = left_now();
+
+    uint32_t bitpos = bit_position();
+    s.input.in_pos = int32_t(bitpos >> 3);
+    s.input.in_bit = int32_t(bitpos & 7);
+    s.out_pos = out;
+    s.bytes_left = decltype(s.bytes_left)(left);
+    v.channel_delta = channel_delta;
+    v.current_channel = slot_channel(done % CHANNELS);
+    for_slots([&](auto k, ChannelRegs& r) {
+        AudioChannel& ch = v.channels[slot_channel(k)];
+        uint32_t pos = r.byte_count & (AUDIO_WINDOW - 1);
+        if (pos == 0 && r.byte_count != entry_count[k])
+            close_window(k, r);
+        std::memcpy(ch.weights, weights[k].w, sizeof ch.weights);
+        const int16_t* h = records[k].last_deltas + pos;
+        ch.last_delta = h[4];
+        ch.deltas[0] = h[3];
+        ch.deltas[1] = h[3] - h[2];
+        ch.deltas[2] = h[2] - h[1];
+        ch.deltas[3] = h[1] - h[0];
+        ch.last_byte = r.last_byte;
+        ch.byte_count = r.byte_count;
+        std::memcpy(ch.errors, sums[k], sizeof ch.errors);
+        add_window_sums(records[k], record_start[k], pos, ch.errors);
+    }, regs0, regs1, regs2, regs3);
+    if (table_block)
+        read_code_tables<FastPath>();
+    return true;
+}
+
+// Audio items of three or four channels (rare enough that rounds for them
+// would not earn their code size): predict_channel_byte on copies of the
+// channels in locals, with the bit input in registers, until the frame has
+// something to do. Decodes exactly what decode_audio_item<FastPath> would.
+void audio_items_in_turn() {
+    DecoderState& s = decoder_state;
+    V20State& v = s.v20;
+    uint8_t* const w = s.window;
+    RegisterInput in;
+    uint32_t out = s.out_pos;
+    int64_t left = s.bytes_left;
+    const uint32_t flushed = s.flushed_pos;  // only the frame's flush moves it
+    // Window stores could alias the state.
+    AudioChannel channels[MAX_CHANNELS];
+    std::memcpy(channels, v.channels, sizeof channels);
+    int32_t channel_delta = v.channel_delta;
+    uint32_t channel = v.current_channel;
+    const uint32_t channel_count = v.channel_count;
+    bool table_block = false;
+    for (;;) {
+        uint32_t sym = in.decode(v.audio_tables[channel & 3]);
+        if (sym == AUDIO_TABLE_BLOCK) {
+            table_block = true;
+            break;
+        }
+        w[out++] = predict_channel_byte(channels[channel & 3], channel_delta, sym);
+        if (++channel >= channel_count)
+            channel = 0;
+        left -= 1;
+        if (left < 0)
+            break;
+        out &= WINDOW_MASK;
+        if (in.refill_due() || flush_due(out, flushed))
+            break;
+    }
+    in.write_back();
+    s.out_pos = out;
+    s.bytes_left = left;
+    std::memcpy(v.channels, channels, sizeof channels);
+    v.channel_delta = channel_delta;
+    v.current_channel = channel;
+    if (table_block)
+        read_code_tables<FastPath>();
+}
+
+// The audio items of the fast decoder: rounds while they can run for one or
+// two channels, else one item as the reference steps it; three or four
+// channels go in turn.
+void audio_items_fast() {
+    const V20State& v = decoder_state.v20;
+    bool ran = false;
+    if (v.current_channel < v.channel_count) {
+        switch (v.channel_count) {
+        case 1: ran = audio_rounds<1>(); break;
+        case 2: ran = audio_rounds<2>(); break;
+        default:
+            audio_items_in_turn();
+            ran = true;
+            break;
+        }
+    }
+    if (!ran)
+        decode_audio_item<FastPath>();
 }
 
 // Tables no block has built yet decode as the limit rule reads a cleared

@@ -71,3 +71,31 @@ inline uint8_t predict_audio_byte(uint32_t code) {
     V20State& v = decoder_state.v20;
     return predict_channel_byte(v.channels[v.current_channel & 3], v.channel_delta, code);
 }
+
+// ------------------------------------------------- the fast decoder's windows
+
+// The fast decoder does not keep the eleven error sums byte by byte: it
+// records, for each byte of a channel's current 32-byte window, its code
+// (whose error term e is the code as a signed byte, times 8), the channel
+// delta, and the channel's last delta after the byte, and sums the record
+// when the window closes; d1..d4 are differences of recorded last deltas.
+// The sums run in 16-bit lanes: |e| <= 1024 and every delta value stays
+// within 1023, so each term is below 2048 and 32 of them below 65536.
+// (Deltas are byte differences, within -128..127, and d2..d4 differences of
+// two of them; a state whose values leave AUDIO_RECORD_VALUE_MAX is left to
+// predict_channel_byte.)
+inline constexpr uint32_t AUDIO_WINDOW = 32;
+inline constexpr int32_t AUDIO_RECORD_VALUE_MAX = 255;
+
+struct AudioWindowRecord {
+    int16_t codes[AUDIO_WINDOW];  // 0..255
+    int16_t channel_delta[AUDIO_WINDOW];
+    // The channel's last delta after byte p - 5 of the window, so that byte
+    // p's d1 is last_deltas[p + 4], d2 last_deltas[p + 4] - last_deltas[p + 3],
+    // and so on to d4; the first five entries carry the previous window's end.
+    int16_t last_deltas[AUDIO_WINDOW + 5];
+};
+
+// Adds the eleven trial sums of bytes lo..hi-1 of the record to sums, in the
+// order of AudioChannel::errors.
+void add_window_sums(const AudioWindowRecord& r, uint32_t lo, uint32_t hi, uint32_t* sums);

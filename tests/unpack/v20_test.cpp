@@ -2,8 +2,10 @@
 // exercise each kind of item, table blocks and their carry-over.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
+#include <string>
 
 #include "unpack/decoder_state.h"
 #include "unpack/huff_table.h"
@@ -383,6 +385,191 @@ TEST(V20Stream, AudioChannelsInTurn) {
     }
     EXPECT_EQ(decoder_state.v20.channel_count, 2u);
     EXPECT_EQ(decoder_state.v20.current_channel, 0u);
+}
+
+// Audio streams for the runs below. Each channel's code gives short codes
+// to small steps (symbols near 0 and 255) and codes of up to 15 bits to the
+// rest, in an order of its own; symbol 256 has a 9-bit code.
+struct AudioStream {
+    std::mt19937 rng;
+    BitWriter w;
+    std::vector<Code> codes;
+    std::vector<uint8_t> lengths;  // of the last block, for the next one's deltas
+    uint32_t channel = 0;          // the decoder's current channel
+    uint32_t size = 0;             // bytes the codes so far decode to
+
+    explicit AudioStream(uint32_t seed) : rng(seed) {}
+
+    void block(uint32_t channels, bool keep) {
+        static constexpr uint8_t PROFILE[][2] = {{3, 2}, {4, 4}, {5, 8}, {6, 8}, {8, 16},
+                                                 {9, 16}, {12, 8}, {14, 8}, {15, 8}};
+        std::vector<uint8_t> all(channels * 257, 0);
+        codes.clear();
+        for (uint32_t c = 0; c < channels; ++c) {
+            std::vector<uint32_t> order(256);
+            for (uint32_t i = 0; i < 256; ++i)
+                order[i] = i;
+            std::stable_sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
+                return std::abs(int8_t(a)) < std::abs(int8_t(b));
+            });
+            for (uint32_t i = 0; i + 1 < 40; ++i)  // some shuffling among the likely ones
+                if (rng() % 3 == 0)
+                    std::swap(order[i], order[i + 1]);
+            uint8_t* l = &all[c * 257];
+            size_t rank = 0;
+            for (auto [len, count] : PROFILE)
+                for (uint8_t k = 0; k < count; ++k)
+                    l[order[rank++]] = len;
+            l[order[rank - 20]] = 0;  // a 9-bit code goes to the table block symbol
+            l[256] = 9;
+            codes.emplace_back(std::vector<uint8_t>(l, l + 257));
+        }
+        put_table_block(w, all, true, int(channels), keep, lengths);
+        lengths = all;
+        if (channel >= channels)
+            channel = 0;
+    }
+    // n codes drawn by their lengths, as a matching source would give them.
+    void codes_drawn(uint32_t n) {
+        for (uint32_t i = 0; i < n; ++i) {
+            const Code& c = codes[channel];
+            uint32_t pick = rng() % 32768;
+            uint32_t symbol = 0;
+            while (symbol < 255 && (c.lengths[symbol] == 0 || pick >= (32768u >> c.lengths[symbol]))) {
+                pick -= c.lengths[symbol] ? 32768u >> c.lengths[symbol] : 0;
+                ++symbol;
+            }
+            if (c.lengths[symbol] == 0)
+                symbol = 0;  // the shortest codes' share left over
+            c.put(w, symbol);
+            channel = (channel + 1) % uint32_t(codes.size());
+            ++size;
+        }
+    }
+    // A table block follows; its code takes no turn.
+    void end_block() { codes[channel].put(w, 256); }
+    // Starts the packed data of the next solid entry.
+    std::vector<uint8_t> next_entry() {
+        std::vector<uint8_t> packed = w.finish();
+        w = BitWriter();
+        size = 0;
+        return packed;
+    }
+};
+
+// Both paths' output and predictor state after an entry.
+struct AudioResult {
+    std::vector<uint8_t> out;
+    AudioChannel channels[MAX_CHANNELS];
+    uint32_t current;
+    int32_t delta;
+
+    explicit AudioResult(std::vector<uint8_t> o) : out(std::move(o)) {
+        const V20State& v = decoder_state.v20;
+        std::memcpy(channels, v.channels, sizeof channels);
+        current = v.current_channel;
+        delta = v.channel_delta;
+    }
+    void expect_equal(const AudioResult& ref) const {
+        EXPECT_TRUE(out == ref.out);
+        EXPECT_EQ(std::memcmp(channels, ref.channels, sizeof channels), 0);
+        EXPECT_EQ(current, ref.current);
+        EXPECT_EQ(delta, ref.delta);
+    }
+};
+
+// Long audio runs decode alike on both paths, in bytes and in every
+// predictor's state: one to four channels, blocks that change the channel
+// count mid-stream (with and without the previous lengths), input refills,
+// and a solid entry that goes on with the state where the first left it.
+TEST(V20Stream, LongAudioRunsMatchTheReference) {
+    struct Case {
+        std::vector<uint32_t> channels;  // per table block
+        uint32_t codes_per_block;
+    };
+    const Case cases[] = {
+        {{1}, 40000},
+        {{2}, 40000},
+        {{3, 4, 2, 1, 4}, 9000},
+        {{4, 1, 3}, 12000},
+        {{2, 2, 3, 3}, 7001},
+    };
+    uint32_t seed = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE("case " + std::to_string(seed));
+        AudioStream a(++seed);
+        for (size_t b = 0; b < c.channels.size(); ++b) {
+            if (b > 0)
+                a.end_block();
+            a.block(c.channels[b], b % 2 == 1);
+            a.codes_drawn(c.codes_per_block);
+        }
+        uint32_t first_size = a.size;
+        std::vector<uint8_t> first = a.next_entry();
+        a.codes_drawn(5000);
+        uint32_t second_size = a.size;
+        std::vector<uint8_t> second = a.next_entry();
+
+        std::vector<AudioResult> results[2];
+        for (int reference : {0, 1}) {
+            reset_decoder_state();
+            results[reference].emplace_back(decode(first, first_size, 20, 0, reference));
+            results[reference].emplace_back(decode(second, second_size, 20, 1, reference));
+        }
+        EXPECT_EQ(results[0][0].out.size(), size_t(first_size));
+        EXPECT_EQ(results[0][1].out.size(), size_t(second_size));
+        results[0][0].expect_equal(results[1][0]);
+        results[0][1].expect_equal(results[1][1]);
+    }
+}
+
+// A weight at or next to its limit (-17 or 16), and error sums that make the
+// closing window move it outwards, when a solid entry of two channels goes
+// on: each channel holds one such case for the weight under test. The
+// window closes right before a table block.
+TEST(V20Stream, AudioWeightLimitsMatchTheReference) {
+    struct Limit {
+        int32_t weight;
+        int32_t expected;
+        bool lower;  // the odd trial of the weight wins, else the even one
+    };
+    const Limit limits[][2] = {{{-16, -17, true}, {-17, -17, true}}, {{15, 16, false}, {16, 16, false}}};
+    for (uint32_t k = 0; k < 5; ++k) {
+        for (const auto& pair : limits) {
+            SCOPED_TRACE("weight " + std::to_string(k) + " from " + std::to_string(pair[0].weight));
+            AudioStream a(k + 100);
+            a.block(2, false);
+            a.codes_drawn(200);
+            uint32_t first_size = a.size;
+            std::vector<uint8_t> first = a.next_entry();
+            // 12 bytes per channel close the window; a table block right
+            // behind them ends the fast decoder's run before it closes it.
+            a.codes_drawn(2 * 12);
+            a.end_block();
+            a.block(2, true);
+            a.codes_drawn(2 * 10);
+            uint32_t second_size = a.size;
+            std::vector<uint8_t> second = a.next_entry();
+
+            std::vector<AudioResult> results[2];
+            for (int reference : {0, 1}) {
+                reset_decoder_state();
+                decode(first, first_size, 20, 0, reference);
+                for (uint32_t c = 0; c < 2; ++c) {
+                    AudioChannel& ch = decoder_state.v20.channels[c];
+                    ch.weights[k] = pair[c].weight;
+                    uint32_t winner = 1 + 2 * k + (pair[c].lower ? 0 : 1);
+                    for (uint32_t i = 0; i < 11; ++i)
+                        ch.errors[i] = i == winner ? 0 : 100000;
+                    ch.byte_count = 32 * 7 + 20;  // the window closes after 12 more bytes
+                }
+                results[reference].emplace_back(decode(second, second_size, 20, 1, reference));
+            }
+            results[0][0].expect_equal(results[1][0]);
+            for (uint32_t c = 0; c < 2; ++c)
+                EXPECT_EQ(results[1][0].channels[c].weights[k], pair[c].expected) << "channel " << c;
+        }
+    }
 }
 
 // A table block right after the last item is read at the end of the entry
