@@ -259,10 +259,9 @@ void check_trailing_tables() {
 }
 
 
-// One refill (load_bits) gives more than one item needs (a main code, a
-// length field, a distance code and its field: at most 15 + 5 + 15 + 16 bits).
-
-// The eight bytes from at on, the first in the top bits.
+// The eight bytes from at on, the first in the top bits. One refill gives
+// more than one item needs (a main code, a length field, a distance code
+// and its field: at most 15 + 5 + 15 + 16 bits).
 inline uint64_t load_bytes(const uint8_t* at) {
     uint64_t x;
     std::memcpy(&x, at, 8);
