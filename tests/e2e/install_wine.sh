@@ -260,19 +260,26 @@ head -c 200000000 /dev/urandom >"$src/big.bin"
 if make_installer big "setup.spt=$src/setup.spt" "record-args.exe=$src/record-args.exe" \
     "readme.txt=$src/readme.txt" "big.bin=$src/big.bin"; then
     rm -f "$src/big.bin" "$work/big/payload.rar"
-    start_installer big 1
+    start_installer big
     shot=$artifacts/progress-window.png
     rm -f "$shot"
-    if window=$(find_window '^Orvanta Installer' 600) && wait_for "$temp_unix/PTemp_a/big.bin" 30; then
-        # The bar shows once the first progress message is painted: on a busy
-        # machine that can take a moment, so look a few times while it runs.
-        for _ in $(seq 1 20); do
-            sleep 0.1
-            import -window root "$shot" 2>/dev/null
-            seen=$(convert "$shot" -fill white +opaque 'rgb(0,0,255)' -fill black -opaque 'rgb(0,0,255)' \
-                -format '%[fx:int(w*h*(1-mean))]' info: 2>/dev/null)
-            [ "${seen:-0}" -ge 10 ] && break
+    question=
+    if window=$(find_window '^Orvanta Installer' 600); then
+        # The copy may be over within a second, too soon for a picture: a
+        # click on Cancel holds the window at its question (the click waits
+        # in the queue until the next progress message looks at it), the
+        # picture is taken then, and Escape answers Cancel, so the
+        # installation goes on.
+        for _ in $(seq 1 40); do
+            [ -e "$work/big/rc" ] && break
+            xdotool mousemove --window "$window" 200 82 click 1 2>/dev/null
+            question=$(find_window '^Предупреждение$' 10) && [ -n "$question" ] && break
         done
+        if [ -n "$question" ]; then
+            sleep 0.5
+            import -window root "$shot" 2>/dev/null
+            xdotool key --window "$question" Escape 2>/dev/null
+        fi
     fi
     wait_installer
     if [ ! -s "$shot" ]; then
