@@ -100,12 +100,14 @@ wait_for() {
     return 1
 }
 
-# A top-level window whose title matches $1, looked for up to $2 seconds.
+# A top-level window whose title matches $1, looked for up to $2 seconds,
+# or until the file $3 (when given) exists: the program has ended.
 find_window() {
     local id
     for _ in $(seq 1 $(($2 * 5))); do
         id=$(xdotool search --name "$1" 2>/dev/null | head -1)
         [ -n "$id" ] && { echo "$id"; return 0; }
+        [ -n "${3:-}" ] && [ -e "$3" ] && return 1
         sleep 0.2
     done
     return 1
@@ -125,9 +127,10 @@ docs=$product/Документы
 mkdir -p "$docs"
 cp "$record_args" "$product/record-args.exe"
 cp1251 'Описание продукта: установка прошла.' >"$docs/Описание.txt"
-# About 6 MB that packs to about three quarters: the 2.0 decoder does real work,
-# and the window stays up for a while under emulation.
-head -c 4500000 /dev/urandom | base64 -w 76 >"$docs/Данные.bin"
+# About 32 MB that packs to about three quarters: the 2.0 decoder does real
+# work, and the window stays up for several seconds under emulation however
+# fast the decoder gets.
+head -c 24000000 /dev/urandom | base64 -w 76 >"$docs/Данные.bin"
 installer=$work/setup.exe
 if ! "$packer" -o "$installer" --target win32 --level 1 --stub "$kelvarix1" "$product" record-args.exe /q -y >"$work/pack.log" 2>&1; then
     fail pack "kelvarix-pack failed: $(cat "$work/pack.log")"
@@ -146,7 +149,7 @@ shot=$artifacts/w32-progress-window.png
 rm -f "$shot" "$artifacts/w32-progress-name.png"
 window=
 question=
-if window=$(find_window '^Orvanta Installer' 1200); then
+if window=$(find_window '^Orvanta Installer' 1200 "$work/rc"); then
     echo "window after $(elapsed)"
     # Click Cancel as soon as the file with the Cyrillic name is being
     # written: the click waits in the queue until the next progress message
