@@ -125,6 +125,19 @@ find_window() {
     return 1
 }
 
+# Clicks Cancel in window $1 until its question shows (the click waits in the
+# queue until the next progress message looks at it) or the installer of
+# case $2 has ended; prints the question's window.
+ask_cancel() {
+    local question
+    for _ in $(seq 1 40); do
+        [ -e "$work/$2/rc" ] && return 1
+        xdotool mousemove --window "$1" 200 82 click 1 2>/dev/null
+        question=$(find_window '^Предупреждение$' 10) && [ -n "$question" ] && { echo "$question"; return 0; }
+    done
+    return 1
+}
+
 new_ptemp() { ls -d "$temp_unix"/PTemp_? 2>/dev/null; }
 
 # ---------------------------------------------------------------- 0. the exported window procedure
@@ -266,16 +279,9 @@ if make_installer big "setup.spt=$src/setup.spt" "record-args.exe=$src/record-ar
     question=
     if window=$(find_window '^Orvanta Installer' 600); then
         # The copy may be over within a second, too soon for a picture: a
-        # click on Cancel holds the window at its question (the click waits
-        # in the queue until the next progress message looks at it), the
-        # picture is taken then, and Escape answers Cancel, so the
-        # installation goes on.
-        for _ in $(seq 1 40); do
-            [ -e "$work/big/rc" ] && break
-            xdotool mousemove --window "$window" 200 82 click 1 2>/dev/null
-            question=$(find_window '^Предупреждение$' 10) && [ -n "$question" ] && break
-        done
-        if [ -n "$question" ]; then
+        # click on Cancel holds the window at its question, the picture is
+        # taken then, and Escape answers Cancel, so the installation goes on.
+        if question=$(ask_cancel "$window" big); then
             sleep 0.5
             import -window root "$shot" 2>/dev/null
             xdotool key --window "$question" Escape 2>/dev/null
@@ -312,13 +318,7 @@ if [ -s "$work/big/inst.exe" ]; then
     start_installer big
     question=
     if window=$(find_window '^Orvanta Installer' 600); then
-        # The click waits in the queue until the next progress message looks
-        # at it; click again until the question shows.
-        for _ in $(seq 1 40); do
-            [ -e "$work/big/rc" ] && break
-            xdotool mousemove --window "$window" 200 82 click 1 2>/dev/null
-            question=$(find_window '^Предупреждение$' 10) && [ -n "$question" ] && break
-        done
+        question=$(ask_cancel "$window" big) || question=
     fi
     if [ -n "$question" ]; then
         import -window root "$artifacts/cancel-question.png" 2>/dev/null
