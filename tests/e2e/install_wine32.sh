@@ -246,7 +246,7 @@ if [ "${KX_WINE32_MODES:-1}" = 1 ]; then
     echo "modes finished after $(elapsed)"
 
     if [ "$(cat "$work/help/rc")" != 0 ]; then
-        fail help "exit code $(cat "$work/help/rc")"
+        fail help "exit code $(cat "$work/help/rc"), boxes: $(cat "$work/help/messages.log" 2>/dev/null), stderr: $(tail -c 600 "$work/help/stderr.txt" 2>/dev/null)"
     elif ! grep -q "^HELP: Version 'General'" "$work/help/messages.log" 2>/dev/null; then
         fail help "no help box: $(cat "$work/help/messages.log" 2>/dev/null)"
     else
