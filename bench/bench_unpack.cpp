@@ -5,15 +5,17 @@
 // three alike; each is timed by the thread's CPU time. Prints MB of output
 // per second, best and median of the rounds.
 //
-// Usage: bench-unpack [FILTER [profile]] [--archive FILE]...: only the sets
-// whose title holds FILTER; with "profile", only the fast decoder runs (for a
-// profiler). Each --archive adds a set of its own: a large single-volume
+// Usage: bench-unpack [FILTER [profile [MiB]]] [--archive FILE]...: only the
+// sets whose title holds FILTER; with "profile", only the fast decoder runs,
+// on about MiB (default 64) of output per set (for a profiler, or for
+// counting instructions under callgrind). Each --archive adds a set of its own: a large single-volume
 // archive (kelvarix-pack's output, say), decoded with the CRC-32 of the
 // output included, as an extraction computes it.
 #include <algorithm>
 #include <ctime>
 #include <functional>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -188,6 +190,7 @@ std::vector<Figures> measure(uint64_t bytes_per_pass, const std::vector<std::fun
 // Optional command-line filter: only sets whose title contains it run.
 const char* only = nullptr;
 bool profile_only = false;
+uint64_t profile_bytes = 64u << 20;  // output decoded per set in profile mode
 
 void bench_set(const char* title, std::vector<Entry> entries, bool crc = false) {
     with_crc = crc;
@@ -216,7 +219,7 @@ void bench_set(const char* title, std::vector<Entry> entries, bool crc = false) 
             decode_entry(e, reference);
     };
     if (profile_only) {
-        for (int p = 0; p < int(std::max<uint64_t>(1, (64u << 20) / total)); ++p)
+        for (int p = 0; p < int(std::max<uint64_t>(1, profile_bytes / total)); ++p)
             run_all(false);
         return;
     }
@@ -289,6 +292,8 @@ int main(int argc, char** argv) {
     if (!words.empty())
         only = words[0];
     profile_only = words.size() > 1 && std::strcmp(words[1], "profile") == 0;
+    if (profile_only && words.size() > 2)
+        profile_bytes = uint64_t(std::max(1, std::atoi(words[2]))) << 20;
     build_crc32_table();
     std::printf("MB/s of unpacked output per CPU second, best / median of 9 interleaved rounds (each about 16 MB), thread CPU time\n");
     std::printf("decoder memory: window %u KiB + state %zu KiB (fixed, no allocation while decoding)\n\n",
