@@ -45,7 +45,10 @@ void slide(LzMatcher& lz, size_t limit) {
     rebase(lz.head);
     rebase(lz.prev);
     rebase(lz.head2);
+    rebase(lz.head3);
+    rebase(lz.prev3);
     lz.inserted = lz.inserted > keep_from ? lz.inserted - keep_from : 0;
+    lz.inserted3 = lz.inserted3 > keep_from ? lz.inserted3 - keep_from : 0;
     lz.stream_start = lz.stream_start > keep_from ? lz.stream_start - keep_from : 0;
     lz.lowest_match = lz.lowest_match > keep_from ? lz.lowest_match - keep_from : 0;
     lz.entry_origin -= static_cast<int64_t>(keep_from);
@@ -61,6 +64,9 @@ void lz_init(LzMatcher& lz, int max_chain, uint32_t nice_length, uint32_t good_l
     lz.head.assign(size_t{1} << HASH_BITS, 0);
     lz.prev.assign(CHAIN_WINDOW, 0);
     lz.head2.assign(65536, 0);
+    lz.head3.clear();
+    lz.prev3.clear();
+    lz.inserted3 = 0;
     lz.max_chain = max_chain;
     lz.nice_length = nice_length;
     lz.good_length = good_length;
@@ -113,6 +119,49 @@ void lz_insert_range(LzMatcher& lz, size_t end) {
         lz.head2[pair(base + pos)] = static_cast<uint32_t>(pos + 1);
     }
     if (end > lz.inserted) lz.inserted = end;
+}
+
+namespace {
+inline uint32_t hash3(const uint8_t* p) {
+    uint32_t v = static_cast<uint32_t>(p[0]) << 16 | static_cast<uint32_t>(p[1]) << 8 | p[2];
+    return (v * 2654435761u) >> (32 - HASH3_BITS);
+}
+}  // namespace
+
+void lz_enable_chains3(LzMatcher& lz) {
+    if (!lz.head3.empty()) return;
+    lz.head3.assign(size_t{1} << HASH3_BITS, 0);
+    lz.prev3.assign(CHAIN_WINDOW, 0);
+    lz.inserted3 = lz.stream_start;
+}
+
+void lz_insert3_until(LzMatcher& lz, size_t end) {
+    size_t last = lz.buffer.size() >= 3 ? lz.buffer.size() - 2 : 0;  // positions with 3 bytes
+    end = std::min(end, last);
+    const uint8_t* base = lz.buffer.data();
+    for (size_t pos = lz.inserted3; pos < end; ++pos) {
+        uint32_t h = hash3(base + pos);
+        lz.prev3[pos & (CHAIN_WINDOW - 1)] = lz.head3[h];
+        lz.head3[h] = static_cast<uint32_t>(pos + 1);
+    }
+    if (end > lz.inserted3) lz.inserted3 = end;
+}
+
+uint32_t lz_nearest3(const LzMatcher& lz, size_t pos, uint32_t max_distance, int chain) {
+    if (lz.head3.empty() || pos + 3 > lz.buffer.size()) return 0;
+    const uint8_t* base = lz.buffer.data();
+    const uint8_t* cur = base + pos;
+    size_t low = lz.lowest_match;
+    if (pos > max_distance && pos - max_distance > low) low = pos - max_distance;
+    uint32_t cand = lz.head3[hash3(cur)];
+    while (cand != 0 && chain-- > 0) {
+        size_t c = cand - 1;
+        if (c >= pos || c < low) break;
+        const uint8_t* m = base + c;
+        if (m[0] == cur[0] && m[1] == cur[1] && m[2] == cur[2]) return static_cast<uint32_t>(pos - c);
+        cand = lz.prev3[c & (CHAIN_WINDOW - 1)];
+    }
+    return 0;
 }
 
 MatchResult lz_longest_match(const LzMatcher& lz, size_t pos, size_t limit, uint32_t max_length, int chain) {

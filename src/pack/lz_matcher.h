@@ -1,6 +1,7 @@
 // Match finding over the 1 MiB window: hash chains on four-byte prefixes and a
 // table of the latest position of every two-byte pair (for near matches),
-// kept across the entries of a solid stream. The buffer holds the history the
+// kept across the entries of a solid stream, and for the best level chains on
+// three-byte prefixes too. The buffer holds the history the
 // decoder's window still has (at least 1 MiB behind the position being coded,
 // plus up to 1 MiB more that is kept only to make the history slide in whole
 // MiB steps) followed by as much of the entry as has been read: entries are
@@ -17,6 +18,7 @@
 namespace pack {
 
 inline constexpr int HASH_BITS = 17;
+inline constexpr int HASH3_BITS = 16;
 inline constexpr uint32_t CHAIN_WINDOW = 0x100000;  // prev[] is indexed modulo this
 // Farthest distance a match may reach back (the decoder's window less one byte).
 inline constexpr size_t MAX_WINDOW_REACH = CHAIN_WINDOW - 1;
@@ -58,6 +60,12 @@ struct LzMatcher {
     std::vector<uint32_t> head;   // 1 << HASH_BITS chain heads: position + 1, 0 = none
     std::vector<uint32_t> prev;   // CHAIN_WINDOW links: position + 1, 0 = none
     std::vector<uint32_t> head2;  // last position + 1 of each two-byte pair (short matches)
+    // Chains on three-byte prefixes, kept only by the optimal parse (empty
+    // otherwise): the nearest three-byte match, which the four-byte chains
+    // miss and the pair table finds only when it is the pair's latest copy.
+    std::vector<uint32_t> head3;  // 1 << HASH3_BITS chain heads: position + 1, 0 = none
+    std::vector<uint32_t> prev3;  // CHAIN_WINDOW links
+    size_t inserted3 = 0;         // positions below this are in the three-byte chains
     int max_chain = 32;
     uint32_t nice_length = 128;
     uint32_t good_length = 32;  // a match this long shortens the rest of the search
@@ -86,6 +94,14 @@ inline bool lz_needs_input(const LzMatcher& lz, uint64_t pos) {
 }
 // Adds positions up to (not including) end to the hash chains.
 void lz_insert_range(LzMatcher& lz, size_t end);
+// Starts keeping the three-byte chains (a no-op once they are kept): positions
+// from the first byte of the current solid run on go into them.
+void lz_enable_chains3(LzMatcher& lz);
+// Adds positions up to (not including) end to the three-byte chains.
+void lz_insert3_until(LzMatcher& lz, size_t end);
+// Distance of the nearest earlier copy of the three bytes at pos within
+// max_distance, trying at most chain candidates; 0 when there is none.
+uint32_t lz_nearest3(const LzMatcher& lz, size_t pos, uint32_t max_distance, int chain);
 
 struct MatchResult {
     uint32_t length = 0;

@@ -394,6 +394,7 @@ constexpr int OPT_PASSES = 6;
 // Matches this long are taken whole (no shorter cut of them is priced), and
 // the positions they cover are not searched.
 constexpr uint32_t OPT_NICE = 160;
+constexpr int OPT_CHAIN3 = 16;  // three-byte chain candidates tried for the nearest copy
 
 struct Prices {  // in 1/16 bit
     uint32_t main[MAIN_SYMBOLS];
@@ -581,6 +582,7 @@ uint64_t parse_block_optimal(V20Encoder& enc, OptScratch& sc, uint64_t pos_offse
     // the pair table; the chain heads are undone from the ring afterwards.
     // Positions before the block go in first (both parses would add them).
     lz_insert_until(lz, pos);
+    lz_enable_chains3(lz);
     const size_t inserted = lz.inserted;
     const size_t span = limit + 1 > inserted ? limit + 1 - inserted : 0;
     sc.prev.resize(span);
@@ -620,12 +622,19 @@ uint64_t parse_block_optimal(V20Encoder& enc, OptScratch& sc, uint64_t pos_offse
         if (i < skip_until) continue;
         const size_t at = pos + i;
         lz_insert_until(lz, at);
+        lz_insert3_until(lz, at);
         uint32_t near_length = 0;
         if (uint32_t d = lz_short_candidate(lz, at, MAX_WINDOW_REACH); d != 0) {
             near_length = lz_match_length(lz, at, d, limit, MAX_LONG_FOUND);
             if (near_length >= 2 && d <= MAX_SHORT_DISTANCE) sc.short_distance[i] = static_cast<uint16_t>(d);
             if (near_length >= MIN_LONG_CODED) sc.matches.push_back({near_length, d});
             else near_length = 0;
+        }
+        if (near_length == 0 && limit - at >= MIN_LONG_CODED) {
+            if (uint32_t d = lz_nearest3(lz, at, MAX_WINDOW_REACH, OPT_CHAIN3); d != 0) {
+                near_length = lz_match_length(lz, at, d, limit, MAX_LONG_FOUND);
+                sc.matches.push_back({near_length, d});
+            }
         }
         MatchResult found[OPT_MAX_MATCHES];
         int count = lz_find_matches(lz, at, limit, MAX_LONG_FOUND, near_length, found, OPT_MAX_MATCHES);
