@@ -73,7 +73,21 @@ struct TableBlock {
     uint64_t bits = 0;
 };
 
-void plan_lengths(const uint8_t* lengths, const uint8_t* previous, int count, TableBlock& tb) {
+// Bits of a planned table block, and the code for its length symbols.
+void finish_plan(TableBlock& tb) {
+    uint32_t freq[LENGTH_CODE_SYMBOLS] = {};
+    uint64_t extra = 0;
+    for (uint32_t it : tb.items) {
+        freq[it & 0xFF]++;
+        extra += (it >> 8) & 0xFF;
+    }
+    build_code_lengths(freq, LENGTH_CODE_SYMBOLS, MAX_CODE_LENGTH, tb.code_lengths);
+    tb.bits = 2 + (tb.audio ? 2 : 0) + 4 * LENGTH_CODE_SYMBOLS + extra +
+              coded_bits(freq, tb.code_lengths, LENGTH_CODE_SYMBOLS);
+}
+
+// The first plan: runs wherever they are long enough, else single deltas.
+void plan_lengths_greedy(const uint8_t* lengths, const uint8_t* previous, int count, TableBlock& tb) {
     tb.items.clear();
     int i = 0;
     while (i < count) {
@@ -105,15 +119,64 @@ void plan_lengths(const uint8_t* lengths, const uint8_t* previous, int count, Ta
         tb.items.push_back(static_cast<uint32_t>((v - previous[i]) & 15));
         ++i;
     }
-    uint32_t freq[LENGTH_CODE_SYMBOLS] = {};
-    uint64_t extra = 0;
-    for (uint32_t it : tb.items) {
-        freq[it & 0xFF]++;
-        extra += (it >> 8) & 0xFF;
+    finish_plan(tb);
+}
+
+// The cheapest plan at the prices of a given code for the length symbols
+// (symbols it leaves out at 15 bits), by dynamic programming from the end.
+// Runs end within the lengths (a decoder that stops a longer one at the end
+// reads the same, but not every reader need be that lenient).
+void plan_lengths_priced(const uint8_t* lengths, const uint8_t* previous, int count, const uint8_t* code_lengths,
+                         TableBlock& tb) {
+    uint32_t price[LENGTH_CODE_SYMBOLS];
+    for (int k = 0; k < LENGTH_CODE_SYMBOLS; ++k) price[k] = code_lengths[k] ? code_lengths[k] : MAX_CODE_LENGTH;
+    uint32_t cost[MAX_TABLE_COUNT + 1];
+    uint32_t choice[MAX_TABLE_COUNT];  // item as in TableBlock::items, run in bits 24 and up
+    cost[count] = 0;
+    int zeros = 0, same = 0;  // zero lengths from i on; lengths from i on equal to the one before i
+    for (int i = count - 1; i >= 0; --i) {
+        zeros = lengths[i] == 0 ? zeros + 1 : 0;
+        const uint8_t before = i > 0 ? lengths[i - 1] : 0;
+        same = 0;
+        while (i + same < count && same < 6 && lengths[i + same] == before) ++same;
+        uint32_t sym = static_cast<uint32_t>((lengths[i] - previous[i]) & 15);
+        uint32_t best = price[sym] + cost[i + 1];
+        uint32_t pick = sym | 1u << 24;
+        auto try_run = [&](uint32_t symbol, uint32_t extra, int lo, int hi, int available) {
+            for (int r = lo; r <= std::min(hi, available); ++r) {
+                uint32_t c = price[symbol] + extra + cost[i + r];
+                if (c < best) {
+                    best = c;
+                    pick = symbol | extra << 8 | static_cast<uint32_t>(r - lo) << 16 | static_cast<uint32_t>(r) << 24;
+                }
+            }
+        };
+        try_run(16, 2, 3, 6, same);
+        if (zeros > 0) {
+            try_run(17, 3, 3, 10, zeros);
+            try_run(18, 7, 11, 138, zeros);
+        }
+        cost[i] = best;
+        choice[i] = pick;
     }
-    build_code_lengths(freq, LENGTH_CODE_SYMBOLS, MAX_CODE_LENGTH, tb.code_lengths);
-    tb.bits = 2 + (tb.audio ? 2 : 0) + 4 * LENGTH_CODE_SYMBOLS + extra +
-              coded_bits(freq, tb.code_lengths, LENGTH_CODE_SYMBOLS);
+    tb.items.clear();
+    for (int i = 0; i < count;) {
+        tb.items.push_back(choice[i] & 0xFFFFFF);
+        i += static_cast<int>(choice[i] >> 24);
+    }
+    finish_plan(tb);
+}
+
+// Plans how a table block codes lengths (deltas against previous): a greedy
+// plan, then plans priced by the code the last one got while they get cheaper.
+void plan_lengths(const uint8_t* lengths, const uint8_t* previous, int count, TableBlock& tb) {
+    plan_lengths_greedy(lengths, previous, count, tb);
+    TableBlock trial = tb;
+    for (int round = 0; round < 4; ++round) {
+        plan_lengths_priced(lengths, previous, count, tb.code_lengths, trial);
+        if (trial.bits >= tb.bits) break;
+        std::swap(tb, trial);
+    }
 }
 
 // Chooses between plain lengths and deltas against the previous block.
