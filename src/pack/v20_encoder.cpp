@@ -444,9 +444,10 @@ uint64_t parse_block(V20Encoder& enc, uint64_t pos_offset, uint64_t end_offset, 
 // ------------------------------------------------------------ optimal parsing
 //
 // Level 5 parses a block of input at a time by forward dynamic programming:
-// every position keeps the cheapest way found to reach it and the recent
-// distances that way leaves behind, so repeated-distance items are priced
-// along the path that makes them possible. Prices are the code lengths of
+// every position keeps the cheapest ways found to reach it (one, or a few
+// that leave different recent distances behind) with the state each leaves,
+// so repeated-distance items are priced along the path that makes them
+// possible. Prices are the code lengths of
 // the tables the block would get: a first pass runs on estimates, each
 // further pass on the codes the previous pass's items build; the cheapest
 // pass is kept.
@@ -492,19 +493,24 @@ void estimate_prices(Prices& p, const uint8_t* data, size_t n) {
     for (uint32_t& v : p.repeat) v = 4 * UNIT;
 }
 
-// The decoder state an item changes: the recent distances and the last match.
+// The decoder state an item changes: the recent distances (newest first)
+// and the last match.
 struct RepState {
     uint32_t distances[4];
-    uint32_t index;
     uint32_t last_distance;
     uint32_t last_length;
+    bool operator==(const RepState&) const = default;
 };
+
+// Arrivals kept per position: the cheapest ones with different states.
+constexpr int OPT_STATES = 4;
 
 struct OptNode {
     uint32_t cost;  // UINT32_MAX: not reached yet
     uint16_t length;
     Kind kind;
     uint8_t repeat;
+    uint8_t from;  // which arrival at the item's start it extends
     uint32_t distance;
     RepState rep;
 };
@@ -540,84 +546,106 @@ void clear_block(NormalBlock& blk) {
 }
 
 // One pass of the dynamic program over buf[pos, pos + n) at the given prices;
-// leaves the cheapest path's items in blk and its state in st.
+// leaves the cheapest path's items in blk and its state in st. Each position
+// keeps its OPT_STATES cheapest arrivals whose recent distances differ (in
+// order of cost), so a slightly dearer way there that leaves a useful
+// distance behind is followed on too.
 void optimal_pass(const LzMatcher& lz, const OptScratch& sc, std::vector<OptNode>& nodes, size_t pos, size_t n,
-                  const Prices& p, NormalBlock& blk, CoderState& st) {
+                  const Prices& p, NormalBlock& blk, CoderState& st, int K) {
     const uint8_t* buf = lz.buffer.data();
     const size_t limit = pos + n;
-    for (size_t i = 0; i <= n; ++i) nodes[i].cost = UINT32_MAX;
+    for (size_t i = 0; i < (n + 1) * K; ++i) nodes[i].cost = UINT32_MAX;
     nodes[0].cost = 0;
-    std::memcpy(nodes[0].rep.distances, st.recent_distances, sizeof(st.recent_distances));
-    nodes[0].rep.index = st.recent_index;
+    for (int k = 0; k < 4; ++k) nodes[0].rep.distances[k] = st.recent_distances[(st.recent_index - 1 - k) & 3];
     nodes[0].rep.last_distance = st.last_distance;
     nodes[0].rep.last_length = st.last_length;
-    auto reach = [&](size_t from, size_t len, uint32_t cost, Kind kind, uint32_t distance, int repeat) {
-        OptNode& to = nodes[from + len];
-        if (cost >= to.cost) return;
-        to.cost = cost;
-        to.length = static_cast<uint16_t>(len);
-        to.kind = kind;
-        to.distance = distance;
-        to.repeat = static_cast<uint8_t>(repeat);
-        to.rep = nodes[from].rep;
+    auto reach = [&](size_t from, int state, size_t len, uint32_t cost, Kind kind, uint32_t distance, int repeat) {
+        OptNode* to = &nodes[(from + len) * K];
+        if (cost >= to[K - 1].cost) return;  // dearer than every arrival kept there
+        const RepState& src = nodes[from * K + state].rep;
+        RepState rep = src;
         if (kind != Kind::literal) {
-            to.rep.distances[to.rep.index & 3] = distance;
-            to.rep.index = (to.rep.index + 1) & 3;
-            to.rep.last_distance = distance;
-            to.rep.last_length = static_cast<uint32_t>(len);
+            rep.distances[3] = src.distances[2];
+            rep.distances[2] = src.distances[1];
+            rep.distances[1] = src.distances[0];
+            rep.distances[0] = distance;
+            rep.last_distance = distance;
+            rep.last_length = static_cast<uint32_t>(len);
         }
+        int hole = 0;
+        while (hole < K && to[hole].cost != UINT32_MAX && !(to[hole].rep == rep)) ++hole;
+        if (hole == K) hole = K - 1;
+        if (cost >= to[hole].cost) return;
+        while (hole > 0 && to[hole - 1].cost > cost) {
+            to[hole] = to[hole - 1];
+            --hole;
+        }
+        OptNode& node = to[hole];
+        node.cost = cost;
+        node.length = static_cast<uint16_t>(len);
+        node.kind = kind;
+        node.distance = distance;
+        node.repeat = static_cast<uint8_t>(repeat);
+        node.from = static_cast<uint8_t>(state);
+        node.rep = rep;
     };
     for (size_t i = 0; i < n; ++i) {
-        const uint32_t c = nodes[i].cost;
-        if (c == UINT32_MAX) continue;
-        const RepState rs = nodes[i].rep;
         const size_t at = pos + i;
-        reach(i, 1, c + p.main[buf[at]], Kind::literal, 0, 0);
-        if (rs.last_length > 0 && rs.last_length <= n - i &&
-            lz_match_length(lz, at, rs.last_distance, limit, rs.last_length) >= rs.last_length)
-            reach(i, rs.last_length, c + p.main[SYM_REPEAT_LAST], Kind::repeat_last, rs.last_distance, 0);
-        for (int k = 1; k <= 4; ++k) {
-            uint32_t d = rs.distances[(rs.index - k) & 3];
-            if (d == 0) continue;
-            bool seen = false;
-            for (int j = 1; j < k; ++j) seen = seen || rs.distances[(rs.index - j) & 3] == d;
-            if (seen) continue;
-            uint32_t bonus = repeat_length_bonus(d);
-            uint32_t len = lz_match_length(lz, at, d, limit, MAX_REPEAT_CODED + bonus);
-            uint32_t lo = MIN_REPEAT_CODED + bonus;
-            if (len < lo) continue;
-            if (len >= OPT_NICE) lo = len;
-            uint32_t base = c + p.main[SYM_REPEAT_DIST + k - 1];
-            for (uint32_t l = lo; l <= len; ++l) {
-                int slot = length_slot(l - bonus - 2);
-                reach(i, l, base + p.repeat[slot] + LENGTH_EXTRA_BITS[slot] * UNIT, Kind::repeat, d, k);
+        for (int s = 0; s < K; ++s) {
+            const uint32_t c = nodes[i * K + s].cost;
+            if (c == UINT32_MAX) break;
+            const RepState rs = nodes[i * K + s].rep;
+            reach(i, s, 1, c + p.main[buf[at]], Kind::literal, 0, 0);
+            if (rs.last_length > 0 && rs.last_length <= n - i &&
+                lz_match_length(lz, at, rs.last_distance, limit, rs.last_length) >= rs.last_length)
+                reach(i, s, rs.last_length, c + p.main[SYM_REPEAT_LAST], Kind::repeat_last, rs.last_distance, 0);
+            for (int k = 1; k <= 4; ++k) {
+                uint32_t d = rs.distances[k - 1];
+                if (d == 0) continue;
+                bool seen = false;
+                for (int j = 1; j < k; ++j) seen = seen || rs.distances[j - 1] == d;
+                if (seen) continue;
+                uint32_t bonus = repeat_length_bonus(d);
+                uint32_t len = lz_match_length(lz, at, d, limit, MAX_REPEAT_CODED + bonus);
+                uint32_t lo = MIN_REPEAT_CODED + bonus;
+                if (len < lo) continue;
+                if (len >= OPT_NICE) lo = len;
+                uint32_t base = c + p.main[SYM_REPEAT_DIST + k - 1];
+                for (uint32_t l = lo; l <= len; ++l) {
+                    int slot = length_slot(l - bonus - 2);
+                    reach(i, s, l, base + p.repeat[slot] + LENGTH_EXTRA_BITS[slot] * UNIT, Kind::repeat, d, k);
+                }
             }
-        }
-        if (uint32_t d = sc.short_distance[i]; d != 0 && n - i >= 2) {
-            int slot = short_distance_slot(d - 1);
-            reach(i, 2, c + p.main[SYM_SHORT + slot] + SHORT_DISTANCE_EXTRA_BITS[slot] * UNIT, Kind::short_match, d, 0);
-        }
-        uint32_t covered = MIN_LONG_CODED - 1;
-        for (uint32_t m = sc.first_match[i]; m < sc.first_match[i + 1]; ++m) {
-            const MatchResult& r = sc.matches[m];
-            uint32_t bonus = long_length_bonus(r.distance);
-            uint32_t lo = std::max(covered + 1, MIN_LONG_CODED + bonus);
-            if (r.length >= OPT_NICE) lo = std::max(lo, r.length);
-            covered = std::max(covered, r.length);
-            if (lo > r.length) continue;
-            int dslot = distance_slot(r.distance - 1);
-            uint32_t base = c + p.distance[dslot] + DISTANCE_EXTRA_BITS[dslot] * UNIT;
-            for (uint32_t l = lo; l <= r.length; ++l) {
-                int slot = length_slot(l - bonus - 3);
-                reach(i, l, base + p.main[SYM_LONG + slot] + LENGTH_EXTRA_BITS[slot] * UNIT, Kind::long_match,
-                      r.distance, 0);
+            if (uint32_t d = sc.short_distance[i]; d != 0 && n - i >= 2) {
+                int slot = short_distance_slot(d - 1);
+                reach(i, s, 2, c + p.main[SYM_SHORT + slot] + SHORT_DISTANCE_EXTRA_BITS[slot] * UNIT,
+                      Kind::short_match, d, 0);
+            }
+            if (s > 0) continue;  // long matches from the cheapest arrival only
+            uint32_t covered = MIN_LONG_CODED - 1;
+            for (uint32_t m = sc.first_match[i]; m < sc.first_match[i + 1]; ++m) {
+                const MatchResult& r = sc.matches[m];
+                uint32_t bonus = long_length_bonus(r.distance);
+                uint32_t lo = std::max(covered + 1, MIN_LONG_CODED + bonus);
+                if (r.length >= OPT_NICE) lo = std::max(lo, r.length);
+                covered = std::max(covered, r.length);
+                if (lo > r.length) continue;
+                int dslot = distance_slot(r.distance - 1);
+                uint32_t base = c + p.distance[dslot] + DISTANCE_EXTRA_BITS[dslot] * UNIT;
+                for (uint32_t l = lo; l <= r.length; ++l) {
+                    int slot = length_slot(l - bonus - 3);
+                    reach(i, s, l, base + p.main[SYM_LONG + slot] + LENGTH_EXTRA_BITS[slot] * UNIT,
+                          Kind::long_match, r.distance, 0);
+                }
             }
         }
     }
     std::vector<Choice> path;
-    for (size_t j = n; j > 0; j -= nodes[j].length) {
-        const OptNode& node = nodes[j];
+    for (size_t j = n, s = 0; j > 0;) {
+        const OptNode& node = nodes[j * K + s];
         path.push_back({node.kind, node.length, node.distance, node.repeat, 0});
+        j -= node.length;
+        s = node.from;
     }
     clear_block(blk);
     for (auto it = path.rbegin(); it != path.rend(); ++it) {
@@ -706,7 +734,7 @@ uint64_t parse_block_optimal(V20Encoder& enc, OptScratch& sc, uint64_t pos_offse
         if (longest >= OPT_NICE) skip_until = i + longest;
     }
     sc.first_match[n] = static_cast<uint32_t>(sc.matches.size());
-    sc.nodes.resize(n + 1);
+    sc.nodes.resize((n + 1) * OPT_STATES);
 
     // Half the passes start from the tables the decoder holds (or from an
     // estimate), half from the codes the lazy parse would get.
@@ -725,8 +753,11 @@ uint64_t parse_block_optimal(V20Encoder& enc, OptScratch& sc, uint64_t pos_offse
     CoderState best_state;
     for (int pass = 0; pass < OPT_PASSES; ++pass) {
         if (pass == OPT_PASSES / 2) prices_from_lengths(prices, lazy_lengths);
+        // Each half settles its prices with one arrival per position, then
+        // parses once with several.
+        const int states = pass % (OPT_PASSES / 2) == OPT_PASSES / 2 - 1 ? OPT_STATES : 1;
         CoderState st = enc.state;
-        optimal_pass(lz, sc, sc.nodes, pos, n, prices, trial, st);
+        optimal_pass(lz, sc, sc.nodes, pos, n, prices, trial, st, states);
         uint8_t lengths[NORMAL_TABLE_COUNT];
         uint64_t bits = block_bits(trial, st, lengths);
         if (bits < best_bits) {
