@@ -131,7 +131,7 @@ inline uint32_t hash3(const uint8_t* p) {
 void lz_enable_chains3(LzMatcher& lz) {
     if (!lz.head3.empty()) return;
     lz.head3.assign(size_t{1} << HASH3_BITS, 0);
-    lz.prev3.assign(CHAIN_WINDOW, 0);
+    lz.prev3.assign(CHAIN3_WINDOW, 0);
     lz.inserted3 = lz.stream_start;
 }
 
@@ -141,7 +141,7 @@ void lz_insert3_until(LzMatcher& lz, size_t end) {
     const uint8_t* base = lz.buffer.data();
     for (size_t pos = lz.inserted3; pos < end; ++pos) {
         uint32_t h = hash3(base + pos);
-        lz.prev3[pos & (CHAIN_WINDOW - 1)] = lz.head3[h];
+        lz.prev3[pos & (CHAIN3_WINDOW - 1)] = lz.head3[h];
         lz.head3[h] = static_cast<uint32_t>(pos + 1);
     }
     if (end > lz.inserted3) lz.inserted3 = end;
@@ -151,6 +151,9 @@ uint32_t lz_nearest3(const LzMatcher& lz, size_t pos, uint32_t max_distance, int
     if (lz.head3.empty() || pos + 3 > lz.buffer.size()) return 0;
     const uint8_t* base = lz.buffer.data();
     const uint8_t* cur = base + pos;
+    // A link is only followed while it lies inside the ring's reach, where no
+    // newer position has overwritten it.
+    max_distance = std::min(max_distance, CHAIN3_WINDOW - 1);
     size_t low = lz.lowest_match;
     if (pos > max_distance && pos - max_distance > low) low = pos - max_distance;
     uint32_t cand = lz.head3[hash3(cur)];
@@ -159,7 +162,7 @@ uint32_t lz_nearest3(const LzMatcher& lz, size_t pos, uint32_t max_distance, int
         if (c >= pos || c < low) break;
         const uint8_t* m = base + c;
         if (m[0] == cur[0] && m[1] == cur[1] && m[2] == cur[2]) return static_cast<uint32_t>(pos - c);
-        cand = lz.prev3[c & (CHAIN_WINDOW - 1)];
+        cand = lz.prev3[c & (CHAIN3_WINDOW - 1)];
     }
     return 0;
 }

@@ -18,10 +18,13 @@
 namespace pack {
 
 inline constexpr int HASH_BITS = 17;
-inline constexpr int HASH3_BITS = 16;
+inline constexpr int HASH3_BITS = 14;
 inline constexpr uint32_t CHAIN_WINDOW = 0x100000;  // prev[] is indexed modulo this
 // Farthest distance a match may reach back (the decoder's window less one byte).
 inline constexpr size_t MAX_WINDOW_REACH = CHAIN_WINDOW - 1;
+// The three-byte chains reach back less than this (prev3[] is indexed modulo
+// it): farther on, a three-byte match cannot be coded.
+inline constexpr uint32_t CHAIN3_WINDOW = 0x2000;
 
 // Supplies an entry's bytes in order: up to count bytes into buffer, returns
 // how many; fewer only at the end of the input or when reading failed.
@@ -64,7 +67,7 @@ struct LzMatcher {
     // otherwise): the nearest three-byte match, which the four-byte chains
     // miss and the pair table finds only when it is the pair's latest copy.
     std::vector<uint32_t> head3;  // 1 << HASH3_BITS chain heads: position + 1, 0 = none
-    std::vector<uint32_t> prev3;  // CHAIN_WINDOW links
+    std::vector<uint32_t> prev3;  // CHAIN3_WINDOW links
     size_t inserted3 = 0;         // positions below this are in the three-byte chains
     int max_chain = 32;
     uint32_t nice_length = 128;
@@ -100,7 +103,8 @@ void lz_enable_chains3(LzMatcher& lz);
 // Adds positions up to (not including) end to the three-byte chains.
 void lz_insert3_until(LzMatcher& lz, size_t end);
 // Distance of the nearest earlier copy of the three bytes at pos within
-// max_distance, trying at most chain candidates; 0 when there is none.
+// max_distance (below CHAIN3_WINDOW), trying at most chain candidates; 0 when
+// there is none.
 uint32_t lz_nearest3(const LzMatcher& lz, size_t pos, uint32_t max_distance, int chain);
 
 struct MatchResult {

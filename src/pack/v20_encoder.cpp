@@ -722,7 +722,7 @@ uint64_t parse_block_optimal(V20Encoder& enc, OptScratch& sc, uint64_t pos_offse
             else near_length = 0;
         }
         if (near_length == 0 && limit - at >= MIN_LONG_CODED) {
-            if (uint32_t d = lz_nearest3(lz, at, MAX_WINDOW_REACH, OPT_CHAIN3); d != 0) {
+            if (uint32_t d = lz_nearest3(lz, at, v20::LONGER_FROM_1 - 1, OPT_CHAIN3); d != 0) {
                 near_length = lz_match_length(lz, at, d, limit, MAX_LONG_FOUND);
                 sc.matches.push_back({near_length, d});
             }
