@@ -295,14 +295,34 @@ struct LiteralRun {
     uint32_t match_weight;
 };
 
-// The literal codes are at most 12 bits long: a refill (56 bits or more)
-// holds four of them.
-constexpr uint32_t RUN_LITERALS = 4;
+// The literal codes are 4 to 12 bits long, the 8-bit place code's at most 9:
+// a round takes literals while the bit buffer holds the longest code of the
+// one in use, so it takes at most the refill's 63 bits and writes at most
+// 63 / 4 bytes.
+constexpr uint32_t LONGEST_LITERAL = 12;
+constexpr uint32_t LONGEST_PLACE8 = 9;
+constexpr uint32_t ROUND_LITERALS = 63 / 4;
 
-// Rounds of RUN_LITERALS literal-mode literals, one refill each, while the
-// bit buffer ends before byte in_end and the output position is below
-// out_end; returns at an escape (place 0), not taking it. A function of its
-// own, so that its few values stay in registers.
+// The literal weight after n more literals, each adding 16 and starting over
+// at 0x90 (halving the match weight) when it would pass 0xFF. From 0x90 it
+// takes seven literals to come round again.
+inline void add_literal_weights(uint32_t n, uint32_t& literal_weight, uint32_t& match_weight) {
+    uint32_t before_wrap = literal_weight > 0xFF ? 0 : (0xFF - literal_weight) >> 4;
+    if (n <= before_wrap) {
+        literal_weight += 16 * n;
+        return;
+    }
+    uint32_t after = n - before_wrap - 1;
+    uint32_t wraps = 1 + after / 7;
+    literal_weight = 0x90 + 16 * (after % 7);
+    match_weight = wraps > 31 ? 0 : match_weight >> wraps;
+}
+
+// Rounds of literal-mode literals, one refill each, while the bit buffer
+// ends before byte in_end and the output position is below out_end; returns
+// at an escape (place 0), not taking it. A function of its own, so that its
+// few values stay in registers. The weights only count literals, so they
+// are brought up to date once at the end.
 [[gnu::noinline]] void literal_mode_rounds(LiteralRun& r, const uint8_t* buf, uint8_t* w, uint32_t in_end,
                                            uint32_t out_end) {
     RankTable& ranks = decoder_state.v15.literal_ranks;
@@ -310,43 +330,56 @@ constexpr uint32_t RUN_LITERALS = 4;
     uint32_t avail = r.avail;
     uint32_t next_byte = r.next_byte;
     uint32_t out = r.out;
+    const uint32_t start = out;
     uint32_t average = r.literal_average;
-    uint32_t literal_weight = r.literal_weight;
-    uint32_t match_weight = r.match_weight;
     while (next_byte < in_end && out < out_end) {
         bits |= load_bits(buf, next_byte * 8) >> avail;
         next_byte += (63 - avail) >> 3;
         avail |= 56;
-        uint32_t k = 0;
-        for (; k < RUN_LITERALS; ++k) {
-            uint32_t e;
+        uint32_t p;
+        for (;;) {
             if (average > 0x75FF) {
-                e = place8_entry(uint32_t(bits >> 48));  // the look-up's chain is longer
+                if (avail < LONGEST_PLACE8)
+                    break;
+                // Places 1-254 in eight bits; 0 is the escape, 11111111
+                // takes a ninth bit.
+                uint32_t n = uint32_t(bits >> 56);
+                if (n - 1 < 0xFE) [[likely]] {
+                    p = n;
+                    bits <<= 8;
+                    avail -= 8;
+                } else {
+                    uint32_t e = place8_entry(uint32_t(bits >> 48));
+                    p = e & 0xFFF;
+                    if (p == 0)
+                        goto escape;
+                    bits <<= e >> 12;
+                    avail -= e >> 12;
+                }
             } else {
+                if (avail < LONGEST_LITERAL)
+                    break;
                 Code code = average > 0x5DFF ? Code::PLACE_6
                           : average > 0x35FF ? Code::PLACE_5B
                           : average > 0xDFF  ? Code::PLACE_5A
                                              : Code::PLACE_4;
-                e = code_lookup(code)[bits >> 52];
+                uint32_t e = code_lookup(code)[bits >> 52];
+                p = e & 0xFFF;
+                if (p == 0) [[unlikely]]
+                    goto escape;
+                bits <<= e >> 12;
+                avail -= e >> 12;
             }
-            uint32_t p = e & 0xFFF;
-            if (p == 0) [[unlikely]]
-                break;
-            bits <<= e >> 12;
-            avail -= e >> 12;
             p -= 1;
             average += p;
             average -= average >> 8;
-            literal_weight += 16;
-            if (literal_weight > 0xFF) {
-                literal_weight = 0x90;
-                match_weight >>= 1;
-            }
             w[out++] = uint8_t(use_rank(ranks, p, RANK_LIMIT_LITERAL) >> 8);
         }
-        if (k < RUN_LITERALS)
-            break;
     }
+escape:
+    uint32_t literal_weight = r.literal_weight;
+    uint32_t match_weight = r.match_weight;
+    add_literal_weights(out - start, literal_weight, match_weight);
     r = {bits, avail, next_byte, out, average, literal_weight, match_weight};
 }
 
@@ -414,7 +447,7 @@ void items_v15_fast() {
     static_assert(MAIN_REFILL_LIMIT + 16 <= IN_BUFFER_SIZE + IN_BUFFER_SPARE, "refills stay in the array");
     // A fast round starts only this far from every end: its items take at
     // most the refill's 63 bits and write at most MAX_MATCH bytes.
-    static_assert(RUN_LITERALS <= MAX_MATCH);
+    static_assert(ROUND_LITERALS <= MAX_MATCH);
     // Checked on next_byte: the bit position lies at most 63 bits below
     // next_byte * 8, so a round starts below in_end - 63 when next_byte is
     // below fast_in_byte.

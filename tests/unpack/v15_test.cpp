@@ -252,57 +252,65 @@ TEST(V15Stream, LiteralModeAndItsEscapes) {
 // Over a window's worth of literal-mode literals, with an escaped copy now
 // and then: the fast decoder's literal rounds meet the input refills, the
 // flushes and the window's end; both paths give the same output and leave
-// the same state and window.
+// the same state and window. Small places keep the literal average low; the
+// spread ones take it past 0x75FF to the 8-bit place code (places 254 and
+// 255 taking nine bits) and, every 8192 literals, back below it for a while.
 TEST(V15Stream, LiteralModeAcrossTheWindowEnd) {
-    BitWriter w;
-    uint32_t average = 0x3500;
-    auto literal_code = [&]() -> const FixedCode& {
-        return average > 0x75FF ? PLACE_CODE_8
-             : average > 0x5DFF ? PLACE_CODE_6
-             : average > 0x35FF ? PLACE_CODE_5B
-             : average > 0xDFF  ? PLACE_CODE_5A
-                                : PLACE_CODE_4;
+    uint32_t (*const place_sets[])(uint32_t) = {
+        [](uint32_t i) { return i % 7; },
+        [](uint32_t i) { return i & 0x1000 ? i % 97 : (i * 37) & 0xFF; },
     };
-    auto literal = [&](uint32_t place, bool literal_mode) {
-        put_fixed(w, literal_code(), literal_mode ? place + 1 : place);
-        average += place;
-        average -= average >> 8;
-    };
-    // Literal mode as in LiteralModeAndItsEscapes.
-    put_fixed(w, PLACE_CODE_5B, 1);
-    for (int i = 0; i < 24; ++i) {
-        if (i == 8 || i == 16)
-            put_fixed(w, PLACE_CODE_5B, 0);
-        literal(0, false);
-    }
-    const uint32_t size = WINDOW_SIZE + 300000;
-    uint32_t written = 24;
-    for (uint32_t i = 0; written < size; ++i) {
-        if (i % 997 == 996) {
-            put_fixed(w, literal_code(), 0);  // escape: a copy of length 4 from distance 1
-            w.put(0b01, 2);
-            put_fixed(w, PLACE_CODE_5B, 0);
-            w.put(1, 5);
-            written += 4;
-        } else {
-            literal(i % 7, true);
-            written += 1;
+    for (auto place_of : place_sets) {
+        BitWriter w;
+        uint32_t average = 0x3500;
+        auto literal_code = [&]() -> const FixedCode& {
+            return average > 0x75FF ? PLACE_CODE_8
+                 : average > 0x5DFF ? PLACE_CODE_6
+                 : average > 0x35FF ? PLACE_CODE_5B
+                 : average > 0xDFF  ? PLACE_CODE_5A
+                                    : PLACE_CODE_4;
+        };
+        auto literal = [&](uint32_t place, bool literal_mode) {
+            put_fixed(w, literal_code(), literal_mode ? place + 1 : place);
+            average += place;
+            average -= average >> 8;
+        };
+        // Literal mode as in LiteralModeAndItsEscapes.
+        put_fixed(w, PLACE_CODE_5B, 1);
+        for (int i = 0; i < 24; ++i) {
+            if (i == 8 || i == 16)
+                put_fixed(w, PLACE_CODE_5B, 0);
+            literal(0, false);
         }
+        const uint32_t size = WINDOW_SIZE + 300000;
+        uint32_t written = 24;
+        for (uint32_t i = 0; written < size; ++i) {
+            if (i % 997 == 996) {
+                put_fixed(w, literal_code(), 0);  // escape: a copy of length 4 from distance 1
+                w.put(0b01, 2);
+                put_fixed(w, PLACE_CODE_5B, 0);
+                w.put(1, 5);
+                written += 4;
+            } else {
+                literal(place_of(i), true);
+                written += 1;
+            }
+        }
+        std::vector<uint8_t> packed = w.finish();
+        std::vector<uint8_t> out[2], state[2], window[2];
+        for (int reference : {0, 1}) {
+            reset_decoder_state();
+            out[reference] = decode(packed, size, 15, 0, reference);
+            const uint8_t* raw = reinterpret_cast<const uint8_t*>(&decoder_state);
+            state[reference].assign(raw, raw + sizeof decoder_state);
+            window[reference].assign(test_window(), test_window() + WINDOW_SIZE);
+            EXPECT_EQ(decoder_state.v15.literal_mode, 1u);
+        }
+        ASSERT_EQ(out[0].size(), size_t(size));
+        EXPECT_TRUE(out[0] == out[1]);
+        EXPECT_TRUE(state[0] == state[1]);
+        EXPECT_TRUE(window[0] == window[1]);
     }
-    std::vector<uint8_t> packed = w.finish();
-    std::vector<uint8_t> out[2], state[2], window[2];
-    for (int reference : {0, 1}) {
-        reset_decoder_state();
-        out[reference] = decode(packed, size, 15, 0, reference);
-        const uint8_t* raw = reinterpret_cast<const uint8_t*>(&decoder_state);
-        state[reference].assign(raw, raw + sizeof decoder_state);
-        window[reference].assign(test_window(), test_window() + WINDOW_SIZE);
-        EXPECT_EQ(decoder_state.v15.literal_mode, 1u);
-    }
-    ASSERT_EQ(out[0].size(), size_t(size));
-    EXPECT_TRUE(out[0] == out[1]);
-    EXPECT_TRUE(state[0] == state[1]);
-    EXPECT_TRUE(window[0] == window[1]);
 }
 
 TEST(V15Stream, ToggleMakesCodeFourteenReachable) {
