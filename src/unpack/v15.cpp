@@ -668,8 +668,7 @@ void items_v15_fast() {
                 }
                 repeat_count = 0;
             }
-            int set = short_length_average < 37 ? 1 : 2;
-            uint32_t e = SHORT_LOOKUP[set - 1][short_code_toggle & 1][bits >> 56];
+            uint32_t e = SHORT_LOOKUP[short_length_average >= 37][short_code_toggle & 1][bits >> 56];
             take(e >> 4);
             uint32_t j = e & 15;
             if (j == 9) {
@@ -695,19 +694,18 @@ void items_v15_fast() {
                     short_code_toggle ^= 1;
                     return;
                 }
-                if (distance > 256)
-                    ++length;
-                if (distance >= distance_threshold)
-                    ++length;
+                length += (distance > 256) + (distance >= distance_threshold);
             } else {
                 short_length_average += j;
                 short_length_average -= short_length_average >> 4;
                 uint32_t p = clamp_place(fixed_code(Code::PLACE_5B));
-                uint32_t d = v.short_distance_order[p];
-                if (p > 0) {
-                    v.short_distance_order[p] = v.short_distance_order[p - 1];
-                    v.short_distance_order[p - 1] = d;
-                }
+                // The distance moves one place forward; at place 0 the
+                // stores leave it where it is.
+                uint32_t* order = v.short_distance_order;
+                uint32_t d = order[p];
+                uint32_t before = p - (p > 0);
+                order[p] = order[before];
+                order[before] = d;
                 distance = d + 1;
                 length = j + 2;
             }
