@@ -318,6 +318,23 @@ inline void add_literal_weights(uint32_t n, uint32_t& literal_weight, uint32_t& 
     match_weight = wraps > 31 ? 0 : match_weight >> wraps;
 }
 
+// A copy of 16 bytes or fewer from 16 or more back, without a branch on its
+// length: 16 bytes are copied and the 16 that follow the match put back as
+// they were (read before anything is written), so nothing at or past
+// d + length changes. The window must have 32 bytes from d on.
+inline void copy_short_far(uint8_t* d, uint32_t distance, uint32_t length) {
+    const uint8_t* s = d - distance;
+    uint64_t a, b, after0, after1;
+    std::memcpy(&a, s, 8);
+    std::memcpy(&b, s + 8, 8);
+    std::memcpy(&after0, d + length, 8);
+    std::memcpy(&after1, d + length + 8, 8);
+    std::memcpy(d, &a, 8);
+    std::memcpy(d + 8, &b, 8);
+    std::memcpy(d + length, &after0, 8);
+    std::memcpy(d + length + 8, &after1, 8);
+}
+
 // Rounds of literal-mode literals, one refill each, while the bit buffer
 // ends before byte in_end and the output position is below out_end; returns
 // at an escape (place 0), not taking it. A function of its own, so that its
@@ -736,7 +753,10 @@ void items_v15_fast() {
         // other copy ends the stretch.
         if (fast && copy_distance - 1 < out && copy_length <= MAX_MATCH) {
             left -= copy_length;
-            copy_linear(w + out, copy_distance, copy_length);
+            if (copy_distance >= 16 && copy_length <= 16)
+                copy_short_far(w + out, copy_distance, copy_length);
+            else
+                copy_linear(w + out, copy_distance, copy_length);
             out += copy_length;
         } else {
             copy_general(copy_length, copy_distance);

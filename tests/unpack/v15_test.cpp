@@ -3,6 +3,7 @@
 // short and long matches.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <map>
 
 #include "unpack/decoder_state.h"
@@ -154,6 +155,15 @@ TEST_F(Ranks, UsesKeepAPermutation) {
 
 // ---- crafted streams (all start non-solid)
 
+// The literal code the decoder picks for a literal average.
+const FixedCode& literal_code(uint32_t average) {
+    return average > 0x75FF ? PLACE_CODE_8
+         : average > 0x5DFF ? PLACE_CODE_6
+         : average > 0x35FF ? PLACE_CODE_5B
+         : average > 0xDFF  ? PLACE_CODE_5A
+                            : PLACE_CODE_4;
+}
+
 std::vector<uint8_t> run(BitWriter& w, int32_t size, bool reference = false, size_t padding = 8) {
     reset_decoder_state();
     return decode(w.finish(padding), size, 15, 0, reference);
@@ -263,15 +273,8 @@ TEST(V15Stream, LiteralModeAcrossTheWindowEnd) {
     for (auto place_of : place_sets) {
         BitWriter w;
         uint32_t average = 0x3500;
-        auto literal_code = [&]() -> const FixedCode& {
-            return average > 0x75FF ? PLACE_CODE_8
-                 : average > 0x5DFF ? PLACE_CODE_6
-                 : average > 0x35FF ? PLACE_CODE_5B
-                 : average > 0xDFF  ? PLACE_CODE_5A
-                                    : PLACE_CODE_4;
-        };
         auto literal = [&](uint32_t place, bool literal_mode) {
-            put_fixed(w, literal_code(), literal_mode ? place + 1 : place);
+            put_fixed(w, literal_code(average), literal_mode ? place + 1 : place);
             average += place;
             average -= average >> 8;
         };
@@ -286,7 +289,7 @@ TEST(V15Stream, LiteralModeAcrossTheWindowEnd) {
         uint32_t written = 24;
         for (uint32_t i = 0; written < size; ++i) {
             if (i % 997 == 996) {
-                put_fixed(w, literal_code(), 0);  // escape: a copy of length 4 from distance 1
+                put_fixed(w, literal_code(average), 0);  // escape: a copy of length 4 from distance 1
                 w.put(0b01, 2);
                 put_fixed(w, PLACE_CODE_5B, 0);
                 w.put(1, 5);
@@ -375,6 +378,61 @@ TEST(V15Stream, EndlessEmptyItemsEnd) {
         EXPECT_LT(decoder_state.bytes_left, 0);
         EXPECT_EQ(decoder_state.v15.repeat_count, 2u);
     }
+}
+
+// A short match copied in a fast round, then items that write nothing, up
+// to the end of the packed data: the window past the output keeps its bytes
+// (the fast copies may move more than a match and put the rest back).
+TEST(V15Stream, WindowPastTheLastMatchKeepsItsBytes) {
+    BitWriter w;
+    RankTable flags;  // the decoder's flag ranks, to find each flag byte's place
+    for (uint32_t i = 0; i < 256; ++i) {
+        flags.entries[i] = ((256 - i) & 0xFF) << 8;
+        flags.next_place[i] = 0;
+    }
+    auto flag_byte = [&](uint32_t byte) {
+        uint32_t place = 0;
+        while (flags.entries[place] >> 8 != byte)
+            ++place;
+        put_fixed(w, PLACE_CODE_5B, place);
+        use_rank(flags, place, RANK_LIMIT_WRAP);
+    };
+    auto toggle = [&] {  // short code 10 with length 257
+        w.put(0b1000, 4);
+        put_fixed(w, LENGTH_CODE_2, 255);
+    };
+    uint32_t average = 0x3500;
+    for (uint32_t i = 0; i < 16; ++i) {  // 16 literals: not yet literal mode
+        if (i % 8 == 0)
+            flag_byte(0xFF);
+        uint32_t place = 30 + i;
+        put_fixed(w, literal_code(average), place);
+        average += place;
+        average -= average >> 8;
+    }
+    flag_byte(0x00);
+    w.put(0, 1);                      // short code 0: length 2
+    put_fixed(w, PLACE_CODE_5B, 15);  // distance 16
+    for (int i = 0; i < 3; ++i)
+        toggle();
+    for (int i = 0; i < 3; ++i) {
+        flag_byte(0x00);
+        for (int j = 0; j < 4; ++j)
+            toggle();
+    }
+    ASSERT_EQ(w.bit_count() % 8, 0u);  // no padding bits to read as one more item
+    std::vector<uint8_t> packed = w.finish(0);
+    std::vector<uint8_t> out[2], window[2];
+    for (int reference : {0, 1}) {
+        std::memset(test_window(), 0xA5, WINDOW_SIZE);
+        reset_decoder_state();
+        out[reference] = decode(packed, 2000, 15, 0, reference);
+        window[reference].assign(test_window(), test_window() + WINDOW_SIZE);
+    }
+    ASSERT_EQ(out[0].size(), 18u);
+    EXPECT_TRUE(out[0] == out[1]);
+    EXPECT_TRUE(window[0] == window[1]);
+    EXPECT_EQ(window[0][18], 0xA5);
 }
 
 }  // namespace
