@@ -295,13 +295,13 @@ struct LiteralRun {
     uint32_t match_weight;
 };
 
-// The literal codes are 4 to 12 bits long, the 8-bit place code's at most 9:
-// a round takes literals while the bit buffer holds the longest code of the
-// one in use, so it takes at most the refill's 63 bits and writes at most
-// 63 / 4 bytes.
-constexpr uint32_t LONGEST_LITERAL = 12;
-constexpr uint32_t LONGEST_PLACE8 = 9;
-constexpr uint32_t ROUND_LITERALS = 63 / 4;
+// The literal codes are at most 12 bits long, the 8-bit place code's at
+// most 9: a refill (56 bits or more) holds six of those or four of the
+// others, and a round of literal mode takes that many.
+constexpr uint32_t PLACE8_ROUND = 6;
+constexpr uint32_t LITERAL_ROUND = 4;
+static_assert(PLACE8_ROUND * 9 <= 56 && LITERAL_ROUND * 12 <= 56);
+constexpr uint32_t ROUND_LITERALS = PLACE8_ROUND;
 
 // The literal weight after n more literals, each adding 16 and starting over
 // at 0x90 (halving the match weight) when it would pass 0xFF. From 0x90 it
@@ -353,44 +353,45 @@ inline void copy_short_far(uint8_t* d, uint32_t distance, uint32_t length) {
         bits |= load_bits(buf, next_byte * 8) >> avail;
         next_byte += (63 - avail) >> 3;
         avail |= 56;
-        uint32_t p;
-        for (;;) {
-            if (average > 0x75FF) {
-                if (avail < LONGEST_PLACE8)
-                    break;
+        // A fixed count per round, so that its end is predicted; a round
+        // ends early where the literal average changes the code.
+        auto put = [&](uint32_t p) KX_LAMBDA_INLINE {
+            p -= 1;
+            average += p;
+            average -= average >> 8;
+            w[out++] = uint8_t(use_rank(ranks, p, RANK_LIMIT_LITERAL) >> 8);
+        };
+        if (average > 0x75FF) {
+            for (uint32_t k = 0; k < PLACE8_ROUND && average > 0x75FF; ++k) {
                 // Places 1-254 in eight bits; 0 is the escape, 11111111
                 // takes a ninth bit.
                 uint32_t n = uint32_t(bits >> 56);
                 if (n - 1 < 0xFE) [[likely]] {
-                    p = n;
                     bits <<= 8;
                     avail -= 8;
+                    put(n);
                 } else {
                     uint32_t e = place8_entry(uint32_t(bits >> 48));
-                    p = e & 0xFFF;
-                    if (p == 0)
+                    if ((e & 0xFFF) == 0)
                         goto escape;
                     bits <<= e >> 12;
                     avail -= e >> 12;
+                    put(e & 0xFFF);
                 }
-            } else {
-                if (avail < LONGEST_LITERAL)
-                    break;
+            }
+        } else {
+            for (uint32_t k = 0; k < LITERAL_ROUND && average <= 0x75FF; ++k) {
                 Code code = average > 0x5DFF ? Code::PLACE_6
                           : average > 0x35FF ? Code::PLACE_5B
                           : average > 0xDFF  ? Code::PLACE_5A
                                              : Code::PLACE_4;
                 uint32_t e = code_lookup(code)[bits >> 52];
-                p = e & 0xFFF;
-                if (p == 0) [[unlikely]]
+                if ((e & 0xFFF) == 0) [[unlikely]]
                     goto escape;
                 bits <<= e >> 12;
                 avail -= e >> 12;
+                put(e & 0xFFF);
             }
-            p -= 1;
-            average += p;
-            average -= average >> 8;
-            w[out++] = uint8_t(use_rank(ranks, p, RANK_LIMIT_LITERAL) >> 8);
         }
     }
 escape:
