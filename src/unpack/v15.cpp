@@ -766,47 +766,47 @@ void items_v15_fast() {
     };
 
     // Before each item either the current stretch of fast rounds goes on,
-    // or a new one starts, or the frame's own checks run. Within a stretch
+    // or a new one starts, or the frame's own checks run. The stretch has a
+    // loop of its own, with its items compiled for it. Within a stretch
     // out and left move together (out does not wrap), so one limit on out
     // keeps both a round's MAX_MATCH bytes from the flush point and the
     // window's end and left at FAST_LEFT_MIN or more when a round starts;
     // and every byte behind out stays written since the fresh start, as it
     // is when the stretch begins.
-    bool fast = false;
     for (;;) {
-        if (!(fast && next_byte < fast_in_byte && out < out_limit)) {
-            fast = next_byte < fast_in_byte && out < out_end && left >= FAST_LEFT_MIN && written - left >= out;
-            if (fast) {
-                out_limit = left - FAST_LEFT_MIN < int64_t(out_end - out)
-                                ? out + uint32_t(left - FAST_LEFT_MIN) + 1
-                                : out_end;
-            } else {
-                if (left < 0)
-                    break;
-                out &= WINDOW_MASK;
-                if (bit_position() >= in_end || flush_due(out, flushed))
-                    break;
+        if (next_byte < fast_in_byte && out < out_end && left >= FAST_LEFT_MIN && written - left >= out) {
+            out_limit = left - FAST_LEFT_MIN < int64_t(out_end - out) ? out + uint32_t(left - FAST_LEFT_MIN) + 1
+                                                                      : out_end;
+            // The stretch: fast rounds only, checked on next_byte and out.
+            while (next_byte < fast_in_byte && out < out_limit) {
+                if (literal_mode) [[unlikely]] {
+                    // Rounds of literals up to an escape or the stretch's end.
+                    LiteralRun r{bits, avail, next_byte, out, literal_average, literal_weight, match_weight};
+                    literal_mode_rounds(r, buf, w, fast_in_byte, out_limit);
+                    left -= r.out - out;
+                    bits = r.bits;
+                    avail = r.avail;
+                    next_byte = r.next_byte;
+                    out = r.out;
+                    literal_average = r.literal_average;
+                    literal_weight = r.literal_weight;
+                    match_weight = r.match_weight;
+                    if (!(next_byte < fast_in_byte && out < out_limit))
+                        break;
+                }
+                refill();
+                item(true);
             }
+            continue;
         }
-        if (fast && literal_mode) {
-            // Rounds of literals up to an escape or the stretch's end.
-            LiteralRun r{bits, avail, next_byte, out, literal_average, literal_weight, match_weight};
-            literal_mode_rounds(r, buf, w, fast_in_byte, out_limit);
-            left -= r.out - out;
-            bits = r.bits;
-            avail = r.avail;
-            next_byte = r.next_byte;
-            out = r.out;
-            literal_average = r.literal_average;
-            literal_weight = r.literal_weight;
-            match_weight = r.match_weight;
-            if (!(next_byte < fast_in_byte && out < out_limit))
-                continue;
-        }
+        if (left < 0)
+            break;
+        out &= WINDOW_MASK;
+        if (bit_position() >= in_end || flush_due(out, flushed))
+            break;
         refill();
-        item(fast);
-        if (!fast)
-            out_end = fast_out_end();
+        item(false);
+        out_end = fast_out_end();
     }
     write_back();
 }
