@@ -570,15 +570,23 @@ void items_v15_fast() {
         w[out++] = uint8_t(use_rank(v.literal_ranks, p, RANK_LIMIT_LITERAL) >> 8);
         left -= 1;
     };
-    // One item; fast: in a fast round (see the stretch below). Items name
-    // their copy, made in one place after them; a copy of length 0 changes
-    // nothing, so that length stands for none.
+    // One item; fast: in a fast round (see the stretch below).
     auto item = [&](bool fast) KX_LAMBDA_INLINE {
-        uint32_t copy_length = 0;
-        uint32_t copy_distance = 0;
+        // In a fast round out + MAX_MATCH stays inside the window, and
+        // every byte behind out has been written since the fresh start. Any
+        // other copy ends the stretch.
         auto copy = [&](uint32_t length, uint32_t distance) KX_LAMBDA_INLINE {
-            copy_length = length;
-            copy_distance = distance;
+            if (fast && distance - 1 < out && length <= MAX_MATCH) {
+                left -= length;
+                if (distance >= 16 && length <= 16)
+                    copy_short_far(w + out, distance, length);
+                else
+                    copy_linear(w + out, distance, length);
+                out += length;
+            } else {
+                copy_general(length, distance);
+                out_limit = 0;
+            }
         };
         auto record_and_copy = [&](uint32_t length, uint32_t distance) KX_LAMBDA_INLINE {
             recent[recent_index & 3] = distance;
@@ -746,22 +754,6 @@ void items_v15_fast() {
                 long_match();
         } else {
             short_match();
-        }
-        if (copy_length == 0)
-            return;
-        // In a fast round out + MAX_MATCH stays inside the window, and
-        // every byte behind out has been written since the fresh start. Any
-        // other copy ends the stretch.
-        if (fast && copy_distance - 1 < out && copy_length <= MAX_MATCH) {
-            left -= copy_length;
-            if (copy_distance >= 16 && copy_length <= 16)
-                copy_short_far(w + out, copy_distance, copy_length);
-            else
-                copy_linear(w + out, copy_distance, copy_length);
-            out += copy_length;
-        } else {
-            copy_general(copy_length, copy_distance);
-            out_limit = 0;
         }
     };
 
