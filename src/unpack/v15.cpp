@@ -355,30 +355,47 @@ inline void copy_short_far(uint8_t* d, uint32_t distance, uint32_t length) {
         avail |= 56;
         // A fixed count per round, so that its end is predicted; a round
         // ends early where the literal average changes the code.
-        auto put = [&](uint32_t p) KX_LAMBDA_INLINE {
+        // The literal at place p - 1, written k bytes past out.
+        auto put = [&](uint32_t p, uint32_t k) KX_LAMBDA_INLINE {
             p -= 1;
             average += p;
             average -= average >> 8;
-            w[out++] = uint8_t(use_rank(ranks, p, RANK_LIMIT_LITERAL) >> 8);
+            w[out + k] = uint8_t(use_rank(ranks, p, RANK_LIMIT_LITERAL) >> 8);
         };
         if (average > 0x75FF) {
-            for (uint32_t k = 0; k < PLACE8_ROUND && average > 0x75FF; ++k) {
+            // The round written out, literal k of it in place8(k): false
+            // where the round ends (after it: out moved past the literals).
+            bool escaped = false;
+            auto place8 = [&](uint32_t k) KX_LAMBDA_INLINE {
+                if (average <= 0x75FF) {
+                    out += k;
+                    return false;
+                }
                 // Places 1-254 in eight bits; 0 is the escape, 11111111
                 // takes a ninth bit.
                 uint32_t n = uint32_t(bits >> 56);
                 if (n - 1 < 0xFE) [[likely]] {
                     bits <<= 8;
                     avail -= 8;
-                    put(n);
+                    put(n, k);
                 } else {
                     uint32_t e = place8_entry(uint32_t(bits >> 48));
-                    if ((e & 0xFFF) == 0)
-                        goto escape;
+                    if ((e & 0xFFF) == 0) {
+                        out += k;
+                        escaped = true;
+                        return false;
+                    }
                     bits <<= e >> 12;
                     avail -= e >> 12;
-                    put(e & 0xFFF);
+                    put(e & 0xFFF, k);
                 }
-            }
+                return true;
+            };
+            static_assert(PLACE8_ROUND == 6);
+            if (place8(0) && place8(1) && place8(2) && place8(3) && place8(4) && place8(5))
+                out += 6;
+            if (escaped)
+                goto escape;
         } else {
             for (uint32_t k = 0; k < LITERAL_ROUND && average <= 0x75FF; ++k) {
                 Code code = average > 0x5DFF ? Code::PLACE_6
@@ -390,7 +407,8 @@ inline void copy_short_far(uint8_t* d, uint32_t distance, uint32_t length) {
                     goto escape;
                 bits <<= e >> 12;
                 avail -= e >> 12;
-                put(e & 0xFFF);
+                put(e & 0xFFF, 0);
+                out += 1;
             }
         }
     }
