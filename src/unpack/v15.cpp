@@ -397,19 +397,33 @@ inline void copy_short_far(uint8_t* d, uint32_t distance, uint32_t length) {
             if (escaped)
                 goto escape;
         } else {
-            for (uint32_t k = 0; k < LITERAL_ROUND && average <= 0x75FF; ++k) {
+            // The same for the other codes.
+            bool escaped = false;
+            auto other = [&](uint32_t k) KX_LAMBDA_INLINE {
+                if (average > 0x75FF) {
+                    out += k;
+                    return false;
+                }
                 Code code = average > 0x5DFF ? Code::PLACE_6
                           : average > 0x35FF ? Code::PLACE_5B
                           : average > 0xDFF  ? Code::PLACE_5A
                                              : Code::PLACE_4;
                 uint32_t e = code_lookup(code)[bits >> 52];
-                if ((e & 0xFFF) == 0) [[unlikely]]
-                    goto escape;
+                if ((e & 0xFFF) == 0) [[unlikely]] {
+                    out += k;
+                    escaped = true;
+                    return false;
+                }
                 bits <<= e >> 12;
                 avail -= e >> 12;
-                put(e & 0xFFF, 0);
-                out += 1;
-            }
+                put(e & 0xFFF, k);
+                return true;
+            };
+            static_assert(LITERAL_ROUND == 4);
+            if (other(0) && other(1) && other(2) && other(3))
+                out += 4;
+            if (escaped)
+                goto escape;
         }
     }
 escape:
