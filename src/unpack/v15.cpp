@@ -301,7 +301,7 @@ struct LiteralRun {
 constexpr uint32_t PLACE8_ROUND = 6;
 constexpr uint32_t LITERAL_ROUND = 4;
 static_assert(PLACE8_ROUND * 9 <= 56 && LITERAL_ROUND * 12 <= 56);
-constexpr uint32_t ROUND_LITERALS = PLACE8_ROUND;
+constexpr uint32_t ROUND_LITERALS = PLACE8_ROUND > LITERAL_ROUND ? PLACE8_ROUND : LITERAL_ROUND;
 
 // The literal weight after n more literals, each adding 16 and starting over
 // at 0x90 (halving the match weight) when it would pass 0xFF. From 0x90 it
@@ -353,8 +353,6 @@ inline void copy_short_far(uint8_t* d, uint32_t distance, uint32_t length) {
         bits |= load_bits(buf, next_byte * 8) >> avail;
         next_byte += (63 - avail) >> 3;
         avail |= 56;
-        // A fixed count per round, so that its end is predicted; a round
-        // ends early where the literal average changes the code.
         // The literal at place p - 1, written k bytes past out.
         auto put = [&](uint32_t p, uint32_t k) KX_LAMBDA_INLINE {
             p -= 1;
@@ -362,6 +360,8 @@ inline void copy_short_far(uint8_t* d, uint32_t distance, uint32_t length) {
             average -= average >> 8;
             w[out + k] = uint8_t(use_rank(ranks, p, RANK_LIMIT_LITERAL) >> 8);
         };
+        // A fixed count per round, so that its end is predicted; a round
+        // ends early where the literal average changes the code.
         if (average > 0x75FF) {
             // The round written out, literal k of it in place8(k): false
             // where the round ends (after it: out moved past the literals).
