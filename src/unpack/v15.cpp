@@ -335,6 +335,27 @@ inline void copy_short_far(uint8_t* d, uint32_t distance, uint32_t length) {
     std::memcpy(d + length + 8, &after1, 8);
 }
 
+// A copy from 16 or more back: up to 16 bytes as copy_short_far, longer
+// ones by 16-byte blocks, the last ending at d + length (each block's source
+// bytes are final before it is read).
+inline void copy_far(uint8_t* d, uint32_t distance, uint32_t length) {
+    if (length <= 16) {
+        copy_short_far(d, distance, length);
+        return;
+    }
+    const uint8_t* s = d - distance;
+    uint8_t block[16];
+    uint32_t i = 0;
+    for (; i + 16 <= length; i += 16) {
+        std::memcpy(block, s + i, 16);
+        std::memcpy(d + i, block, 16);
+    }
+    if (i < length) {
+        std::memcpy(block, s + length - 16, 16);
+        std::memcpy(d + length - 16, block, 16);
+    }
+}
+
 // Rounds of literal-mode literals, one refill each, while the bit buffer
 // ends before byte in_end and the output position is below out_end; returns
 // at an escape (place 0), not taking it. A function of its own, so that its
@@ -610,8 +631,8 @@ void items_v15_fast() {
         auto copy = [&](uint32_t length, uint32_t distance) KX_LAMBDA_INLINE {
             if (fast && distance - 1 < out && length <= MAX_MATCH) {
                 left -= length;
-                if (distance >= 16 && length <= 16)
-                    copy_short_far(w + out, distance, length);
+                if (distance >= 16)
+                    copy_far(w + out, distance, length);
                 else
                     copy_linear(w + out, distance, length);
                 out += length;
