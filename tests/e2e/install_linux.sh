@@ -245,9 +245,12 @@ done
 
 # ---------------------------------------------------------------- 6. progress line and Cancel on a terminal
 if command -v script >/dev/null; then
-    case_dir=$work/ok
-    rm -rf "$case_dir/tmp" "$case_dir/record.txt"
-    mkdir -p "$case_dir/tmp"
+    # 32 MB to extract, so that the key is read while the progress line is up
+    # however fast the extraction is.
+    head -c 33554432 /dev/urandom >"$work/large.bin"
+    make_installer cancel "setup.spt=$src/setup.spt" "record-args=$src/record-args" \
+        "docs\\large.bin=$work/large.bin" || fail terminal-cancel "could not build the installer"
+    case_dir=$work/cancel
     # "c" stands for the Cancel button; the line after it answers OK.
     (printf c; sleep 1; printf '\n'; sleep 3) |
         (cd "$case_dir" && env LC_ALL=C TMPDIR="$case_dir/tmp" KX_RECORD_ARGS="$case_dir/record.txt" \
