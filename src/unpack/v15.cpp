@@ -38,8 +38,34 @@ constexpr const FixedCode& code_definition(Code c) {
     }
 }
 
+// The largest value a code gives.
+constexpr uint32_t largest_value(const FixedCode& code) {
+    uint32_t largest = 0;
+    for (uint32_t h = 0; h < 0x10000; h += 0x10) {
+        uint32_t v = fixed_code_scan(code, h).value;
+        largest = v > largest ? v : largest;
+    }
+    return largest;
+}
+
+// The literal codes other than the 8-bit one as literal mode reads them,
+// by Code - PLACE_4: value 0 (the escape) as LITERAL_MODE_ESCAPE, others as
+// the place value - 1 (0..255), so a literal takes its place without
+// adjusting it; bits << 12 as in the fixed look-ups.
+constexpr uint32_t LITERAL_MODE_ESCAPE = 0x100;
+constexpr int LITERAL_MODE_CODES = 4;
+static_assert(static_cast<int>(Code::PLACE_6) - static_cast<int>(Code::PLACE_4) == LITERAL_MODE_CODES - 1);
+static_assert(largest_value(PLACE_CODE_4) <= 256 && largest_value(PLACE_CODE_5A) <= 256 &&
+              largest_value(PLACE_CODE_5B) <= 256 && largest_value(PLACE_CODE_6) <= 256);
+FixedLookup literal_mode_lookups[LITERAL_MODE_CODES];
+
+inline const FixedLookup& literal_mode_lookup(Code c) {
+    return literal_mode_lookups[static_cast<int>(c) - static_cast<int>(Code::PLACE_4)];
+}
+
 // The fixed codes' look-ups, by Code. Built on the first run instead of
 // stored: the seven 8 KiB tables would be a third of the installer's file.
+// literal_mode_lookups are built from them alongside.
 FixedLookup fixed_lookups[FIXED_CODES];
 bool fixed_lookups_built = false;
 
@@ -48,6 +74,14 @@ void build_fixed_lookups() {
         return;
     for (int c = 0; c < FIXED_CODES; ++c)
         fixed_lookups[c] = make_fixed_lookup(code_definition(static_cast<Code>(c)));
+    for (int c = 0; c < LITERAL_MODE_CODES; ++c) {
+        const FixedLookup& from = fixed_lookups[c + static_cast<int>(Code::PLACE_4)];
+        for (uint32_t i = 0; i < from.size(); ++i) {
+            uint32_t value = from[i] & 0xFFF;
+            uint32_t place = value == 0 ? LITERAL_MODE_ESCAPE : value - 1;
+            literal_mode_lookups[c][i] = uint16_t((from[i] & 0xF000) | place);
+        }
+    }
     fixed_lookups_built = true;
 }
 
@@ -374,12 +408,14 @@ inline void copy_far(uint8_t* d, uint32_t distance, uint32_t length) {
         bits |= load_bits(buf, next_byte * 8) >> avail;
         next_byte += (63 - avail) >> 3;
         avail |= 56;
-        // The literal at place p - 1, written k bytes past out.
+        // The literal at place p (0..255), written k bytes past out (at a
+        // fixed offset from one pointer: out + k is not worked out per
+        // literal).
+        uint8_t* const round_out = w + out;
         auto put = [&](uint32_t p, uint32_t k) KX_LAMBDA_INLINE {
-            p -= 1;
             average += p;
             average -= average >> 8;
-            w[out + k] = uint8_t(use_rank(ranks, p, RANK_LIMIT_LITERAL) >> 8);
+            round_out[k] = uint8_t(use_rank(ranks, p, RANK_LIMIT_LITERAL) >> 8);
         };
         // A fixed count per round, so that its end is predicted; a round
         // ends early where the literal average changes the code.
@@ -398,7 +434,7 @@ inline void copy_far(uint8_t* d, uint32_t distance, uint32_t length) {
                 if (n - 1 < 0xFE) [[likely]] {
                     bits <<= 8;
                     avail -= 8;
-                    put(n, k);
+                    put(n - 1, k);
                 } else {
                     uint32_t e = place8_entry(uint32_t(bits >> 48));
                     if ((e & 0xFFF) == 0) {
@@ -408,7 +444,7 @@ inline void copy_far(uint8_t* d, uint32_t distance, uint32_t length) {
                     }
                     bits <<= e >> 12;
                     avail -= e >> 12;
-                    put(e & 0xFFF, k);
+                    put((e & 0xFFF) - 1, k);
                 }
                 return true;
             };
@@ -429,15 +465,15 @@ inline void copy_far(uint8_t* d, uint32_t distance, uint32_t length) {
                           : average > 0x35FF ? Code::PLACE_5B
                           : average > 0xDFF  ? Code::PLACE_5A
                                              : Code::PLACE_4;
-                uint32_t e = code_lookup(code)[bits >> 52];
-                if ((e & 0xFFF) == 0) [[unlikely]] {
+                uint32_t e = literal_mode_lookup(code)[bits >> 52];
+                if (e & LITERAL_MODE_ESCAPE) [[unlikely]] {
                     out += k;
                     escaped = true;
                     return false;
                 }
                 bits <<= e >> 12;
                 avail -= e >> 12;
-                put(e & 0xFFF, k);
+                put(e & 0xFF, k);
                 return true;
             };
             static_assert(LITERAL_ROUND == 4);
