@@ -38,6 +38,11 @@ constexpr const FixedCode& code_definition(Code c) {
     }
 }
 
+// The place codes can give 256, one past the last place of every table. In
+// literal mode that is place 255 by the format's rule; elsewhere it is read
+// as place 255 as well, so damaged data never indexes past a table.
+inline uint32_t clamp_place(uint32_t p) { return p > 255 ? 255 : p; }
+
 // The largest value a code gives.
 constexpr uint32_t largest_value(const FixedCode& code) {
     uint32_t largest = 0;
@@ -48,15 +53,16 @@ constexpr uint32_t largest_value(const FixedCode& code) {
     return largest;
 }
 
-// The literal codes other than the 8-bit one as literal mode reads them,
-// by Code - PLACE_4: value 0 (the escape) as LITERAL_MODE_ESCAPE, others as
-// the place value - 1 (0..255), so a literal takes its place without
-// adjusting it; bits << 12 as in the fixed look-ups.
+// The place codes as literal mode reads them, by Code - PLACE_4: value 0
+// (the escape) as LITERAL_MODE_ESCAPE, others as the place value - 1
+// (0..255), so a literal takes its place without adjusting it; bits << 12
+// as in the fixed look-ups.
 constexpr uint32_t LITERAL_MODE_ESCAPE = 0x100;
-constexpr int LITERAL_MODE_CODES = 4;
-static_assert(static_cast<int>(Code::PLACE_6) - static_cast<int>(Code::PLACE_4) == LITERAL_MODE_CODES - 1);
+constexpr int LITERAL_MODE_CODES = 5;
+static_assert(static_cast<int>(Code::PLACE_8) - static_cast<int>(Code::PLACE_4) == LITERAL_MODE_CODES - 1);
 static_assert(largest_value(PLACE_CODE_4) <= 256 && largest_value(PLACE_CODE_5A) <= 256 &&
-              largest_value(PLACE_CODE_5B) <= 256 && largest_value(PLACE_CODE_6) <= 256);
+              largest_value(PLACE_CODE_5B) <= 256 && largest_value(PLACE_CODE_6) <= 256 &&
+              largest_value(PLACE_CODE_8) <= 256);
 FixedLookup literal_mode_lookups[LITERAL_MODE_CODES];
 
 inline const FixedLookup& literal_mode_lookup(Code c) {
@@ -65,7 +71,9 @@ inline const FixedLookup& literal_mode_lookup(Code c) {
 
 // The fixed codes' look-ups, by Code. Built on the first run instead of
 // stored: the seven 8 KiB tables would be a third of the installer's file.
-// literal_mode_lookups are built from them alongside.
+// literal_mode_lookups are built from them alongside; then the place codes'
+// values are clamped (see clamp_place), as outside literal mode every place
+// they give is read that way.
 FixedLookup fixed_lookups[FIXED_CODES];
 bool fixed_lookups_built = false;
 
@@ -82,6 +90,9 @@ void build_fixed_lookups() {
             literal_mode_lookups[c][i] = uint16_t((from[i] & 0xF000) | place);
         }
     }
+    for (int c = static_cast<int>(Code::PLACE_4); c < FIXED_CODES; ++c)
+        for (uint16_t& e : fixed_lookups[c])
+            e = uint16_t((e & 0xF000) | clamp_place(e & 0xFFF));
     fixed_lookups_built = true;
 }
 
@@ -94,10 +105,6 @@ uint32_t fixed(Code c, StateInput& in) {
     return v.value;
 }
 
-// The place codes can give 256, one past the last place of every table. In
-// literal mode that is place 255 by the format's rule; elsewhere it is read
-// as place 255 as well, so damaged data never indexes past a table.
-inline uint32_t clamp_place(uint32_t p) { return p > 255 ? 255 : p; }
 
 inline void record_distance(uint32_t length, uint32_t distance) {
     DecoderState& s = decoder_state;
@@ -637,15 +644,15 @@ void items_v15_fast() {
         avail |= 56;
     };
 
-    // The literal code's look-up, chosen by the running literal average.
-    auto literal_lookup = [&]() KX_LAMBDA_INLINE -> const FixedLookup& {
+    // The literal code, chosen by the running literal average.
+    auto literal_code = [&]() KX_LAMBDA_INLINE {
         uint32_t avg = literal_average;
         Code code = avg > 0x75FF ? Code::PLACE_8
                   : avg > 0x5DFF ? Code::PLACE_6
                   : avg > 0x35FF ? Code::PLACE_5B
                   : avg > 0xDFF  ? Code::PLACE_5A
                                  : Code::PLACE_4;
-        return code_lookup(code);
+        return code;
     };
     // The literal at rank place p (0..255) and what it moves.
     auto put_literal = [&](uint32_t p) KX_LAMBDA_INLINE {
@@ -686,7 +693,7 @@ void items_v15_fast() {
         };
         auto next_flag_bit = [&]() KX_LAMBDA_INLINE {
             if (flags == FLAGS_EMPTY) {
-                uint32_t p = clamp_place(fixed_code(Code::PLACE_5B));
+                uint32_t p = fixed_code(Code::PLACE_5B);
                 flags = (use_rank(v.flag_ranks, p, RANK_LIMIT_WRAP) >> 8) << 24 | FLAGS_EMPTY >> 8;
             }
             bool bit = flags >> 31;
@@ -695,28 +702,32 @@ void items_v15_fast() {
         };
 
         auto literal = [&]() KX_LAMBDA_INLINE {
-            uint32_t e = literal_lookup()[bits >> 52];
-            take(e >> 12);
-            uint32_t p = e & 0xFFF;
             if (literal_mode) {
-                if (p == 0) [[unlikely]] {
+                uint32_t e = literal_mode_lookup(literal_code())[bits >> 52];
+                take(e >> 12);
+                if (e & LITERAL_MODE_ESCAPE) [[unlikely]] {
                     if (field(1)) {
                         literal_mode = 0;
                         literal_run = 0;
                         return;
                     }
                     uint32_t length = field(1) ? 4 : 3;
-                    uint32_t high = fixed_code(Code::PLACE_5B);
+                    // The distance's high part: a place code's value, 256
+                    // included.
+                    uint32_t h = literal_mode_lookup(Code::PLACE_5B)[bits >> 52];
+                    take(h >> 12);
+                    uint32_t high = h & LITERAL_MODE_ESCAPE ? 0 : (h & 0xFF) + 1;
                     copy(length, high * 32 + field(5));
                     return;
                 }
-                p -= 1;
-            } else {
-                if (literal_run++ >= 16 && flags == FLAGS_EMPTY)
-                    literal_mode = 1;
-                p = clamp_place(p);
+                put_literal(e & 0xFF);
+                return;
             }
-            put_literal(p);
+            uint32_t e = code_lookup(literal_code())[bits >> 52];
+            take(e >> 12);
+            if (literal_run++ >= 16 && flags == FLAGS_EMPTY)
+                literal_mode = 1;
+            put_literal(e & 0xFFF);
         };
 
         auto long_match = [&]() KX_LAMBDA_INLINE {
@@ -747,7 +758,7 @@ void items_v15_fast() {
 
             uint32_t dpa = distance_place_average;
             Code code = dpa > 0x28FF ? Code::PLACE_5B : dpa > 0x6FF ? Code::PLACE_5A : Code::PLACE_4;
-            uint32_t p = clamp_place(fixed_code(code));
+            uint32_t p = fixed_code(code);
             distance_place_average += p;
             distance_place_average -= distance_place_average >> 8;
 
@@ -813,7 +824,7 @@ void items_v15_fast() {
             } else {
                 short_length_average += j;
                 short_length_average -= short_length_average >> 4;
-                uint32_t p = clamp_place(fixed_code(Code::PLACE_5B));
+                uint32_t p = fixed_code(Code::PLACE_5B);
                 // The distance moves one place forward; at place 0 the
                 // stores leave it where it is.
                 uint32_t* order = v.short_distance_order;
