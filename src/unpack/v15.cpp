@@ -725,8 +725,13 @@ void items_v15_fast() {
             }
             uint32_t e = code_lookup(literal_code())[bits >> 52];
             take(e >> 12);
-            if (literal_run++ >= 16 && flags == FLAGS_EMPTY)
-                literal_mode = 1;
+            // A branch, not worked out: runs of 16 literals are rare outside
+            // literal mode.
+            if (literal_run >= 16) [[unlikely]] {
+                if (flags == FLAGS_EMPTY)
+                    literal_mode = 1;
+            }
+            literal_run += 1;
             put_literal(e & 0xFFF);
         };
 
