@@ -260,7 +260,8 @@ TEST(V15Stream, LiteralModeAndItsEscapes) {
 }
 
 // Over a window's worth of literal-mode literals, with an escaped copy now
-// and then: the fast decoder's literal rounds meet the input refills, the
+// and then (from distance 1 mostly, from up to 256 * 32 + 1 now and then):
+// the fast decoder's literal rounds meet the input refills, the
 // flushes and the window's end; both paths give the same output and leave
 // the same state and window. Small places keep the literal average low; the
 // spread ones take it past 0x75FF to the 8-bit place code (places 254 and
@@ -289,9 +290,12 @@ TEST(V15Stream, LiteralModeAcrossTheWindowEnd) {
         uint32_t written = 24;
         for (uint32_t i = 0; written < size; ++i) {
             if (i % 997 == 996) {
-                put_fixed(w, literal_code(average), 0);  // escape: a copy of length 4 from distance 1
+                // Escape: a copy of length 4 from distance high * 32 + 1,
+                // high 0 mostly, now and then one of the extremes.
+                static constexpr uint32_t HIGHS[] = {0, 0, 1, 0, 255, 0, 256};
+                put_fixed(w, literal_code(average), 0);
                 w.put(0b01, 2);
-                put_fixed(w, PLACE_CODE_5B, 0);
+                put_fixed(w, PLACE_CODE_5B, HIGHS[i / 997 % 7]);
                 w.put(1, 5);
                 written += 4;
             } else {
