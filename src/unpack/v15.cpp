@@ -654,8 +654,12 @@ void items_v15_fast() {
                                  : Code::PLACE_4;
         return code;
     };
+    // Within a stretch of fast rounds (below) left is brought up to date
+    // from out only where the stretch ends or copies by the general rule:
+    // out - stretch_out bytes are not yet taken off it.
+    uint32_t stretch_out = out;
     // The literal at rank place p (0..255) and what it moves.
-    auto put_literal = [&](uint32_t p) KX_LAMBDA_INLINE {
+    auto put_literal = [&](uint32_t p, bool fast) KX_LAMBDA_INLINE {
         literal_average += p;
         literal_average -= literal_average >> 8;
         literal_weight += 16;
@@ -664,7 +668,8 @@ void items_v15_fast() {
             match_weight >>= 1;
         }
         w[out++] = uint8_t(use_rank(v.literal_ranks, p, RANK_LIMIT_LITERAL) >> 8);
-        left -= 1;
+        if (!fast)
+            left -= 1;
     };
     // One item; fast: in a fast round (see the stretch below).
     auto item = [&](bool fast) KX_LAMBDA_INLINE {
@@ -673,14 +678,16 @@ void items_v15_fast() {
         // other copy ends the stretch.
         auto copy = [&](uint32_t length, uint32_t distance) KX_LAMBDA_INLINE {
             if (fast && distance - 1 < out && length <= MAX_MATCH) {
-                left -= length;
                 if (distance >= 16)
                     copy_far(w + out, distance, length);
                 else
                     copy_linear(w + out, distance, length);
                 out += length;
             } else {
+                if (fast)
+                    left -= out - stretch_out;
                 copy_general(length, distance);
+                stretch_out = out;
                 out_limit = 0;
             }
         };
@@ -720,7 +727,7 @@ void items_v15_fast() {
                     copy(length, high * 32 + field(5));
                     return;
                 }
-                put_literal(e & 0xFF);
+                put_literal(e & 0xFF, fast);
                 return;
             }
             uint32_t e = code_lookup(literal_code())[bits >> 52];
@@ -732,7 +739,7 @@ void items_v15_fast() {
                     literal_mode = 1;
             }
             literal_run += 1;
-            put_literal(e & 0xFFF);
+            put_literal(e & 0xFFF, fast);
         };
 
         auto long_match = [&]() KX_LAMBDA_INLINE {
@@ -875,12 +882,12 @@ void items_v15_fast() {
             out_limit = left - FAST_LEFT_MIN < int64_t(out_end - out) ? out + uint32_t(left - FAST_LEFT_MIN) + 1
                                                                       : out_end;
             // The stretch: fast rounds only, checked on next_byte and out.
+            stretch_out = out;
             while (next_byte < fast_in_byte && out < out_limit) {
                 if (literal_mode) [[unlikely]] {
                     // Rounds of literals up to an escape or the stretch's end.
                     LiteralRun r{bits, avail, next_byte, out, literal_average, literal_weight, match_weight};
                     literal_mode_rounds(r, buf, w, fast_in_byte, out_limit);
-                    left -= r.out - out;
                     bits = r.bits;
                     avail = r.avail;
                     next_byte = r.next_byte;
@@ -894,6 +901,7 @@ void items_v15_fast() {
                 refill();
                 item(true);
             }
+            left -= out - stretch_out;
             continue;
         }
         if (left < 0)
