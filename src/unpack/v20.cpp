@@ -521,15 +521,28 @@ void normal_items_fast() {
 // newest first, predict_channel_byte's d1..d4 are h0, h0 - h1, h1 - h2 and
 // h2 - h3, so its sum is 8 * last byte + c0 * h0 + c1 * h1 + c2 * h2 +
 // c3 * h3 + w5 * channel delta with c0 = w1 + w2, c1 = w3 - w2, c2 = w4 - w3,
-// c3 = -w4. Everything but the last term is known once the channel's byte
-// before is, and is taken then (next_sum).
+// c3 = -w4. The byte is last byte + delta, and
+//   delta = int8((c0 * h0 + ... + c3 * h3 + w5 * channel delta - 8 * code) >> 3),
+// the last byte dropping out. Only bits 0..10 of that sum count, so the
+// rounds keep it shifted up by 21 (next_sum) in wrapping 32-bit arithmetic,
+// where the delta is the top byte taken with its sign (one shift) and the
+// factor of the channel delta is pre-shifted: from one byte's delta to the
+// next byte's are one multiply, one add and that shift. The channel's own
+// terms are taken once its byte before is known.
+constexpr uint32_t SUM_SHIFT = 21;
 
-// A channel's weights and the factors of its sum taken apart (c0..c3, w5).
+// The top byte of a shifted sum, as a signed value: the delta.
+inline int32_t delta_of(uint32_t shifted_sum) { return int32_t(shifted_sum) >> (32 - 8); }
+
+// A channel's weights and the factors of its sum taken apart (c0..c3, w5),
+// c0 and w5 pre-shifted.
 struct ChannelWeights {
     int32_t w[5];
-    int32_t c[5];
+    uint32_t c0_shifted;
+    uint32_t w5_shifted;
+    int32_t c[4];
 #if defined(__SSE2__)
-    __m128i c16;  // c0..c3 in 16-bit lanes, then zeros
+    __m128i c16;  // c1..c3 in 16-bit lanes, then zeros
 #endif
 
     void set_factors() {
@@ -537,20 +550,23 @@ struct ChannelWeights {
         c[1] = w[2] - w[1];
         c[2] = w[3] - w[2];
         c[3] = -w[3];
-        c[4] = w[4];
+        c0_shifted = uint32_t(c[0]) << SUM_SHIFT;
+        w5_shifted = uint32_t(w[4]) << SUM_SHIFT;
 #if defined(__SSE2__)
-        c16 = _mm_setr_epi16(int16_t(c[0]), int16_t(c[1]), int16_t(c[2]), int16_t(c[3]), 0, 0, 0, 0);
+        c16 = _mm_setr_epi16(int16_t(c[1]), int16_t(c[2]), int16_t(c[3]), 0, 0, 0, 0, 0);
 #endif
     }
-    int32_t next_sum(int32_t last_byte, int32_t h0, int32_t h1, int32_t h2, int32_t h3) const {
-        return 8 * last_byte + c[0] * h0 + c[1] * h1 + c[2] * h2 + c[3] * h3;
+    // The next byte's shifted sum but for the channel delta's and the code's terms.
+    uint32_t next_sum(int32_t h0, int32_t h1, int32_t h2, int32_t h3) const {
+        return uint32_t(c[0] * h0 + c[1] * h1 + c[2] * h2 + c[3] * h3) << SUM_SHIFT;
     }
 };
 
 // A channel's last deltas h0..h2, newest first. push(delta, cw) gives
-// c0 * delta + c1 * h0 + c2 * h1 + c3 * h2 and makes delta the newest. With
-// SSE2 they are 16-bit lanes of one vector register (keeping general
-// registers for the bit input), multiplied and added by pmaddwd.
+// c1 * h0 + c2 * h1 + c3 * h2 of the deltas before delta, shifted up by
+// SUM_SHIFT, and makes delta the newest. With SSE2 they are 16-bit lanes of
+// one vector register (keeping general registers for the bit input),
+// multiplied and added by pmaddwd.
 #if defined(__SSE2__)
 struct DeltaHistory {
     __m128i h;  // h0, h1, h2, then older ones, which meet zero factors
@@ -558,10 +574,10 @@ struct DeltaHistory {
     void set(int32_t h0, int32_t h1, int32_t h2) {
         h = _mm_setr_epi16(int16_t(h0), int16_t(h1), int16_t(h2), 0, 0, 0, 0, 0);
     }
-    int32_t push(int32_t delta, const ChannelWeights& cw) {
-        h = _mm_insert_epi16(_mm_slli_si128(h, 2), delta, 0);
+    uint32_t push(int32_t delta, const ChannelWeights& cw) {
         __m128i pairs = _mm_madd_epi16(h, cw.c16);
-        return _mm_cvtsi128_si32(_mm_add_epi32(pairs, _mm_shuffle_epi32(pairs, 1)));
+        h = _mm_insert_epi16(_mm_slli_si128(h, 2), delta, 0);
+        return uint32_t(_mm_cvtsi128_si32(_mm_add_epi32(pairs, _mm_shuffle_epi32(pairs, 1)))) << SUM_SHIFT;
     }
 };
 #else
@@ -569,19 +585,19 @@ struct DeltaHistory {
     int32_t h0, h1, h2;
 
     void set(int32_t a, int32_t b, int32_t c) { h0 = a, h1 = b, h2 = c; }
-    int32_t push(int32_t delta, const ChannelWeights& cw) {
-        int32_t sum = cw.c[0] * delta + cw.c[1] * h0 + cw.c[2] * h1 + cw.c[3] * h2;
+    uint32_t push(int32_t delta, const ChannelWeights& cw) {
+        int32_t sum = cw.c[1] * h0 + cw.c[2] * h1 + cw.c[3] * h2;
         h2 = h1;
         h1 = h0;
         h0 = delta;
-        return sum;
+        return uint32_t(sum) << SUM_SHIFT;
     }
 };
 #endif
 
 // One channel's predictor between its bytes.
 struct ChannelRegs {
-    int32_t next_sum;  // the next byte's sum but for the channel delta's term
+    uint32_t next_sum;  // the next byte's shifted sum but for the channel delta's and code's terms
     int32_t last_byte;
     DeltaHistory history;
     uint32_t byte_count;
@@ -607,8 +623,8 @@ bool audio_state_fits_records(const V20State& v, uint32_t channels) {
 // Closes a channel's window, whose bytes from lo on are in the record: moves
 // one weight as predict_channel_byte does, and starts the next window's
 // record. Gives the next byte's sum but for the channel delta's term.
-[[gnu::noinline]] int32_t close_audio_window(AudioWindowRecord& rec, uint32_t lo, uint32_t* sums,
-                                             ChannelWeights& cw, int32_t last_byte) {
+[[gnu::noinline]] uint32_t close_audio_window(AudioWindowRecord& rec, uint32_t lo, uint32_t* sums,
+                                              ChannelWeights& cw) {
     add_window_sums(rec, lo, AUDIO_WINDOW, sums);
     uint32_t best = 0;
     for (uint32_t i = 1; i < 11; ++i)
@@ -629,7 +645,7 @@ bool audio_state_fits_records(const V20State& v, uint32_t channels) {
     }
     int16_t* h = rec.last_deltas;
     std::memmove(h, h + AUDIO_WINDOW, 5 * sizeof *h);
-    return cw.next_sum(last_byte, h[4], h[3], h[2], h[1]);
+    return cw.next_sum(h[4], h[3], h[2], h[1]);
 }
 
 template <uint32_t CHANNELS>
@@ -711,7 +727,7 @@ bool audio_rounds() {
         r.last_byte = ch.last_byte;
         r.history.set(h[4], h[3], h[2]);
         r.byte_count = ch.byte_count;
-        r.next_sum = weights[k].next_sum(r.last_byte, h[4], h[3], h[2], h[1]);
+        r.next_sum = weights[k].next_sum(h[4], h[3], h[2], h[1]);
     }, regs0, regs1, regs2, regs3);
     int32_t channel_delta = v.channel_delta;
 
@@ -725,7 +741,7 @@ bool audio_rounds() {
     // it; the rounds do it only before the channel's next byte (or on the
     // way out), by when the record's last stores are done with.
     auto close_window = [&](uint32_t k, ChannelRegs& r) {
-        r.next_sum = close_audio_window(records[k], record_start[k], sums[k], weights[k], r.last_byte);
+        r.next_sum = close_audio_window(records[k], record_start[k], sums[k], weights[k]);
         record_start[k] = 0;
     };
 
@@ -766,16 +782,15 @@ bool audio_rounds() {
             close_window(K, r);
         const ChannelWeights& cw = weights[K];
         r.byte_count += 1;
-        int32_t sum = r.next_sum + cw.c[4] * channel_delta;
-        uint8_t byte = uint8_t(uint32_t(sum >> 3) - code);
+        int32_t delta = delta_of(r.next_sum + cw.w5_shifted * uint32_t(channel_delta) - (code << (SUM_SHIFT + 3)));
+        uint8_t byte = uint8_t(r.last_byte + delta);
         w[out + J] = byte;
-        int32_t delta = int32_t(int8_t(uint8_t(byte - r.last_byte)));
         rec.codes[pos] = int16_t(code);
         rec.channel_delta[pos] = int16_t(channel_delta);
         rec.last_deltas[pos + 5] = int16_t(delta);
         channel_delta = delta;
         r.last_byte = byte;
-        r.next_sum = 8 * byte + r.history.push(delta, cw);
+        r.next_sum = cw.c0_shifted * uint32_t(delta) + r.history.push(delta, cw);
         return true;
     };
 
