@@ -108,6 +108,32 @@ inline void copy_match_v20(uint32_t length, uint32_t distance) {
     Path::copy(length, distance);
 }
 
+// The pair look-up of the audio tables just built (see V20State::audio_pairs).
+void build_audio_pairs(V20State& v) {
+    if (!v.audio_mode || v.channel_count > 2) {
+        std::memset(v.audio_pairs, 0, sizeof v.audio_pairs);
+        return;
+    }
+    const HuffTable& first = v.audio_tables[0];
+    const HuffTable& second = v.audio_tables[v.channel_count - 1];
+    constexpr uint32_t RARE = ENTRY_SUBTABLE | AUDIO_TABLE_BLOCK << ENTRY_VALUE_SHIFT;
+    for (uint32_t i = 0; i < LOOKUP_MAIN; ++i) {
+        uint32_t e0 = first.entries[i];
+        uint32_t len0 = e0 & ENTRY_LENGTH_MASK;
+        uint32_t pair = 0;
+        if ((e0 & RARE) == 0 && len0 != 0 && len0 < uint32_t(LOOKUP_BITS)) {
+            // An entry of a code of len bits stands for every window with
+            // the same top len bits, so the bits past the index do not
+            // matter to a second code that ends within it.
+            uint32_t e1 = second.entries[(i << len0) & (LOOKUP_MAIN - 1)];
+            uint32_t len1 = e1 & ENTRY_LENGTH_MASK;
+            if ((e1 & RARE) == 0 && len1 != 0 && len0 + len1 <= uint32_t(LOOKUP_BITS))
+                pair = (len0 + len1) | entry_value(e0) << 16 | entry_value(e1) << 24;
+        }
+        v.audio_pairs[i] = pair;
+    }
+}
+
 // Reads one table block and rebuilds the tables. Positions of the new length
 // set beyond the block's count are 0; a repeat (symbol 16) at position 0
 // repeats the length 0. When a refill ends the entry the block is dropped and
@@ -174,6 +200,7 @@ void read_code_tables() {
     if (v.audio_mode) {
         for (uint32_t ch = 0; ch < v.channel_count; ++ch)
             build_huff_table(lengths + ch * AUDIO_SYMBOLS, v.audio_tables[ch], AUDIO_SYMBOLS);
+        build_audio_pairs(v);
     } else {
         build_huff_table(lengths, v.main_table, MAIN_SYMBOLS, ENTRY_VALUES.main);
         build_huff_table(lengths + MAIN_SYMBOLS, v.distance_table, DISTANCE_SYMBOLS, ENTRY_VALUES.distance);
@@ -600,7 +627,6 @@ struct ChannelRegs {
     uint32_t next_sum;  // the next byte's shifted sum but for the channel delta's and code's terms
     int32_t last_byte;
     DeltaHistory history;
-    uint32_t byte_count;
 };
 
 // Whether the records can take a state (see AUDIO_RECORD_VALUE_MAX). Every
@@ -672,14 +698,18 @@ bool audio_rounds() {
     const uint32_t out_start = out;
     auto left_now = [&]() { return left - int64_t(out - out_start); };
     auto round_fits = [&](uint32_t bitpos) { return bitpos < fast_in_end && out < out_end && left_now() >= ROUND; };
-    if (!round_fits(start_bit) || !audio_state_fits_records(v, CHANNELS))
+    // Rounds start with channel 0 and, for one channel, on an even byte, so
+    // that no window closes within a round.
+    if (!round_fits(start_bit) || !audio_state_fits_records(v, CHANNELS) || v.current_channel != 0 ||
+        (CHANNELS == 1 && (v.channels[0].byte_count & 1) != 0))
         return false;
+    const uint32_t* const pairs = v.audio_pairs;
 
-    // Slot k holds the channel that takes the k-th byte of each round. Each
-    // slot's registers are an object of their own, so that they can stay in
-    // registers; the rest is looked at only when a window closes.
-    const uint32_t first = v.current_channel;
-    auto slot_channel = [first](uint32_t k) { return (first + k) % CHANNELS; };
+    // Slot k holds the channel that takes the k-th byte of each round (that
+    // is, channel k). Each slot's registers are an object of their own, so
+    // that they can stay in registers; the rest is looked at only when a
+    // window closes.
+    auto slot_channel = [](uint32_t k) { return k; };
     // (No closure holds their addresses: a captured object would have to
     // live in memory. They are handed down as arguments instead.)
     ChannelRegs regs0, regs1, regs2, regs3;
@@ -698,7 +728,8 @@ bool audio_rounds() {
     ChannelWeights weights[CHANNELS];
     uint32_t sums[CHANNELS][11];  // of each window's bytes before its record's
     uint32_t record_start[CHANNELS];  // each window's first recorded byte
-    uint32_t entry_count[CHANNELS];   // byte counts when the rounds began
+    uint32_t closed_at[CHANNELS];     // byte counts at which the windows ended are closed
+    uint32_t counts[CHANNELS];        // byte counts before the current batch of rounds
     AudioWindowRecord records[CHANNELS];
     // f(k, registers of slot k) for every slot.
     auto for_slots = [&slot_regs](auto f, ChannelRegs& r0, ChannelRegs& r1, ChannelRegs& r2, ChannelRegs& r3) {
@@ -716,7 +747,7 @@ bool audio_rounds() {
         std::memcpy(sums[k], ch.errors, sizeof sums[k]);
         uint32_t pos = ch.byte_count & (AUDIO_WINDOW - 1);
         record_start[k] = pos;
-        entry_count[k] = ch.byte_count;
+        closed_at[k] = ch.byte_count;
         // The last deltas that give the state's d1..d4 at the next byte.
         int16_t* h = records[k].last_deltas + pos;
         h[4] = int16_t(ch.last_delta);
@@ -726,7 +757,7 @@ bool audio_rounds() {
         h[0] = int16_t(h[1] - ch.deltas[3]);
         r.last_byte = ch.last_byte;
         r.history.set(h[4], h[3], h[2]);
-        r.byte_count = ch.byte_count;
+        counts[k] = ch.byte_count;
         r.next_sum = weights[k].next_sum(h[4], h[3], h[2], h[1]);
     }, regs0, regs1, regs2, regs3);
     int32_t channel_delta = v.channel_delta;
@@ -745,8 +776,31 @@ bool audio_rounds() {
         record_start[k] = 0;
     };
 
-    // Byte j of a round; false at a table block (its code read).
-    auto step = [&](auto j, ChannelRegs& r) -> bool {
+    // Byte j of round i of a batch from its code: o is where the batch's
+    // output starts, pos the slots' window positions at its start.
+    uint8_t* o = w;
+    uint32_t pos[CHANNELS];
+    auto predict = [&](auto j, ChannelRegs& r, uint32_t code, uint32_t i) {
+        constexpr uint32_t J = decltype(j)::value;
+        constexpr uint32_t K = J % CHANNELS;
+        AudioWindowRecord& rec = records[K];
+        const uint32_t p = pos[K] + (CHANNELS == 1 ? 2 * i + J : i);
+        const ChannelWeights& cw = weights[K];
+        uint32_t known = r.next_sum - (code << (SUM_SHIFT + 3));
+        int32_t delta = delta_of(known + cw.w5_shifted * uint32_t(channel_delta));
+        uint8_t byte = uint8_t(r.last_byte + delta);
+        o[ROUND * i + J] = byte;
+        rec.codes[p] = int16_t(code);
+        rec.channel_delta[p] = int16_t(channel_delta);
+        rec.last_deltas[p + 5] = int16_t(delta);
+        channel_delta = delta;
+        r.last_byte = byte;
+        r.next_sum = cw.c0_shifted * uint32_t(delta) + r.history.push(delta, cw);
+    };
+
+    // Byte j of a round, its code read alone; false at a table block (its
+    // code read).
+    auto step = [&](auto j, ChannelRegs& r, uint32_t i) -> bool {
         constexpr uint32_t J = decltype(j)::value;
         constexpr uint32_t K = J % CHANNELS;
         if constexpr (J % 3 == 0) {
@@ -774,32 +828,32 @@ bool audio_rounds() {
         static_assert(ENTRY_LENGTH_MASK == 15 && ENTRY_EXTRA_SHIFT == 4);
         bits <<= e & 63;
         avail -= e & ENTRY_LENGTH_MASK;
-        uint32_t code = entry_value(e);
-
-        AudioWindowRecord& rec = records[K];
-        uint32_t pos = r.byte_count & (AUDIO_WINDOW - 1);
-        if (pos == 0 && r.byte_count != entry_count[K]) [[unlikely]]
-            close_window(K, r);
-        const ChannelWeights& cw = weights[K];
-        r.byte_count += 1;
-        int32_t delta = delta_of(r.next_sum + cw.w5_shifted * uint32_t(channel_delta) - (code << (SUM_SHIFT + 3)));
-        uint8_t byte = uint8_t(r.last_byte + delta);
-        w[out + J] = byte;
-        rec.codes[pos] = int16_t(code);
-        rec.channel_delta[pos] = int16_t(channel_delta);
-        rec.last_deltas[pos + 5] = int16_t(delta);
-        channel_delta = delta;
-        r.last_byte = byte;
-        r.next_sum = cw.c0_shifted * uint32_t(delta) + r.history.push(delta, cw);
+        predict(j, r, entry_value(e), i);
         return true;
     };
 
     // Bytes written in the round a table block cut short (0 when none did).
     uint32_t done = 0;
-    auto round = [&]<uint32_t... J>(std::integer_sequence<uint32_t, J...>, ChannelRegs& r0, ChannelRegs& r1,
-                                    ChannelRegs& r2, ChannelRegs& r3) {
+    auto round = [&]<uint32_t... J>(std::integer_sequence<uint32_t, J...>, uint32_t i, ChannelRegs& r0,
+                                    ChannelRegs& r1, ChannelRegs& r2, ChannelRegs& r3) {
+        if constexpr (ROUND == 2) {
+            // Both codes by one look-up when they fit its index (the round
+            // starts with channel 0, see above).
+            bits |= load_bits(next_byte, 0) >> avail;
+            next_byte += (63 - avail) >> 3;
+            avail |= 56;
+            uint32_t pair = pairs[bits >> (64 - LOOKUP_BITS)];
+            if (pair != 0) [[likely]] {
+                bits <<= pair & 15;
+                avail -= pair & 15;
+                predict(std::integral_constant<uint32_t, 0>{}, r0, (pair >> 16) & 0xFF, i);
+                predict(std::integral_constant<uint32_t, 1>{},
+                        slot_regs(std::integral_constant<uint32_t, 1 % CHANNELS>{}, r0, r1, r2, r3), pair >> 24, i);
+                return true;
+            }
+        }
         return ((step(std::integral_constant<uint32_t, J>{},
-                      slot_regs(std::integral_constant<uint32_t, J % CHANNELS>{}, r0, r1, r2, r3)) ||
+                      slot_regs(std::integral_constant<uint32_t, J % CHANNELS>{}, r0, r1, r2, r3), i) ||
                  (done = J, false)) &&
                 ...);
     };
@@ -815,15 +869,35 @@ bool audio_rounds() {
         int64_t by_left = left_now() / ROUND;
         return by_left < int64_t(n) ? uint32_t(by_left) : n;
     };
+    // A window closes after its 32nd byte, as predict_channel_byte closes
+    // it; here before the channel's next byte (or on the way out). Between
+    // closes rounds run in batches with no check but the batch's end.
+    auto close_full = [&](auto k, ChannelRegs& r) {
+        if ((counts[k] & (AUDIO_WINDOW - 1)) == 0 && counts[k] != closed_at[k]) {
+            close_window(k, r);
+            closed_at[k] = counts[k];
+        }
+    };
     bool table_block = false;
     for (uint32_t n = rounds_allowed(); n != 0 && !table_block; n = rounds_allowed()) {
+        for_slots(close_full, regs0, regs1, regs2, regs3);
+        uint32_t batch = n;
+        for (uint32_t k = 0; k < CHANNELS; ++k) {
+            pos[k] = counts[k] & (AUDIO_WINDOW - 1);
+            uint32_t to_close = (AUDIO_WINDOW - pos[k]) * CHANNELS / ROUND;
+            batch = to_close < batch ? to_close : batch;
+        }
+        o = w + out;
+        uint32_t i = 0;
         do {
-            if (!round(std::make_integer_sequence<uint32_t, ROUND>{}, regs0, regs1, regs2, regs3)) {
+            if (!round(std::make_integer_sequence<uint32_t, ROUND>{}, i, regs0, regs1, regs2, regs3)) {
                 table_block = true;
                 break;
             }
-            out += ROUND;
-        } while (--n != 0);
+        } while (++i != batch);
+        out += ROUND * i;
+        for (uint32_t k = 0; k < CHANNELS; ++k)
+            counts[k] += i * ROUND / CHANNELS + (table_block ? (done + CHANNELS - 1 - k) / CHANNELS : 0);
     }
     if (table_block)
         out += done;
@@ -838,9 +912,8 @@ bool audio_rounds() {
     v.current_channel = slot_channel(done % CHANNELS);
     for_slots([&](auto k, ChannelRegs& r) {
         AudioChannel& ch = v.channels[slot_channel(k)];
-        uint32_t pos = r.byte_count & (AUDIO_WINDOW - 1);
-        if (pos == 0 && r.byte_count != entry_count[k])
-            close_window(k, r);
+        close_full(k, r);
+        uint32_t pos = counts[k] & (AUDIO_WINDOW - 1);
         std::memcpy(ch.weights, weights[k].w, sizeof ch.weights);
         const int16_t* h = records[k].last_deltas + pos;
         ch.last_delta = h[4];
@@ -849,7 +922,7 @@ bool audio_rounds() {
         ch.deltas[2] = h[2] - h[1];
         ch.deltas[3] = h[1] - h[0];
         ch.last_byte = r.last_byte;
-        ch.byte_count = r.byte_count;
+        ch.byte_count = counts[k];
         std::memcpy(ch.errors, sums[k], sizeof ch.errors);
         add_window_sums(records[k], record_start[k], pos, ch.errors);
     }, regs0, regs1, regs2, regs3);
@@ -937,6 +1010,7 @@ void prepare_tables() {
     for (HuffTable& t : v.audio_tables)
         build_huff_table(zeros, t, AUDIO_SYMBOLS);
     build_huff_table(zeros, v.length_code_table, LENGTH_CODE_SYMBOLS);
+    std::memset(v.audio_pairs, 0, sizeof v.audio_pairs);
     v.tables_built = 1;
 }
 
