@@ -625,7 +625,7 @@ struct DeltaHistory {
 // One channel's predictor between its bytes.
 struct ChannelRegs {
     uint32_t next_sum;  // the next byte's shifted sum but for the channel delta's and code's terms
-    int32_t last_byte;
+    uint32_t last_byte;  // in its low eight bits
     DeltaHistory history;
 };
 
@@ -755,7 +755,7 @@ bool audio_rounds() {
         h[2] = int16_t(h[3] - ch.deltas[1]);
         h[1] = int16_t(h[2] - ch.deltas[2]);
         h[0] = int16_t(h[1] - ch.deltas[3]);
-        r.last_byte = ch.last_byte;
+        r.last_byte = uint32_t(ch.last_byte);
         r.history.set(h[4], h[3], h[2]);
         counts[k] = ch.byte_count;
         r.next_sum = weights[k].next_sum(h[4], h[3], h[2], h[1]);
@@ -779,28 +779,29 @@ bool audio_rounds() {
     // Byte j of round i of a batch from its code: o is where the batch's
     // output starts, pos the slots' window positions at its start.
     uint8_t* o = w;
-    uint32_t pos[CHANNELS];
-    auto predict = [&](auto j, ChannelRegs& r, uint32_t code, uint32_t i) {
+    // code may carry more bits above its low eight, which neither the sum
+    // nor the record (see AudioWindowRecord) looks at.
+    size_t pos[CHANNELS];
+    auto predict = [&](auto j, ChannelRegs& r, uint32_t code, size_t i) {
         constexpr uint32_t J = decltype(j)::value;
         constexpr uint32_t K = J % CHANNELS;
         AudioWindowRecord& rec = records[K];
-        const uint32_t p = pos[K] + (CHANNELS == 1 ? 2 * i + J : i);
+        const size_t p = pos[K] + (CHANNELS == 1 ? 2 * i + J : i);
         const ChannelWeights& cw = weights[K];
         uint32_t known = r.next_sum - (code << (SUM_SHIFT + 3));
         int32_t delta = delta_of(known + cw.w5_shifted * uint32_t(channel_delta));
-        uint8_t byte = uint8_t(r.last_byte + delta);
-        o[ROUND * i + J] = byte;
+        r.last_byte += uint32_t(delta);
+        o[ROUND * i + J] = uint8_t(r.last_byte);
         rec.codes[p] = int16_t(code);
         rec.channel_delta[p] = int16_t(channel_delta);
         rec.last_deltas[p + 5] = int16_t(delta);
         channel_delta = delta;
-        r.last_byte = byte;
         r.next_sum = cw.c0_shifted * uint32_t(delta) + r.history.push(delta, cw);
     };
 
     // Byte j of a round, its code read alone; false at a table block (its
     // code read).
-    auto step = [&](auto j, ChannelRegs& r, uint32_t i) -> bool {
+    auto step = [&](auto j, ChannelRegs& r, size_t i) -> bool {
         constexpr uint32_t J = decltype(j)::value;
         constexpr uint32_t K = J % CHANNELS;
         if constexpr (J % 3 == 0) {
@@ -834,7 +835,7 @@ bool audio_rounds() {
 
     // Bytes written in the round a table block cut short (0 when none did).
     uint32_t done = 0;
-    auto round = [&]<uint32_t... J>(std::integer_sequence<uint32_t, J...>, uint32_t i, ChannelRegs& r0,
+    auto round = [&]<uint32_t... J>(std::integer_sequence<uint32_t, J...>, size_t i, ChannelRegs& r0,
                                     ChannelRegs& r1, ChannelRegs& r2, ChannelRegs& r3) {
         if constexpr (ROUND == 2) {
             // Both codes by one look-up when they fit its index (the round
@@ -846,7 +847,7 @@ bool audio_rounds() {
             if (pair != 0) [[likely]] {
                 bits <<= pair & 15;
                 avail -= pair & 15;
-                predict(std::integral_constant<uint32_t, 0>{}, r0, (pair >> 16) & 0xFF, i);
+                predict(std::integral_constant<uint32_t, 0>{}, r0, pair >> 16, i);
                 predict(std::integral_constant<uint32_t, 1>{},
                         slot_regs(std::integral_constant<uint32_t, 1 % CHANNELS>{}, r0, r1, r2, r3), pair >> 24, i);
                 return true;
@@ -881,23 +882,23 @@ bool audio_rounds() {
     bool table_block = false;
     for (uint32_t n = rounds_allowed(); n != 0 && !table_block; n = rounds_allowed()) {
         for_slots(close_full, regs0, regs1, regs2, regs3);
-        uint32_t batch = n;
+        size_t batch = n;
         for (uint32_t k = 0; k < CHANNELS; ++k) {
             pos[k] = counts[k] & (AUDIO_WINDOW - 1);
-            uint32_t to_close = (AUDIO_WINDOW - pos[k]) * CHANNELS / ROUND;
+            size_t to_close = (AUDIO_WINDOW - pos[k]) * CHANNELS / ROUND;
             batch = to_close < batch ? to_close : batch;
         }
         o = w + out;
-        uint32_t i = 0;
+        size_t i = 0;
         do {
             if (!round(std::make_integer_sequence<uint32_t, ROUND>{}, i, regs0, regs1, regs2, regs3)) {
                 table_block = true;
                 break;
             }
         } while (++i != batch);
-        out += ROUND * i;
+        out += uint32_t(ROUND * i);
         for (uint32_t k = 0; k < CHANNELS; ++k)
-            counts[k] += i * ROUND / CHANNELS + (table_block ? (done + CHANNELS - 1 - k) / CHANNELS : 0);
+            counts[k] += uint32_t(i) * ROUND / CHANNELS + (table_block ? (done + CHANNELS - 1 - k) / CHANNELS : 0);
     }
     if (table_block)
         out += done;
@@ -921,7 +922,7 @@ bool audio_rounds() {
         ch.deltas[1] = h[3] - h[2];
         ch.deltas[2] = h[2] - h[1];
         ch.deltas[3] = h[1] - h[0];
-        ch.last_byte = r.last_byte;
+        ch.last_byte = int32_t(r.last_byte & 0xFF);
         ch.byte_count = counts[k];
         std::memcpy(ch.errors, sums[k], sizeof ch.errors);
         add_window_sums(records[k], record_start[k], pos, ch.errors);

@@ -88,7 +88,7 @@ inline constexpr uint32_t AUDIO_WINDOW = 32;
 inline constexpr int32_t AUDIO_RECORD_VALUE_MAX = 255;
 
 struct AudioWindowRecord {
-    int16_t codes[AUDIO_WINDOW];  // 0..255
+    int16_t codes[AUDIO_WINDOW];  // in the low eight bits; the high ones do not count
     int16_t channel_delta[AUDIO_WINDOW];
     // The channel's last delta after byte p - 5 of the window, so that byte
     // p's d1 is last_deltas[p + 4], d2 last_deltas[p + 4] - last_deltas[p + 3],
