@@ -117,20 +117,28 @@ void build_audio_pairs(V20State& v) {
     const HuffTable& first = v.audio_tables[0];
     const HuffTable& second = v.audio_tables[v.channel_count - 1];
     constexpr uint32_t RARE = ENTRY_SUBTABLE | AUDIO_TABLE_BLOCK << ENTRY_VALUE_SHIFT;
-    for (uint32_t i = 0; i < LOOKUP_MAIN; ++i) {
+    // An entry of a code of len bits stands for every window with the same
+    // top len bits: the first code's entries come in aligned runs of
+    // LOOKUP_MAIN >> len, and the bits past the index do not matter to a
+    // second code that ends within it.
+    uint32_t* pairs = v.audio_pairs;
+    for (uint32_t i = 0; i < LOOKUP_MAIN;) {
         uint32_t e0 = first.entries[i];
         uint32_t len0 = e0 & ENTRY_LENGTH_MASK;
-        uint32_t pair = 0;
-        if ((e0 & RARE) == 0 && len0 != 0 && len0 < uint32_t(LOOKUP_BITS)) {
-            // An entry of a code of len bits stands for every window with
-            // the same top len bits, so the bits past the index do not
-            // matter to a second code that ends within it.
-            uint32_t e1 = second.entries[(i << len0) & (LOOKUP_MAIN - 1)];
-            uint32_t len1 = e1 & ENTRY_LENGTH_MASK;
-            if ((e1 & RARE) == 0 && len1 != 0 && len0 + len1 <= uint32_t(LOOKUP_BITS))
-                pair = (len0 + len1) | entry_value(e0) << 16 | entry_value(e1) << 24;
+        uint32_t run = LOOKUP_MAIN >> len0;
+        if ((e0 & RARE) != 0 || len0 == 0 || len0 >= uint32_t(LOOKUP_BITS) || (i & (run - 1)) != 0) {
+            pairs[i++] = 0;
+            continue;
         }
-        v.audio_pairs[i] = pair;
+        const uint32_t base = len0 | entry_value(e0) << 16;
+        const uint32_t room = uint32_t(LOOKUP_BITS) - len0;
+        for (uint32_t k = 0; k < run; ++k) {
+            uint32_t e1 = second.entries[k << len0];
+            uint32_t len1 = e1 & ENTRY_LENGTH_MASK;
+            bool fits = (e1 & RARE) == 0 && len1 != 0 && len1 <= room;
+            pairs[i + k] = fits ? base + (len1 | entry_value(e1) << 24) : 0;
+        }
+        i += run;
     }
 }
 
