@@ -843,14 +843,21 @@ bool audio_rounds() {
 
     // Bytes written in the round a table block cut short (0 when none did).
     uint32_t done = 0;
-    auto round = [&]<uint32_t... J>(std::integer_sequence<uint32_t, J...>, size_t i, ChannelRegs& r0,
-                                    ChannelRegs& r1, ChannelRegs& r2, ChannelRegs& r3) {
+    auto round = [&]<uint32_t... J>(std::integer_sequence<uint32_t, J...>, size_t i, auto refill,
+                                    ChannelRegs& r0, ChannelRegs& r1, ChannelRegs& r2, ChannelRegs& r3) {
         if constexpr (ROUND == 2) {
             // Both codes by one look-up when they fit its index (the round
-            // starts with channel 0, see above).
-            bits |= load_bits(next_byte, 0) >> avail;
-            next_byte += (63 - avail) >> 3;
-            avail |= 56;
+            // starts with channel 0, see above). A round takes at most 30
+            // bits, so after a round that began with 56 or more the next
+            // still has the look-up's 11: the refill before the look-up is
+            // needed every other round only (the codes read one by one
+            // refill for themselves).
+            static_assert(56 - 2 * 15 >= LOOKUP_BITS);
+            if constexpr (decltype(refill)::value) {
+                bits |= load_bits(next_byte, 0) >> avail;
+                next_byte += (63 - avail) >> 3;
+                avail |= 56;
+            }
             uint32_t pair = pairs[bits >> (64 - LOOKUP_BITS)];
             if (pair != 0) [[likely]] {
                 bits <<= pair & 15;
@@ -897,9 +904,18 @@ bool audio_rounds() {
             batch = to_close < batch ? to_close : batch;
         }
         o = w + out;
+        // Rounds by twos, the first with the refill, the second without.
         size_t i = 0;
         do {
-            if (!round(std::make_integer_sequence<uint32_t, ROUND>{}, i, regs0, regs1, regs2, regs3)) {
+            if (!round(std::make_integer_sequence<uint32_t, ROUND>{}, i, std::true_type{}, regs0, regs1, regs2,
+                       regs3)) {
+                table_block = true;
+                break;
+            }
+            if (++i == batch)
+                break;
+            if (!round(std::make_integer_sequence<uint32_t, ROUND>{}, i, std::false_type{}, regs0, regs1, regs2,
+                       regs3)) {
                 table_block = true;
                 break;
             }
