@@ -548,9 +548,13 @@ void normal_items_fast() {
 // position, the window position and the bytes still owed are far enough
 // from the points where the frame steps in that no check falls due within
 // it (checked against ends computed up front, as in normal_items_fast).
+// A round reads both its codes by one look-up in V20State::audio_pairs when
+// they fit, and the rounds between two window ends run as one batch.
 // Returns false, having done nothing, when not even the first round can
-// start; true after rounds, the state written back, or after a table block.
-// Decodes exactly what decode_audio_item<FastPath> would, item by item.
+// start (also when the next byte is not channel 0's, or with one channel
+// has an odd count: one item in turn puts that right); true after rounds,
+// the state written back, or after a table block. Decodes exactly what
+// decode_audio_item<FastPath> would, item by item.
 //
 // The predictor's sum is taken apart: with h0..h3 the channel's last deltas,
 // newest first, predict_channel_byte's d1..d4 are h0, h0 - h1, h1 - h2 and
@@ -776,9 +780,7 @@ bool audio_rounds() {
     const uint8_t* next_byte = buf + (start_bit >> 3) + 7;
     auto bit_position = [&]() { return uint32_t(next_byte - buf) * 8 - avail; };
 
-    // A window closes after its 32nd byte, as predict_channel_byte closes
-    // it; the rounds do it only before the channel's next byte (or on the
-    // way out), by when the record's last stores are done with.
+    // Closes slot k's window (see close_full below).
     auto close_window = [&](uint32_t k, ChannelRegs& r) {
         r.next_sum = close_audio_window(records[k], record_start[k], sums[k], weights[k]);
         record_start[k] = 0;
