@@ -114,8 +114,8 @@ struct V20State {
     // there is one), by the top LOOKUP_BITS bits: both codes' lengths
     // added, then the first code from bit 16 and the second from bit 24;
     // 0 where the two codes do not both lie within those bits (or either is
-    // a table block). Built with the audio tables of one or two channels;
-    // all 0 leaves every code to the audio tables.
+    // a table block). Built with the audio tables of one or two channels
+    // (in 64-bit programs); all 0 leaves every code to the audio tables.
     uint32_t audio_pairs[LOOKUP_MAIN];
     // The tables have been built at least once since the state was cleared.
     // A solid entry with nothing before it, or after a table block cut short,

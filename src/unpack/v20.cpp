@@ -108,8 +108,14 @@ inline void copy_match_v20(uint32_t length, uint32_t distance) {
     Path::copy(length, distance);
 }
 
+// The fast decoder reads audio codes by pairs in 64-bit programs only (the
+// 32-bit ones are kept small); elsewhere the pair look-up stays all 0.
+constexpr bool AUDIO_PAIRS = sizeof(void*) == 8;
+
 // The pair look-up of the audio tables just built (see V20State::audio_pairs).
 void build_audio_pairs(V20State& v) {
+    if (!AUDIO_PAIRS)
+        return;
     if (!v.audio_mode || v.channel_count > 2) {
         std::memset(v.audio_pairs, 0, sizeof v.audio_pairs);
         return;
@@ -845,9 +851,11 @@ bool audio_rounds() {
 
     // Bytes written in the round a table block cut short (0 when none did).
     uint32_t done = 0;
+    // The pair look-up and the rounds by twos (below) go together.
+    constexpr bool WIDE = AUDIO_PAIRS;
     auto round = [&]<uint32_t... J>(std::integer_sequence<uint32_t, J...>, size_t i, auto refill,
                                     ChannelRegs& r0, ChannelRegs& r1, ChannelRegs& r2, ChannelRegs& r3) {
-        if constexpr (ROUND == 2) {
+        if constexpr (ROUND == 2 && WIDE) {
             // Both codes by one look-up when they fit its index (the round
             // starts with channel 0, see above). A round takes at most 30
             // bits, so after a round that began with 56 or more the next
@@ -914,12 +922,14 @@ bool audio_rounds() {
                 table_block = true;
                 break;
             }
-            if (++i == batch)
-                break;
-            if (!round(std::make_integer_sequence<uint32_t, ROUND>{}, i, std::false_type{}, regs0, regs1, regs2,
-                       regs3)) {
-                table_block = true;
-                break;
+            if constexpr (WIDE) {
+                if (++i == batch)
+                    break;
+                if (!round(std::make_integer_sequence<uint32_t, ROUND>{}, i, std::false_type{}, regs0, regs1, regs2,
+                           regs3)) {
+                    table_block = true;
+                    break;
+                }
             }
         } while (++i != batch);
         out += uint32_t(ROUND * i);
