@@ -397,6 +397,25 @@ inline void copy_far(uint8_t* d, uint32_t distance, uint32_t length) {
     }
 }
 
+// The fast loop's general copy, kept out of its way (every item would
+// otherwise carry a copy of it): unwritten bytes (the window holds filled
+// bytes written since the fresh start) read as zeros, and either end may
+// wrap. Returns the output position after it.
+[[gnu::noinline]] uint32_t copy_general_at(uint8_t* w, uint32_t out, uint32_t length, uint32_t distance,
+                                           uint32_t filled) {
+    uint32_t zeros = unwritten_prefix(length, distance, filled);
+    out &= WINDOW_MASK;
+    if (zeros == 0 && distance != 0 && distance <= out && out + length <= WINDOW_SIZE) {
+        copy_linear(w + out, distance, length);
+        return out + length;
+    }
+    for (uint32_t i = 0; i < length; ++i) {
+        w[out] = i < zeros ? 0 : w[(out - distance) & WINDOW_MASK];
+        out = (out + 1) & WINDOW_MASK;
+    }
+    return out;
+}
+
 // Rounds of literal-mode literals, one refill each, while the bit buffer
 // ends before byte in_end and the output position is below out_end; returns
 // at an escape (place 0), not taking it. A function of its own, so that its
@@ -619,22 +638,12 @@ void items_v15_fast() {
         return e & 0xFFFu;
     };
 
-    // The general copy: unwritten bytes read as zeros, either end may wrap.
+    // The general copy (see copy_general_at).
     auto copy_general = [&](uint32_t length, uint32_t distance) KX_LAMBDA_INLINE {
         uint32_t filled = written - left <= 0 ? 0 : written - left >= WINDOW_SIZE ? WINDOW_SIZE
                                                                                     : uint32_t(written - left);
-        uint32_t zeros = unwritten_prefix(length, distance, filled);
         left -= length;
-        out &= WINDOW_MASK;
-        if (zeros == 0 && distance != 0 && distance <= out && out + length <= WINDOW_SIZE) {
-            copy_linear(w + out, distance, length);
-            out += length;
-            return;
-        }
-        for (uint32_t i = 0; i < length; ++i) {
-            w[out] = i < zeros ? 0 : w[(out - distance) & WINDOW_MASK];
-            out = (out + 1) & WINDOW_MASK;
-        }
+        out = copy_general_at(w, out, length, distance, filled);
     };
 
     // Branch-free refill; the bytes it reads lie below in_pos + 16.
