@@ -445,10 +445,10 @@ inline void copy_far(uint8_t* d, uint32_t distance, uint32_t length) {
         };
         // A fixed count per round, so that its end is predicted; a round
         // ends early where the literal average changes the code.
+        bool escaped = false;
         if (average > 0x75FF) {
             // The round written out, literal k of it in place8(k): false
             // where the round ends (after it: out moved past the literals).
-            bool escaped = false;
             auto place8 = [&](uint32_t k) KX_LAMBDA_INLINE {
                 if (average <= 0x75FF) {
                     out += k;
@@ -477,11 +477,8 @@ inline void copy_far(uint8_t* d, uint32_t distance, uint32_t length) {
             static_assert(PLACE8_ROUND == 6);
             if (place8(0) && place8(1) && place8(2) && place8(3) && place8(4) && place8(5))
                 out += 6;
-            if (escaped)
-                goto escape;
         } else {
             // The same for the other codes.
-            bool escaped = false;
             auto other = [&](uint32_t k) KX_LAMBDA_INLINE {
                 if (average > 0x75FF) {
                     out += k;
@@ -505,11 +502,10 @@ inline void copy_far(uint8_t* d, uint32_t distance, uint32_t length) {
             static_assert(LITERAL_ROUND == 4);
             if (other(0) && other(1) && other(2) && other(3))
                 out += 4;
-            if (escaped)
-                goto escape;
         }
+        if (escaped)
+            break;
     }
-escape:
     uint32_t literal_weight = r.literal_weight;
     uint32_t match_weight = r.match_weight;
     add_literal_weights(out - start, literal_weight, match_weight);
