@@ -86,6 +86,9 @@ struct HuffTable {
     uint32_t entries[LOOKUP_ENTRIES];
     // Entries from here on (subtable room the last build left unused) are 0.
     uint32_t entries_end;
+    // Prefixes that found no subtable room and go to the limit rule (only
+    // damaged length sets have any).
+    uint32_t by_rule;
 };
 
 struct AudioChannel {
@@ -341,6 +344,22 @@ inline void copy_linear(uint8_t* d, uint32_t distance, uint32_t length) {
         d[i] = d[i - step];
 }
 
+// Copies n bytes to d from s at or ahead of it (a forward move: each source
+// byte is read before the copy writes over it). Words when s is 8 or more
+// ahead; the last word then ends exactly at d + n.
+inline void copy_ahead(uint8_t* d, const uint8_t* s, uint32_t n) {
+    if (s - d >= 8 && n >= 8) {
+        uint32_t i = 0;
+        for (; i + 8 <= n; i += 8)
+            copy8(d + i, s + i);
+        if (i < n)
+            copy8(d + n - 8, s + n - 8);
+        return;
+    }
+    for (uint32_t i = 0; i < n; ++i)
+        d[i] = s[i];
+}
+
 // Copies length bytes to window position out from distance back (1 to
 // WINDOW_SIZE), with the result of the byte-wise copy, when the output does
 // not wrap (out + length <= WINDOW_SIZE) and every source byte has been
@@ -354,7 +373,7 @@ inline void copy_in_window(uint8_t* w, uint32_t out, uint32_t distance, uint32_t
     }
     uint32_t from = out + WINDOW_SIZE - distance;
     uint32_t head = WINDOW_SIZE - from < length ? WINDOW_SIZE - from : length;
-    std::memmove(w + out, w + from, head);
+    copy_ahead(w + out, w + from, head);
     if (head < length)
         copy_linear(w + out + head, distance, length - head);
 }

@@ -88,6 +88,7 @@ void build_huff_table(const uint8_t* lengths, HuffTable& table, uint32_t n, cons
     }
     uint32_t low_len = 1;
     uint32_t high_len = 1;
+    table.by_rule = 0;
     for (uint32_t prefix = first_prefix; prefix < LOOKUP_MAIN; ++prefix) {
         uint32_t low = prefix << shift;
         uint32_t high = (low | ((1u << shift) - 1)) & 0xFFFE;
@@ -133,6 +134,7 @@ void build_huff_table(const uint8_t* lengths, HuffTable& table, uint32_t n, cons
         }
         if (next_sub + sub_size > LOOKUP_ENTRIES) {
             table.entries[prefix] = ENTRY_SUBTABLE;  // no room: the limit rule decides
+            ++table.by_rule;
             continue;
         }
         table.entries[prefix] = ENTRY_SUBTABLE | next_sub << ENTRY_VALUE_SHIFT;

@@ -65,6 +65,15 @@ inline uint32_t huff_lookup(const HuffTable& t, uint32_t h, const uint32_t* valu
     return e;
 }
 
+// The same for a table whose every subtable exists (by_rule == 0): no call
+// out of the caller's loop.
+inline uint32_t huff_lookup_built(const HuffTable& t, uint32_t h) {
+    uint32_t e = t.entries[h >> (16 - LOOKUP_BITS)];
+    if (e & ENTRY_SUBTABLE) [[unlikely]]
+        e = t.entries[entry_value(e) + ((h >> 1) & ((1u << SUBTABLE_BITS) - 1))];
+    return e;
+}
+
 // Reads one code by the limit rule (the reference).
 inline uint32_t decode_symbol_reference(const HuffTable& t) {
     uint32_t h = peek_bits();

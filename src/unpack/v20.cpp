@@ -10,7 +10,11 @@
 // that already hold the literal, or the length or distance base with its
 // extra bits, and is written out by hand rather than sharing decode_item:
 // its rounds take up to four literals at once and check the frame's ends once per
-// round, which a per-item step shared with the reference cannot do.
+// round, which a per-item step shared with the reference cannot do. Each
+// item reads the next one's main entry before the refill, so the look-up
+// does not wait for the input. It has no calls: tables that would need the
+// limit rule's search for some prefixes never reach it (the frame runs
+// decode_item for those), and the general copy is inline.
 #include <algorithm>
 #include <bit>
 #include <cstring>
@@ -111,6 +115,21 @@ inline void copy_match_v20(uint32_t length, uint32_t distance) {
 // The fast decoder reads audio codes by pairs in 64-bit programs only (the
 // 32-bit ones are kept small); elsewhere the pair look-up stays all 0.
 constexpr bool AUDIO_PAIRS = sizeof(void*) == 8;
+
+// In 64-bit programs normal_items_fast never calls out (a call would cost
+// its loop the registers that hold the bit buffer), so tables with prefixes
+// left to the limit rule go item by item through decode_item instead. The
+// 32-bit ones, short of registers anyway and kept small, search by the rule
+// inside the loop.
+constexpr bool RULE_OUTSIDE_FAST_LOOP = sizeof(void*) == 8;
+
+// The look-up of normal_items_fast (values: the table's entry values).
+inline uint32_t fast_loop_lookup(const HuffTable& t, uint32_t h, const uint32_t* values) {
+    if constexpr (RULE_OUTSIDE_FAST_LOOP)
+        return huff_lookup_built(t, h);
+    else
+        return huff_lookup(t, h, values);
+}
 
 // The pair look-up of the audio tables just built (see V20State::audio_pairs).
 void build_audio_pairs(V20State& v) {
@@ -324,7 +343,8 @@ static_assert(LENGTH_BASES[27] + 3 + 31 + 2 <= MAX_MATCH && LENGTH_BASES[27] + 2
 // Normal-mode items with everything in registers. Returns, with the state
 // written back, when the frame has work to do before the next item (a
 // refill, a flush, the end of the entry) or after a table block. Decodes
-// exactly what decode_item<FastPath> would, item by item.
+// exactly what decode_item would, item by item; every prefix of its tables
+// has its look-up entry or subtable (by_rule is 0).
 //
 // The loop runs its items in two ways. While the input position, the
 // window position and the bytes still owed are all far from the points
@@ -427,9 +447,19 @@ void normal_items_fast() {
         }
     };
 
-    // One item (two literals in a fast round); false after a table block.
+    // The main-table entry an item read ahead from the bits it left, so that
+    // the next item's look-up does not wait for its refill. Right when its
+    // code lies within the bits that were there (a subtable entry never
+    // counts); ENTRY_SUBTABLE when nothing was read ahead.
+    uint32_t ahead = ENTRY_SUBTABLE;
+    auto read_ahead = [&]() { ahead = main_table.entries[bits >> (64 - LOOKUP_BITS)]; };
+
+    // One item (up to FAST_LITERALS literals in a fast round); false after a
+    // table block.
     auto item = [&](auto fast_round) -> bool {
         constexpr bool FAST = decltype(fast_round)::value;
+        uint32_t e = ahead;
+        const bool stale = (e & ENTRY_SUBTABLE) || (e & ENTRY_LENGTH_MASK) > avail;
         // Branch-free refill to at least 56 bits; the bytes it reads lie
         // below in_pos + 16 (see fast_in_end).
         bits |= load_bytes(buf + next_byte) >> avail;
@@ -439,12 +469,15 @@ void normal_items_fast() {
             bits <<= n;
             avail -= n;
         };
-        uint32_t e = huff_lookup(main_table, uint32_t(bits >> 48), ENTRY_VALUES.main);
+        if (stale)
+            e = fast_loop_lookup(main_table, uint32_t(bits >> 48), ENTRY_VALUES.main);
         if (e & ENTRY_LITERAL) {
             take(e & ENTRY_LENGTH_MASK);
             w[out++] = uint8_t(entry_value(e));
-            if constexpr (!FAST)
+            if constexpr (!FAST) {
                 left -= 1;
+                ahead = ENTRY_SUBTABLE;
+            }
             if constexpr (FAST) {
                 // Up to FAST_LITERALS literals while the refill's bits last:
                 // a literal's code has at most 15 bits, so the first three
@@ -452,13 +485,15 @@ void normal_items_fast() {
                 // bits, so its low six bits are the code length, which the
                 // shift takes as it is.
                 static_assert(3 * 15 <= 56 && ENTRY_EXTRA_SHIFT + 2 <= 6);
+                // The entry that ends the run is the next item's.
                 for (uint32_t k = 1; k < FAST_LITERALS; ++k) {
-                    uint32_t e2 = main_table.entries[bits >> (64 - LOOKUP_BITS)];
-                    if (!(e2 & ENTRY_LITERAL) || (k >= 3 && (e2 & 63) > avail))
-                        break;
-                    take(e2 & 63);
-                    w[out++] = uint8_t(entry_value(e2));
+                    read_ahead();
+                    if (!(ahead & ENTRY_LITERAL) || (k >= 3 && (ahead & 63) > avail))
+                        return true;
+                    take(ahead & 63);
+                    w[out++] = uint8_t(entry_value(ahead));
                 }
+                read_ahead();
             }
             return true;
         }
@@ -469,7 +504,7 @@ void normal_items_fast() {
             uint32_t extra = entry_extra(e);
             length = entry_value(e) + field_after(bits, len, extra);
             take(len + extra);
-            uint32_t d = huff_lookup(distance_table, uint32_t(bits >> 48), ENTRY_VALUES.distance);
+            uint32_t d = fast_loop_lookup(distance_table, uint32_t(bits >> 48), ENTRY_VALUES.distance);
             len = d & ENTRY_LENGTH_MASK;
             extra = entry_extra(d);
             distance = entry_value(d) + field_after(bits, len, extra);
@@ -483,7 +518,7 @@ void normal_items_fast() {
                 distance = last_distance;
             } else if (sym < 261) {
                 distance = recent[(recent_index - (sym - 256)) & 3];
-                uint32_t r = huff_lookup(repeat_table, uint32_t(bits >> 48), ENTRY_VALUES.repeat);
+                uint32_t r = fast_loop_lookup(repeat_table, uint32_t(bits >> 48), ENTRY_VALUES.repeat);
                 uint32_t len = r & ENTRY_LENGTH_MASK;
                 uint32_t extra = entry_extra(r);
                 length = entry_value(r) + field_after(bits, len, extra);
@@ -504,6 +539,7 @@ void normal_items_fast() {
                 return false;
             }
         }
+        read_ahead();
         recent[recent_index & 3] = distance;
         recent_index = (recent_index + 1) & 3;
         last_distance = distance;
@@ -1069,10 +1105,16 @@ void run_v20(uint8_t* window, int solid) {
         if (((s.flushed_pos - s.out_pos) & WINDOW_MASK) < FLUSH_MARGIN && s.flushed_pos != s.out_pos)
             flush_window();
         if constexpr (std::is_same_v<Path, FastPath>) {
+            // Tables with prefixes left to the limit rule (damaged or
+            // unusual lengths) go item by item through the rule.
+            const V20State& v = s.v20;
             if (s.v20.audio_mode)
                 audio_items_fast();
-            else
+            else if (!RULE_OUTSIDE_FAST_LOOP ||
+                     (v.main_table.by_rule | v.distance_table.by_rule | v.repeat_table.by_rule) == 0)
                 normal_items_fast();
+            else if constexpr (RULE_OUTSIDE_FAST_LOOP)
+                decode_item<ReferencePath>();
         } else if (s.v20.audio_mode) {
             decode_audio_item<Path>();
         } else {

@@ -139,20 +139,25 @@ TEST(HuffTable, SmallCodes) {
 
 // The look-up must give the limit rule's symbol and length for every window,
 // also for incomplete, overfull and empty length sets. One table is rebuilt
-// round after round, as the decoders do, and must equal a fresh build.
+// round after round, as the decoders do, and must equal a fresh build. A
+// table that says every prefix has its subtable must give the same entries
+// through the look-up that skips the rule.
 TEST(HuffTable, LookupMatchesTheLimitRuleForEveryWindow) {
     std::mt19937 rng(17);
     static HuffTable t{}, fresh{};
+    int built = 0, by_rule = 0;
     for (int round = 0; round < 150; ++round) {
         uint32_t n = round % 3 == 0 ? 19 : (round % 3 == 1 ? 298 : 48);
         std::vector<uint8_t> lengths(n);
-        int style = round % 5;
-        for (auto& l : lengths) {
+        int style = (round / 3) % 6;
+        for (uint32_t i = 0; i < n; ++i) {
+            uint8_t& l = lengths[i];
             if (style == 0) l = uint8_t(rng() % 16);                        // anything, mostly overfull
             else if (style == 1) l = rng() % 4 ? 0 : uint8_t(1 + rng() % 15);  // sparse, incomplete
             else if (style == 2) l = uint8_t(8 + rng() % 8);                 // long codes
             else if (style == 3) l = rng() % 8 ? 0 : uint8_t(rng() % 16);
-            else l = 0;                                                       // no codes at all
+            else if (style == 4) l = i < 18 ? 5 : 12;  // a valid code with more long prefixes than subtables
+            else l = 0;                                 // no codes at all
         }
         build_huff_table(lengths.data(), t, n);
         fresh = HuffTable{};
@@ -173,8 +178,14 @@ TEST(HuffTable, LookupMatchesTheLimitRuleForEveryWindow) {
             ASSERT_EQ(fast, ref) << "round " << round << " window " << h;
             ASSERT_EQ(in.in_bit + 8 * in.in_pos, ref_bits);
             ASSERT_LT(ref, n);
+            if (t.by_rule == 0) {
+                ASSERT_EQ(huff_lookup_built(t, h), huff_lookup(t, h, nullptr)) << "round " << round;
+            }
         }
+        ++(t.by_rule == 0 ? built : by_rule);
     }
+    EXPECT_GT(built, 0);
+    EXPECT_GT(by_rule, 0);
 }
 
 class Audio : public ::testing::Test {
@@ -621,6 +632,49 @@ TEST(V20Stream, EndlessTableBlocksEnd) {
         EXPECT_LT(decoder_state.bytes_left, 0);
         EXPECT_EQ(decoder_state.v20.previous_lengths[269], 1);
     }
+}
+
+// A main code with more long prefixes than there is subtable room for (280
+// codes of 12 bits) decodes through the limit rule; the items after it, and
+// after the next table block, which fits again, come out as written on both
+// paths.
+TEST(V20Stream, TableBeyondTheSubtableRoomDecodesByTheRule) {
+    std::vector<uint8_t> crowded = plain_lengths();
+    std::fill(crowded.begin(), crowded.begin() + 280, 12);
+    std::fill(crowded.begin() + 280, crowded.begin() + 298, 5);
+    Writer wr;
+    std::string expect;
+    auto items = [&](int count) {
+        for (int i = 0; i < count; ++i) {
+            char c = char('a' + (i * 7 + count) % 26);
+            wr.literal(uint8_t(c));
+            expect += c;
+            if (i % 5 == 4) {
+                uint32_t length = 3 + uint32_t(i) % 40, distance = 1 + uint32_t(i) % 9;
+                wr.long_match(length, distance);
+                for (uint32_t k = 0; k < length; ++k)
+                    expect += expect[expect.size() - distance];
+            }
+        }
+    };
+    items(30);
+    wr.t.main.put(wr.w, 269);
+    put_table_block(wr.w, crowded, false, 0, false);
+    wr.t = Tables(crowded);
+    items(400);
+    wr.t.main.put(wr.w, 269);
+    put_table_block(wr.w, plain_lengths(), false, 0, false);
+    wr.t = Tables(plain_lengths());
+    items(400);
+    std::vector<uint8_t> packed = wr.bytes();
+    for (bool reference : {true, false}) {
+        reset_decoder_state();
+        std::vector<uint8_t> out = decode(packed, int64_t(expect.size()), 20, 0, reference);
+        ASSERT_EQ(std::string(out.begin(), out.end()), expect) << (reference ? "reference" : "fast");
+    }
+    static HuffTable crowded_table;
+    build_huff_table(crowded.data(), crowded_table, 298);
+    EXPECT_GT(crowded_table.by_rule, 0u);
 }
 
 // A solid entry that comes first has no tables to continue with: every code
