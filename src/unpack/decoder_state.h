@@ -344,6 +344,44 @@ inline void copy_linear(uint8_t* d, uint32_t distance, uint32_t length) {
         d[i] = d[i - step];
 }
 
+// A copy of 16 bytes or fewer from 16 or more back, without a branch on its
+// length: 16 bytes are copied and the 16 that follow the match put back as
+// they were (read before anything is written), so nothing at or past
+// d + length changes. The window must have 32 bytes from d on.
+inline void copy_short_far(uint8_t* d, uint32_t distance, uint32_t length) {
+    const uint8_t* s = d - distance;
+    uint64_t a, b, after0, after1;
+    std::memcpy(&a, s, 8);
+    std::memcpy(&b, s + 8, 8);
+    std::memcpy(&after0, d + length, 8);
+    std::memcpy(&after1, d + length + 8, 8);
+    std::memcpy(d, &a, 8);
+    std::memcpy(d + 8, &b, 8);
+    std::memcpy(d + length, &after0, 8);
+    std::memcpy(d + length + 8, &after1, 8);
+}
+
+// A copy from 16 or more back: up to 16 bytes as copy_short_far, longer
+// ones by 16-byte blocks, the last ending at d + length (each block's source
+// bytes are final before it is read).
+inline void copy_far(uint8_t* d, uint32_t distance, uint32_t length) {
+    if (length <= 16) {
+        copy_short_far(d, distance, length);
+        return;
+    }
+    const uint8_t* s = d - distance;
+    uint8_t block[16];
+    uint32_t i = 0;
+    for (; i + 16 <= length; i += 16) {
+        std::memcpy(block, s + i, 16);
+        std::memcpy(d + i, block, 16);
+    }
+    if (i < length) {
+        std::memcpy(block, s + length - 16, 16);
+        std::memcpy(d + length - 16, block, 16);
+    }
+}
+
 // Copies n bytes to d from s at or ahead of it (a forward move: each source
 // byte is read before the copy writes over it). Words when s is 8 or more
 // ahead; the last word then ends exactly at d + n.

@@ -359,44 +359,6 @@ inline void add_literal_weights(uint32_t n, uint32_t& literal_weight, uint32_t& 
     match_weight = wraps > 31 ? 0 : match_weight >> wraps;
 }
 
-// A copy of 16 bytes or fewer from 16 or more back, without a branch on its
-// length: 16 bytes are copied and the 16 that follow the match put back as
-// they were (read before anything is written), so nothing at or past
-// d + length changes. The window must have 32 bytes from d on.
-inline void copy_short_far(uint8_t* d, uint32_t distance, uint32_t length) {
-    const uint8_t* s = d - distance;
-    uint64_t a, b, after0, after1;
-    std::memcpy(&a, s, 8);
-    std::memcpy(&b, s + 8, 8);
-    std::memcpy(&after0, d + length, 8);
-    std::memcpy(&after1, d + length + 8, 8);
-    std::memcpy(d, &a, 8);
-    std::memcpy(d + 8, &b, 8);
-    std::memcpy(d + length, &after0, 8);
-    std::memcpy(d + length + 8, &after1, 8);
-}
-
-// A copy from 16 or more back: up to 16 bytes as copy_short_far, longer
-// ones by 16-byte blocks, the last ending at d + length (each block's source
-// bytes are final before it is read).
-inline void copy_far(uint8_t* d, uint32_t distance, uint32_t length) {
-    if (length <= 16) {
-        copy_short_far(d, distance, length);
-        return;
-    }
-    const uint8_t* s = d - distance;
-    uint8_t block[16];
-    uint32_t i = 0;
-    for (; i + 16 <= length; i += 16) {
-        std::memcpy(block, s + i, 16);
-        std::memcpy(d + i, block, 16);
-    }
-    if (i < length) {
-        std::memcpy(block, s + length - 16, 16);
-        std::memcpy(d + length - 16, block, 16);
-    }
-}
-
 // The fast loop's general copy, kept out of its way (every item would
 // otherwise carry a copy of it): unwritten bytes (the window holds filled
 // bytes written since the fresh start) read as zeros, and either end may

@@ -549,7 +549,10 @@ void normal_items_fast() {
         // never filled that far.
         if constexpr (FAST) {
             if (distance - 1 < uint32_t(int32_t(out) + back_shift) && length <= MAX_MATCH) [[likely]] {
-                copy_linear(w + out, distance, length);
+                if (distance >= 16)
+                    copy_far(w + out, distance, length);
+                else
+                    copy_linear(w + out, distance, length);
                 out += length;
             } else {
                 leave_fast();
