@@ -70,8 +70,9 @@ inline constexpr int LOOKUP_BITS = 11;
 inline constexpr int SUBTABLE_BITS = 15 - LOOKUP_BITS;
 inline constexpr uint32_t LOOKUP_MAIN = 1u << LOOKUP_BITS;
 // Room for the subtables a table can need: prefixes whose codes are longer
-// than LOOKUP_BITS. A table that would need more (only damaged lengths come
-// near) marks the rest for the limit search.
+// than LOOKUP_BITS. A table that would need more (damaged lengths, mostly;
+// a valid code needs at least two rare codes per such prefix) marks the rest
+// for the limit search.
 inline constexpr uint32_t LOOKUP_SUBTABLES = 64;
 inline constexpr uint32_t LOOKUP_ENTRIES = LOOKUP_MAIN + (LOOKUP_SUBTABLES << SUBTABLE_BITS);
 
@@ -86,8 +87,9 @@ struct HuffTable {
     uint32_t entries[LOOKUP_ENTRIES];
     // Entries from here on (subtable room the last build left unused) are 0.
     uint32_t entries_end;
-    // Prefixes that found no subtable room and go to the limit rule (only
-    // damaged length sets have any).
+    // Prefixes that found no subtable room and go to the limit rule: only
+    // codes with more long prefixes than LOOKUP_SUBTABLES have any (damaged
+    // length sets, mostly).
     uint32_t by_rule;
 };
 

@@ -1111,7 +1111,7 @@ void run_v20(uint8_t* window, int solid) {
             // Tables with prefixes left to the limit rule (damaged or
             // unusual lengths) go item by item through the rule.
             const V20State& v = s.v20;
-            if (s.v20.audio_mode)
+            if (v.audio_mode)
                 audio_items_fast();
             else if (!RULE_OUTSIDE_FAST_LOOP ||
                      (v.main_table.by_rule | v.distance_table.by_rule | v.repeat_table.by_rule) == 0)
