@@ -331,9 +331,9 @@ inline uint64_t load_bytes(const uint8_t* at) {
 }
 
 // A field of extra bits behind a code of len bits: the top len + extra bits
-// of bits, without the code.
+// of bits, without the code (0 when both are 0).
 inline uint32_t field_after(uint64_t bits, uint32_t len, uint32_t extra) {
-    return uint32_t(bits >> (64 - len - extra)) & ((1u << extra) - 1);
+    return uint32_t(bits >> 1 >> (63 - len - extra)) & ((1u << extra) - 1);
 }
 
 // The longest match of either method; the fast loop's margins rest on it.
@@ -500,15 +500,17 @@ void normal_items_fast() {
         uint32_t length;
         uint32_t distance;
         if (e & ENTRY_BASE) {
-            uint32_t len = e & ENTRY_LENGTH_MASK;
+            // The code and its field are taken one after the other: the
+            // next look-up then waits for two shifts, not for their sum.
+            take(e & ENTRY_LENGTH_MASK);
             uint32_t extra = entry_extra(e);
-            length = entry_value(e) + field_after(bits, len, extra);
-            take(len + extra);
+            length = entry_value(e) + field_after(bits, 0, extra);
+            take(extra);
             uint32_t d = fast_loop_lookup(distance_table, uint32_t(bits >> 48), ENTRY_VALUES.distance);
-            len = d & ENTRY_LENGTH_MASK;
+            take(d & ENTRY_LENGTH_MASK);
             extra = entry_extra(d);
-            distance = entry_value(d) + field_after(bits, len, extra);
-            take(len + extra);
+            distance = entry_value(d) + field_after(bits, 0, extra);
+            take(extra);
             length += uint32_t(distance >= 0x2000) + uint32_t(distance >= 0x40000);
         } else {
             uint32_t sym = entry_value(e);
