@@ -384,6 +384,15 @@ inline void copy_far(uint8_t* d, uint32_t distance, uint32_t length) {
     }
 }
 
+// A match copy inside the window with 32 bytes to spare behind d + length:
+// 16-byte blocks from 16 or more back, words or a repeated pattern nearer.
+inline void copy_within(uint8_t* d, uint32_t distance, uint32_t length) {
+    if (distance >= 16)
+        copy_far(d, distance, length);
+    else
+        copy_linear(d, distance, length);
+}
+
 // Copies n bytes to d from s at or ahead of it (a forward move: each source
 // byte is read before the copy writes over it). Words when s is 8 or more
 // ahead; the last word then ends exactly at d + n.

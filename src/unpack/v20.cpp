@@ -551,10 +551,7 @@ void normal_items_fast() {
         // never filled that far.
         if constexpr (FAST) {
             if (distance - 1 < uint32_t(int32_t(out) + back_shift) && length <= MAX_MATCH) [[likely]] {
-                if (distance >= 16)
-                    copy_far(w + out, distance, length);
-                else
-                    copy_linear(w + out, distance, length);
+                copy_within(w + out, distance, length);
                 out += length;
             } else {
                 leave_fast();
