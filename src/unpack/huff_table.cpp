@@ -22,12 +22,41 @@ uint32_t huff_entry_by_rule(const HuffTable& t, uint32_t h, const uint32_t* valu
     return entry_for(values, huff_symbol_at(t, h, len), len);
 }
 
+namespace {
+
+// Writes entry to span consecutive entries from at; span is a power of two.
+inline void fill_entries(uint32_t* at, uint32_t span, uint32_t entry) {
+    if (span >= 4) {
+        const uint32_t four[4] = {entry, entry, entry, entry};
+        for (uint32_t r = 0; r < span; r += 4)
+            std::memcpy(at + r, four, sizeof four);
+    } else {
+        at[0] = entry;
+        if (span == 2)
+            at[1] = entry;
+    }
+}
+
+}  // namespace
+
 void build_huff_table(const uint8_t* lengths, HuffTable& table, uint32_t n, const uint32_t* values) {
     if (n > MAX_HUFF_SYMBOLS)
         n = MAX_HUFF_SYMBOLS;
-    uint32_t count[16] = {};
-    for (uint32_t i = 0; i < n; ++i)
-        ++count[lengths[i] & 15];
+    // Lengths are counted, and symbols placed below, in four quarters of the
+    // alphabet at once: one running count would make each step wait for
+    // the store of the one before whenever neighbours share a length.
+    const uint32_t quarter = n / 4;
+    const uint8_t* part[4] = {lengths, lengths + quarter, lengths + 2 * quarter, lengths + 3 * quarter};
+    const uint32_t last_part_size = n - 3 * quarter;
+    uint32_t part_count[4][16] = {};
+    for (uint32_t i = 0; i < quarter; ++i)
+        for (uint32_t j = 0; j < 4; ++j)
+            ++part_count[j][part[j][i] & 15];
+    for (uint32_t i = quarter; i < last_part_size; ++i)
+        ++part_count[3][part[3][i] & 15];
+    uint32_t count[16];
+    for (uint32_t len = 0; len < 16; ++len)
+        count[len] = part_count[0][len] + part_count[1][len] + part_count[2][len] + part_count[3][len];
     count[0] = 0;
 
     table.limit[0] = 0;
@@ -39,28 +68,42 @@ void build_huff_table(const uint8_t* lengths, HuffTable& table, uint32_t n, cons
         table.limit[len] = limit > 0xFFFF ? 0xFFFF : limit;
         table.first_index[len] = table.first_index[len - 1] + count[len - 1];
     }
-
-    // Codes that an incomplete length set leaves unassigned decode as symbol 0.
-    std::memset(table.symbols, 0, sizeof table.symbols);
-    uint32_t next[16];
-    std::memcpy(next, table.first_index, sizeof next);
-    for (uint32_t i = 0; i < n; ++i) {
-        uint32_t len = lengths[i] & 15;
-        if (len != 0)
-            table.symbols[next[len]++] = i;
-    }
     table.symbol_count = n;
     const uint32_t coded = table.first_index[15] + count[15];
 
+    // Symbols by code length, then symbol. Those without a code go behind
+    // the coded ones, which keeps the placing free of branches, and are
+    // cleared there: codes that an incomplete length set leaves unassigned
+    // decode as symbol 0.
+    uint32_t next[4][16];
+    std::memcpy(next[0], table.first_index, sizeof next[0]);
+    next[0][0] = coded;
+    for (uint32_t j = 1; j < 4; ++j)
+        for (uint32_t len = 0; len < 16; ++len)
+            next[j][len] = next[j - 1][len] + part_count[j - 1][len];
+    for (uint32_t i = 0; i < quarter; ++i)
+        for (uint32_t j = 0; j < 4; ++j)
+            table.symbols[next[j][part[j][i] & 15]++] = j * quarter + i;
+    for (uint32_t i = quarter; i < last_part_size; ++i)
+        table.symbols[next[3][part[3][i] & 15]++] = 3 * quarter + i;
+    std::memset(table.symbols + coded, 0, (MAX_HUFF_SYMBOLS - coded) * sizeof(uint32_t));
+
     // The look-up follows the limit rule itself, so incomplete and overfull
-    // (damaged) length sets decode as the rule says. The code length never
-    // falls as the window grows, so the lengths at both ends of each prefix's
-    // range are found by walking the limits upward once. When both ends have
-    // the same length L and L <= LOOKUP_BITS, the symbol depends only on the
-    // top L bits: limit[L - 1] is a multiple of 2^(16 - L) whenever a code of
-    // length L lies above it. A longer L still gives one symbol for the whole
-    // prefix when the index stays put or only meets entries that read as the
-    // same symbol; other prefixes get a subtable over the remaining bits.
+    // (damaged) length sets decode as the rule says. For a prefix code
+    // (complete or not) the codes are consecutive in the order of their
+    // lengths and symbols, so each code owns a block of windows: those of
+    // at most LOOKUP_BITS bits a block of entries, the longer ones a block
+    // in their prefix's subtable. Those are filled directly; the prefixes
+    // past the last code, and every prefix of an overfull set, go through
+    // the general walk below. There the code length never falls as the
+    // window grows, so the lengths at both ends of each prefix's range are
+    // found by walking the limits upward once. When both ends have the same
+    // length L and L <= LOOKUP_BITS, the symbol depends only on the top L
+    // bits: limit[L - 1] is a multiple of 2^(16 - L) whenever a code of
+    // length L lies above it. A longer L still gives one symbol for the
+    // whole prefix when the index stays put or only meets entries that read
+    // as the same symbol; other prefixes get a subtable over the remaining
+    // bits.
     constexpr uint32_t shift = 16 - LOOKUP_BITS;
     constexpr uint32_t sub_size = 1u << SUBTABLE_BITS;
     uint32_t next_sub = LOOKUP_MAIN;
@@ -68,27 +111,47 @@ void build_huff_table(const uint8_t* lengths, HuffTable& table, uint32_t n, cons
     uint64_t kraft = 0;  // code space used, in units of 2^-16
     for (uint32_t len = 1; len < 16; ++len)
         kraft += uint64_t(count[len]) << (16 - len);
+    table.by_rule = 0;
     if (kraft <= 0x10000) {
-        // A prefix code (complete or not): the codes of length L are the
-        // consecutive L-bit values from limit[L - 1], in symbol order, so each
-        // code of at most LOOKUP_BITS bits owns a block of entries, and those
-        // blocks fill the entries below limit[LOOKUP_BITS]. The prefixes
-        // above it go through the general walk below.
+        // Where the next code starts, left-aligned to 15 bits.
+        uint32_t pos = 0;
         for (uint32_t len = 1; len <= uint32_t(LOOKUP_BITS); ++len) {
-            uint32_t code = table.limit[len - 1] >> (16 - len);
-            uint32_t span = 1u << (LOOKUP_BITS - len);
-            for (uint32_t k = table.first_index[len]; k < table.first_index[len] + count[len]; ++k, ++code) {
-                uint32_t entry = entry_for(values, table.symbols[k], len);
-                uint32_t* at = table.entries + code * span;
-                for (uint32_t r = 0; r < span; ++r)
-                    at[r] = entry;
+            const uint32_t span = 1u << (LOOKUP_BITS - len);
+            uint32_t* at = table.entries + (pos >> SUBTABLE_BITS);
+            for (uint32_t k = table.first_index[len]; k < table.first_index[len] + count[len]; ++k, at += span)
+                fill_entries(at, span, entry_for(values, table.symbols[k], len));
+            pos += count[len] << (15 - len);
+        }
+        uint32_t sub_start = 0;
+        bool room = true;
+        for (uint32_t len = LOOKUP_BITS + 1; len < 16 && room; ++len) {
+            const uint32_t span = 1u << (15 - len);
+            for (uint32_t k = table.first_index[len]; k < table.first_index[len] + count[len]; ++k, pos += span) {
+                const uint32_t prefix = pos >> SUBTABLE_BITS;
+                if ((pos & (sub_size - 1)) == 0) {
+                    // The first code of a prefix: its subtable, if there is room.
+                    if (next_sub + sub_size > LOOKUP_ENTRIES) {
+                        room = false;
+                        break;
+                    }
+                    sub_start = next_sub;
+                    next_sub += sub_size;
+                    table.entries[prefix] = ENTRY_SUBTABLE | sub_start << ENTRY_VALUE_SHIFT;
+                }
+                fill_entries(table.entries + sub_start + (pos & (sub_size - 1)), span,
+                             entry_for(values, table.symbols[k], len));
             }
         }
-        first_prefix = table.limit[LOOKUP_BITS] >> shift;
+        // The windows of the last subtable past the last code read by the rule.
+        if (room && (pos & (sub_size - 1)) != 0) {
+            for (uint32_t i = pos & (sub_size - 1); i < sub_size; ++i)
+                table.entries[sub_start + i] = huff_entry_by_rule(table, ((pos & ~(sub_size - 1)) | i) << 1, values);
+            pos = (pos | (sub_size - 1)) + 1;
+        }
+        first_prefix = pos >> SUBTABLE_BITS;
     }
     uint32_t low_len = 1;
     uint32_t high_len = 1;
-    table.by_rule = 0;
     for (uint32_t prefix = first_prefix; prefix < LOOKUP_MAIN; ++prefix) {
         uint32_t low = prefix << shift;
         uint32_t high = (low | ((1u << shift) - 1)) & 0xFFFE;

@@ -68,9 +68,15 @@ struct RegisterInput {
     // The frame's test before the next item: a refill is due, or the packed
     // data has been read to its end.
     bool refill_due() const { return bitpos >= frame_bit; }
+    uint32_t byte_pos() const { return bitpos >> 3; }
     void write_back() const {
         decoder_state.input.in_pos = int32_t(bitpos >> 3);
         decoder_state.input.in_bit = int32_t(bitpos & 7);
+    }
+    // After a refill moved the state's position.
+    void read_back() {
+        bitpos = uint32_t(decoder_state.input.in_pos) * 8 + uint32_t(decoder_state.input.in_bit);
+        avail = 0;
     }
 };
 
@@ -89,7 +95,9 @@ struct StateInput {
     uint32_t peek() { return peek_bits(); }
     void consume(uint32_t n) { skip_bits(int(n)); }
     uint32_t bits(uint32_t n) { return read_bits(int(n)); }
+    uint32_t byte_pos() const { return uint32_t(decoder_state.input.in_pos); }
     void write_back() const {}
+    void read_back() {}
 };
 
 // The frame's test before the next item: a flush is due.

@@ -82,7 +82,9 @@ constexpr bool is_main_symbol(uint32_t e, uint32_t symbol) {
 }
 
 struct ReferencePath {
+    using Input = StateInput;
     static uint32_t decode(const HuffTable& t) { return decode_symbol_reference(t); }
+    static uint32_t decode(const HuffTable& t, StateInput&) { return decode_symbol_reference(t); }
     static uint32_t entry(const HuffTable& t, const uint32_t* values) {
         uint32_t e = huff_entry_by_rule(t, peek_bits(), values);
         skip_bits(int(e & ENTRY_LENGTH_MASK));
@@ -92,7 +94,9 @@ struct ReferencePath {
 };
 
 struct FastPath {
+    using Input = RegisterInput;
     static uint32_t decode(const HuffTable& t) { return decode_symbol_fast(t); }
+    static uint32_t decode(const HuffTable& t, RegisterInput& in) { return in.decode(t); }
     static uint32_t entry(const HuffTable& t, const uint32_t* values) {
         uint32_t e = huff_lookup(t, peek_bits(), values);
         skip_bits(int(e & ENTRY_LENGTH_MASK));
@@ -204,13 +208,16 @@ void read_code_tables() {
 
     uint8_t lengths[ALL_TABLE_LENGTHS] = {};
     uint32_t i = 0;
+    typename Path::Input in;
     while (i < count) {
-        if (s.input.in_pos > LENGTH_REFILL_LIMIT) {
+        if (in.byte_pos() > uint32_t(LENGTH_REFILL_LIMIT)) {
+            in.write_back();
             fill_input(0);
             if (s.bytes_left < 0)
                 return;
+            in.read_back();
         }
-        uint32_t sym = Path::decode(v.length_code_table);
+        uint32_t sym = Path::decode(v.length_code_table, in);
         if (sym < 16) {
             lengths[i] = uint8_t((v.previous_lengths[i] + sym) & 15);
             ++i;
@@ -219,16 +226,17 @@ void read_code_tables() {
         uint32_t run;
         uint8_t value = 0;
         if (sym == 16) {
-            run = read_bits(2) + 3;
+            run = in.bits(2) + 3;
             value = i > 0 ? lengths[i - 1] : 0;
         } else if (sym == 17) {
-            run = read_bits(3) + 3;
+            run = in.bits(3) + 3;
         } else {
-            run = read_bits(7) + 11;
+            run = in.bits(7) + 11;
         }
         for (; run > 0 && i < count; --run)
             lengths[i++] = value;
     }
+    in.write_back();
 
     if (v.audio_mode) {
         for (uint32_t ch = 0; ch < v.channel_count; ++ch)

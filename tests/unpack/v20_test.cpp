@@ -149,7 +149,26 @@ TEST(HuffTable, LookupMatchesTheLimitRuleForEveryWindow) {
     for (int round = 0; round < 150; ++round) {
         uint32_t n = round % 3 == 0 ? 19 : (round % 3 == 1 ? 298 : 48);
         std::vector<uint8_t> lengths(n);
-        int style = (round / 3) % 6;
+        int style = (round / 3) % 8;
+        // Styles 6 and 7: a complete code grown by splitting random leaves
+        // (lengths up to 15), given to random symbols; style 7 then drops a
+        // few codes, so that the codes end inside a prefix.
+        std::vector<uint8_t> grown;
+        if (style >= 6) {
+            grown = {0};
+            uint32_t m = n - rng() % (n / 4 + 1);
+            while (grown.size() < m) {
+                size_t k = rng() % grown.size();
+                if (grown[k] < 15) {
+                    grown[k] += 1;
+                    grown.push_back(grown[k]);
+                }
+            }
+            grown.resize(n, 0);
+            std::shuffle(grown.begin(), grown.end(), rng);
+            for (int drop = style == 7 ? 3 : 0; drop > 0; --drop)
+                grown[rng() % n] = 0;
+        }
         for (uint32_t i = 0; i < n; ++i) {
             uint8_t& l = lengths[i];
             if (style == 0) l = uint8_t(rng() % 16);                        // anything, mostly overfull
@@ -157,12 +176,21 @@ TEST(HuffTable, LookupMatchesTheLimitRuleForEveryWindow) {
             else if (style == 2) l = uint8_t(8 + rng() % 8);                 // long codes
             else if (style == 3) l = rng() % 8 ? 0 : uint8_t(rng() % 16);
             else if (style == 4) l = i < 18 ? 5 : 12;  // a valid code with more long prefixes than subtables
-            else l = 0;                                 // no codes at all
+            else if (style == 5) l = 0;                 // no codes at all
+            else l = grown[i];
         }
         build_huff_table(lengths.data(), t, n);
         fresh = HuffTable{};
         build_huff_table(lengths.data(), fresh, n);
         ASSERT_EQ(std::memcmp(t.entries, fresh.entries, sizeof t.entries), 0) << "round " << round;
+        // The symbols in code order: by length, then symbol; the rest 0.
+        std::vector<uint32_t> order(MAX_HUFF_SYMBOLS, 0);
+        size_t placed = 0;
+        for (uint32_t len = 1; len < 16; ++len)
+            for (uint32_t i = 0; i < n; ++i)
+                if ((lengths[i] & 15) == len)
+                    order[placed++] = i;
+        ASSERT_TRUE(std::equal(order.begin(), order.end(), t.symbols)) << "round " << round;
         BitInput& in = decoder_state.input;
         for (uint32_t h = 0; h < 0x10000; ++h) {
             in.in_buffer[0] = uint8_t(h >> 8);
