@@ -315,8 +315,16 @@ int main(int argc, char** argv) {
     std::printf("MB/s of unpacked output per CPU second, best / median of 9 interleaved rounds (each about 16 MB), thread CPU time\n");
     std::printf("decoder memory: window %u KiB + state %zu KiB (fixed, no allocation while decoding)\n\n",
                 WINDOW_SIZE / 1024, sizeof(DecoderState) / 1024);
+    // Each entry alone as well: they differ in what the decoder spends on.
+    auto each_entry = [](const char* file) {
+        for (const Entry& e : packed_entries(file)) {
+            std::string title = std::string(file) + " entry " + e.name;
+            bench_set(title.c_str(), {e});
+        }
+    };
     std::printf("-- 2.0 method\n");
     bench_set("Rar2.rar (exe, jpg, txt)", packed_entries("Rar2.rar"));
+    each_entry("Rar2.rar");
     auto v2 = packed_entries("test_v2.rar");
     if (v2.size() >= 5)
         v2 = {v2[4]};
@@ -325,11 +333,7 @@ int main(int argc, char** argv) {
     bench_set("BoatModernEnglish audio mode", packed_entries("BoatModernEnglish-audio-text-unpack20.rar"));
     std::printf("-- 1.5 method\n");
     bench_set("Rar15.rar (exe, jpg, txt)", packed_entries("Rar15.rar"));
-    // Each entry alone as well: they differ in what the decoder spends on.
-    for (const Entry& e : packed_entries("Rar15.rar")) {
-        std::string title = "Rar15.rar entry " + e.name;
-        bench_set(title.c_str(), {e});
-    }
+    each_entry("Rar15.rar");
     bench_set("rar14-solid.rar (3 solid entries)", packed_entries("rar14-solid.rar"));
     bench_set("r14volcm (one entry, three volumes)", joined_entry({"r14volcm.rar", "r14volcm.r00", "r14volcm.r01"}));
     if (!archives.empty())
