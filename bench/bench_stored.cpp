@@ -132,12 +132,14 @@ int main(int argc, char** argv) {
         return 1;
     }
     // Each step writes a new file after a sync, and the order of cp and
-    // extraction alternates from run to run. A run's two outputs are deleted
-    // (and synced) once it is timed: on a virtual machine the first touch of
-    // memory the guest has never used costs the host's fault in, which shows
-    // as system time of whichever step meets it, so page cache that keeps
-    // growing across runs makes the figures jump; freed pages are reused.
-    // Run 0 is such a warm-up and is shown but not counted.
+    // extraction alternates from run to run. Each step's output is deleted
+    // (and synced) once it is timed, before the other step: on a virtual
+    // machine the first touch of memory the guest has never used costs the
+    // host's fault in, which shows as system time of whichever step meets
+    // it, so page cache that grows from step to step makes the figures jump
+    // (the second step of a run paid about a second more per GiB, cp or
+    // extraction alike); freed pages are reused. Run 0 is a warm-up and is
+    // shown but not counted.
     print_load("before the runs");
     std::vector<double> cp_times, x_times, cp_cpu, x_cpu;
     for (int run = 0; run <= runs; ++run) {
@@ -147,6 +149,7 @@ int main(int argc, char** argv) {
         const std::string cp_command = "cp '" + (folder / "data.bin").string() + "' '" + copy.string() + "'";
         double cp_time = 0, x_time = 0, cp_processor = 0, x_processor = 0;
         int cp_status = 0, status = 0;
+        bool whole = false;
         for (int step = 0; step < 2; ++step) {
             std::system("sync");
             if ((step == 0) == (run % 2 == 0)) {
@@ -155,15 +158,20 @@ int main(int argc, char** argv) {
                 cp_status = std::system(cp_command.c_str());
                 cp_time = seconds_since(start);
                 cp_processor = processor_seconds(RUSAGE_CHILDREN) - children;
+                fs::remove(copy);
             } else {
                 double self = processor_seconds(RUSAGE_SELF);
                 auto start = std::chrono::steady_clock::now();
                 status = extract_archive((folder / "stored.rar").string().c_str(), out.string().c_str());
                 x_time = seconds_since(start);
                 x_processor = processor_seconds(RUSAGE_SELF) - self;
+                std::error_code ec;
+                whole = fs::file_size(out / "big.bin", ec) == size;
+                fs::remove_all(out);
+                fs::create_directories(out);
             }
         }
-        if (cp_status != 0 || status != 0 || fs::file_size(out / "big.bin") != size) {
+        if (cp_status != 0 || status != 0 || !whole) {
             std::fprintf(stderr, "run %d failed (cp %d, extraction %d)\n", run, cp_status, status);
             fs::remove_all(folder);
             return 1;
