@@ -127,7 +127,6 @@ void build_huff_table(const uint8_t* lengths, HuffTable& table, uint32_t n, cons
         for (uint32_t len = LOOKUP_BITS + 1; len < 16 && room; ++len) {
             const uint32_t span = 1u << (15 - len);
             for (uint32_t k = table.first_index[len]; k < table.first_index[len] + count[len]; ++k, pos += span) {
-                const uint32_t prefix = pos >> SUBTABLE_BITS;
                 if ((pos & (sub_size - 1)) == 0) {
                     // The first code of a prefix: its subtable, if there is room.
                     if (next_sub + sub_size > LOOKUP_ENTRIES) {
@@ -136,7 +135,7 @@ void build_huff_table(const uint8_t* lengths, HuffTable& table, uint32_t n, cons
                     }
                     sub_start = next_sub;
                     next_sub += sub_size;
-                    table.entries[prefix] = ENTRY_SUBTABLE | sub_start << ENTRY_VALUE_SHIFT;
+                    table.entries[pos >> SUBTABLE_BITS] = ENTRY_SUBTABLE | sub_start << ENTRY_VALUE_SHIFT;
                 }
                 fill_entries(table.entries + sub_start + (pos & (sub_size - 1)), span,
                              entry_for(values, table.symbols[k], len));

@@ -18,7 +18,8 @@ struct RegisterInput {
     uint32_t bitpos;  // in_pos * 8 + in_bit
     // The bits from bitpos on, first bit at the top; avail of them are valid.
     // A reload reads eight bytes at in_pos, which stays below 8162 + 8 in
-    // these loops, inside the buffer and its spare bytes.
+    // the decoding loops and below 8187 + 4 in the table reader, inside the
+    // buffer and its spare bytes.
     uint64_t bitbuf = 0;
     uint32_t avail = 0;
 
@@ -31,6 +32,7 @@ struct RegisterInput {
 
     void reload() {
         static_assert(MAIN_REFILL_LIMIT + 16 <= IN_BUFFER_SIZE + IN_BUFFER_SPARE);
+        static_assert(LENGTH_REFILL_LIMIT + 4 + 8 <= IN_BUFFER_SIZE + IN_BUFFER_SPARE);
         uint64_t x;
         std::memcpy(&x, buf + (bitpos >> 3), 8);
         if constexpr (std::endian::native == std::endian::little)
