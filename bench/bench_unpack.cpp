@@ -118,8 +118,8 @@ std::vector<Entry> packed_entries(const std::string& file) {
     return out;
 }
 
-// One entry packed across volumes: the parts of each volume's entries of
-// that name, joined in the volumes' order.
+// One entry packed across volumes, each holding one part of it: the parts
+// joined in the volumes' order.
 std::vector<Entry> joined_entry(const std::vector<std::string>& volumes) {
     Entry joined;
     for (const std::string& v : volumes) {
