@@ -211,6 +211,12 @@ void flush_entry_end();
 // previous_lengths.
 void reset_decoder(int solid);
 
+// The input's position in bits: in_pos * 8 + in_bit.
+inline uint32_t input_bit_position() {
+    const BitInput& in = decoder_state.input;
+    return uint32_t(in.in_pos) * 8 + uint32_t(in.in_bit);
+}
+
 // The frame's input step before the next item: ends the entry once its
 // packed data is used up, whatever its size says (a stream that is cut short
 // or lies about its size decodes nothing from stale bytes), and refills when
@@ -218,7 +224,7 @@ void reset_decoder(int solid);
 inline bool frame_input() {
     DecoderState& s = decoder_state;
     const BitInput& in = s.input;
-    if (uint32_t(in.in_pos) * 8 + uint32_t(in.in_bit) >= in.end_bit) {
+    if (input_bit_position() >= in.end_bit) {
         end_entry_early();
         return false;
     }

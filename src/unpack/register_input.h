@@ -27,7 +27,7 @@ struct RegisterInput {
 
     RegisterInput()
         : buf(decoder_state.input.in_buffer),
-          bitpos(uint32_t(decoder_state.input.in_pos) * 8 + uint32_t(decoder_state.input.in_bit)),
+          bitpos(input_bit_position()),
           frame_bit(decoder_state.input.frame_bit) {}
 
     void reload() {
@@ -77,7 +77,7 @@ struct RegisterInput {
     }
     // After a refill moved the state's position.
     void read_back() {
-        bitpos = uint32_t(decoder_state.input.in_pos) * 8 + uint32_t(decoder_state.input.in_bit);
+        bitpos = input_bit_position();
         avail = 0;
     }
 };

@@ -513,7 +513,7 @@ void items_v15_fast() {
     // zero). A refill adds whole bytes behind them, to at least 56 bits:
     // more than any item takes with its widest peek (a long match: flag
     // byte 10, length 16, place 12, distance field 8 for the peek).
-    const uint32_t start_bit = uint32_t(s.input.in_pos) * 8 + uint32_t(s.input.in_bit);
+    const uint32_t start_bit = input_bit_position();
     uint64_t bits = load_bits(buf, start_bit & ~7u) >> 8 << 8 << (start_bit & 7);
     uint32_t avail = 56 - (start_bit & 7);
     uint32_t next_byte = (start_bit >> 3) + 7;

@@ -368,7 +368,7 @@ void normal_items_fast() {
     const uint8_t* const buf = s.input.in_buffer;
     // The bit buffer: avail bits at the top of bits (the rest zero) that end
     // where byte next_byte begins. A refill adds whole bytes behind them.
-    const uint32_t start_bit = uint32_t(s.input.in_pos) * 8 + uint32_t(s.input.in_bit);
+    const uint32_t start_bit = input_bit_position();
     uint64_t bits = load_bits(buf, start_bit & ~7u) >> 8 << 8 << (start_bit & 7);
     uint32_t avail = 56 - (start_bit & 7);
     uint32_t next_byte = (start_bit >> 3) + 7;
@@ -745,7 +745,7 @@ bool audio_rounds() {
     V20State& v = s.v20;
     uint8_t* const w = s.window;
     const uint8_t* const buf = s.input.in_buffer;
-    const uint32_t start_bit = uint32_t(s.input.in_pos) * 8 + uint32_t(s.input.in_bit);
+    const uint32_t start_bit = input_bit_position();
     uint32_t out = s.out_pos;
     int64_t left = s.bytes_left;
 
