@@ -1112,7 +1112,7 @@ void run_v20(uint8_t* window, int solid) {
         s.out_pos &= WINDOW_MASK;
         if (!frame_input())
             break;
-        if (((s.flushed_pos - s.out_pos) & WINDOW_MASK) < FLUSH_MARGIN && s.flushed_pos != s.out_pos)
+        if (flush_due(s.out_pos))
             flush_window();
         if constexpr (std::is_same_v<Path, FastPath>) {
             // Tables with prefixes left to the limit rule (damaged or
