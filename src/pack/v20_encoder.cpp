@@ -8,6 +8,7 @@
 
 #include "pack/bit_writer.h"
 #include "pack/huffman_builder.h"
+#include "pack/table_lengths.h"
 
 namespace pack {
 
@@ -224,6 +225,51 @@ void write_table_block(BitWriter& bw, CoderState& st, const TableBlock& tb, cons
     std::memcpy(st.previous_lengths, lengths, static_cast<size_t>(count));
     st.previous_count = count;
     st.tables_valid = true;
+}
+
+// A block's table lengths and the table block that sends them: the optimal
+// code for the block's symbols, or with tune set the lengths that make
+// symbols and table block together cheapest (of that code and the tuned
+// choices against plain and delta lengths). Returns the symbols' bits (with
+// one table switch counted) plus the table block's.
+uint64_t choose_lengths(const CoderState& st, const uint32_t* freq, int count, const int* ends, int tables,
+                        bool audio, int channels, bool tune, uint8_t* lengths, TableBlock& tb) {
+    for (int t = 0, b = 0; t < tables; b = ends[t++]) build_code_lengths(freq + b, ends[t] - b, MAX_CODE_LENGTH, lengths + b);
+    tb = plan_table_block(st, lengths, count, audio, channels);
+    uint64_t best = coded_bits(freq, lengths, count) + tb.bits;
+    if (!tune) return best;
+    static const uint8_t zeros[MAX_TABLE_COUNT] = {};
+    uint8_t trial[MAX_TABLE_COUNT];
+    double multipliers[4] = {};
+    for (const uint8_t* previous : {zeros, count <= st.previous_count ? st.previous_lengths : nullptr}) {
+        if (previous == nullptr) continue;
+        uint8_t code[LENGTH_CODE_SYMBOLS];
+        std::memcpy(code, tb.code_lengths, sizeof(code));
+        for (int round = 0; round < 2; ++round) {
+            tune_table_lengths(freq, count, ends, tables, previous, code, MAX_CODE_LENGTH, trial, multipliers);
+            TableBlock t = plan_table_block(st, trial, count, audio, channels);
+            uint64_t bits = coded_bits(freq, trial, count) + t.bits;
+            std::memcpy(code, t.code_lengths, sizeof(code));
+            if (bits < best) {
+                best = bits;
+                std::memcpy(lengths, trial, static_cast<size_t>(count));
+                tb = t;
+            }
+        }
+    }
+    return best;
+}
+
+// choose_lengths for a normal block's three tables.
+uint64_t choose_normal_lengths(const NormalBlock& blk, const CoderState& st, bool tune, uint8_t* lengths,
+                               TableBlock& tb) {
+    uint32_t freq[NORMAL_TABLE_COUNT];
+    std::memcpy(freq, blk.main_freq, sizeof(blk.main_freq));
+    freq[SYM_TABLES] += 1;  // the next block must be able to announce itself
+    std::memcpy(freq + MAIN_SYMBOLS, blk.distance_freq, sizeof(blk.distance_freq));
+    std::memcpy(freq + MAIN_SYMBOLS + DISTANCE_SYMBOLS, blk.repeat_freq, sizeof(blk.repeat_freq));
+    static constexpr int ends[3] = {MAIN_SYMBOLS, MAIN_SYMBOLS + DISTANCE_SYMBOLS, NORMAL_TABLE_COUNT};
+    return choose_lengths(st, freq, NORMAL_TABLE_COUNT, ends, 3, false, 1, tune, lengths, tb);
 }
 
 uint32_t code_of(const uint8_t* lengths, int n, int symbol) {
@@ -525,17 +571,10 @@ struct OptScratch {
 
 // Bits the block would cost coded with tables of its own (tables included).
 uint64_t block_bits(const NormalBlock& blk, const CoderState& st, uint8_t* lengths) {
-    uint32_t main_freq[MAIN_SYMBOLS];
-    std::memcpy(main_freq, blk.main_freq, sizeof(main_freq));
-    main_freq[SYM_TABLES] += 1;
-    build_code_lengths(main_freq, MAIN_SYMBOLS, MAX_CODE_LENGTH, lengths);
-    build_code_lengths(blk.distance_freq, DISTANCE_SYMBOLS, MAX_CODE_LENGTH, lengths + MAIN_SYMBOLS);
-    build_code_lengths(blk.repeat_freq, REPEAT_SYMBOLS, MAX_CODE_LENGTH, lengths + MAIN_SYMBOLS + DISTANCE_SYMBOLS);
-    uint64_t bits = coded_bits(blk.main_freq, lengths, MAIN_SYMBOLS) +
-                    coded_bits(blk.distance_freq, lengths + MAIN_SYMBOLS, DISTANCE_SYMBOLS) +
-                    coded_bits(blk.repeat_freq, lengths + MAIN_SYMBOLS + DISTANCE_SYMBOLS, REPEAT_SYMBOLS);
+    TableBlock tb;
+    uint64_t bits = choose_normal_lengths(blk, st, false, lengths, tb);
     for (const Item& it : blk.items) bits += it.bits1 + it.bits2;
-    return bits + plan_table_block(st, lengths, NORMAL_TABLE_COUNT, false, 1).bits;
+    return bits;
 }
 
 void clear_block(NormalBlock& blk) {
@@ -816,19 +855,10 @@ bool codes_cover(const uint32_t* freq, const uint8_t* lengths, int n) {
 // the block and cost less, else behind a new table block. fresh: the decoder
 // reads a table block right away (start of a stand-alone entry), with no
 // announcing symbol.
-void write_normal_block(BitWriter& bw, CoderState& st, NormalBlock& blk, bool fresh) {
-    uint32_t main_freq[MAIN_SYMBOLS];
-    std::memcpy(main_freq, blk.main_freq, sizeof(main_freq));
-    main_freq[SYM_TABLES] += 1;  // the next block must be able to announce itself
+void write_normal_block(BitWriter& bw, CoderState& st, NormalBlock& blk, bool fresh, bool tune) {
     uint8_t lengths[NORMAL_TABLE_COUNT];
-    build_code_lengths(main_freq, MAIN_SYMBOLS, MAX_CODE_LENGTH, lengths);
-    build_code_lengths(blk.distance_freq, DISTANCE_SYMBOLS, MAX_CODE_LENGTH, lengths + MAIN_SYMBOLS);
-    build_code_lengths(blk.repeat_freq, REPEAT_SYMBOLS, MAX_CODE_LENGTH, lengths + MAIN_SYMBOLS + DISTANCE_SYMBOLS);
-    uint64_t new_bits = coded_bits(blk.main_freq, lengths, MAIN_SYMBOLS) +
-                        coded_bits(blk.distance_freq, lengths + MAIN_SYMBOLS, DISTANCE_SYMBOLS) +
-                        coded_bits(blk.repeat_freq, lengths + MAIN_SYMBOLS + DISTANCE_SYMBOLS, REPEAT_SYMBOLS);
-    TableBlock tb = plan_table_block(st, lengths, NORMAL_TABLE_COUNT, false, 1);
-    new_bits += tb.bits + (fresh ? 0 : switch_cost(st));
+    TableBlock tb;
+    uint64_t new_bits = choose_normal_lengths(blk, st, tune, lengths, tb) + (fresh ? 0 : switch_cost(st));
 
     bool reuse = !fresh && st.tables_valid && !st.audio_mode &&
                  codes_cover(blk.main_freq, st.main_lengths, MAIN_SYMBOLS) &&
@@ -887,7 +917,7 @@ bool encode_normal(V20Encoder& enc, BitWriter& bw, uint64_t pos, uint64_t end, b
         std::memset(blk.repeat_freq, 0, sizeof(blk.repeat_freq));
         if (enc.settings.optimal && !literal_only) pos = parse_block_optimal(enc, scratch, pos, end, blk);
         else pos = parse_block(enc, pos, end, blk, literal_only);
-        write_normal_block(bw, enc.state, blk, fresh);
+        write_normal_block(bw, enc.state, blk, fresh, enc.settings.optimal);
         update_literal_cost(enc, blk);
         bw.drain();
         fresh = false;
@@ -937,13 +967,17 @@ void encode_audio(V20Encoder& enc, BitWriter& bw, uint64_t pos, uint64_t end, in
                 if (++c == channels) c = 0;
             }
         }
-        uint8_t lengths[MAX_TABLE_COUNT] = {};
+        uint32_t all_freq[MAX_TABLE_COUNT];
+        int ends[4];
         for (int j = 0; j < channels; ++j) {
             freq[j][AUDIO_SYM_TABLES] += 1;
-            build_code_lengths(freq[j], AUDIO_SYMBOLS, MAX_CODE_LENGTH, lengths + j * AUDIO_SYMBOLS);
+            std::memcpy(all_freq + j * AUDIO_SYMBOLS, freq[j], sizeof(freq[j]));
+            ends[j] = (j + 1) * AUDIO_SYMBOLS;
         }
         int count = channels * AUDIO_SYMBOLS;
-        TableBlock tb = plan_table_block(st, lengths, count, true, channels);
+        uint8_t lengths[MAX_TABLE_COUNT];
+        TableBlock tb;
+        choose_lengths(st, all_freq, count, ends, channels, true, channels, enc.settings.optimal, lengths, tb);
         if (!fresh) write_switch(bw, st);
         fresh = false;
         write_table_block(bw, st, tb, lengths, count);

@@ -10,6 +10,7 @@
 #include "pack/audio_model.h"
 #include "pack/decode_helper.h"
 #include "pack/huffman_builder.h"
+#include "pack/table_lengths.h"
 #include "pack/tree_helper.h"
 #include "pack/v20_encoder.h"
 
@@ -165,8 +166,8 @@ TEST(EncoderRoundTrip, LevelFiveDecodesAndIsNeverLargerThanLevelThree) {
 
 TEST(EncoderRoundTrip, AudioModeForPcmSound) {
     struct Case {
-        int channels, bits;
-    } cases[] = {{1, 8}, {2, 8}, {4, 8}, {1, 16}, {2, 16}, {3, 8}};
+        int channels, bits, level = 3;
+    } cases[] = {{1, 8}, {2, 8}, {4, 8}, {1, 16}, {2, 16}, {3, 8}, {4, 8, 5}};
     for (const Case& c : cases) {
         std::vector<uint8_t> wav = make_wav(c.channels, c.bits, 30000, 17);
         WavLayout layout;
@@ -174,7 +175,7 @@ TEST(EncoderRoundTrip, AudioModeForPcmSound) {
         EXPECT_EQ(layout.channels, c.channels * c.bits / 8);
         EXPECT_EQ(layout.data_offset, 44u);
         V20Encoder enc;
-        encoder_init(enc, settings_for_level(3));
+        encoder_init(enc, settings_for_level(c.level));
         EntryCoding coding;
         std::vector<uint8_t> packed = encode_one(enc, wav, false, &layout, &coding);
         EXPECT_EQ(coding, EntryCoding::audio) << c.channels << "x" << c.bits;
@@ -240,6 +241,70 @@ TEST(Huffman, LengthsAreLimitedAndComplete) {
     build_code_lengths(one, 5, 15, lengths);
     EXPECT_EQ(lengths[2], 1);
     EXPECT_EQ(lengths[0] + lengths[1] + lengths[3] + lengths[4], 0);
+}
+
+// Lengths tuned for the table block too: whatever the shape of the counts,
+// each table stays a prefix code with a length for every used symbol, the
+// symbols cost hardly more than under a plain code, and counts that differ
+// only a little get lengths that repeat (which the table block sends as runs).
+TEST(Huffman, TunedLengthsStayPrefixCodesAndRepeatMore) {
+    struct Shape {
+        const char* name;
+        std::vector<int> ends;
+        std::vector<uint32_t> freq;
+        std::vector<uint8_t> previous;  // empty: none
+    };
+    std::vector<Shape> shapes;
+    std::vector<uint32_t> fib(40);
+    fib[0] = fib[1] = 1;
+    for (int i = 2; i < 40; ++i) fib[i] = fib[i - 1] + fib[i - 2];
+    shapes.push_back({"deeper than 15 bits", {40}, fib, {}});
+    std::vector<uint8_t> noise = random_bytes(1024, 5);
+    std::vector<uint32_t> three(374, 0);  // main, an empty table, one used symbol
+    for (int i = 0; i < 298; ++i) three[i] = (i / 7) % 3 == 0 ? 0 : 1 + noise[i] % 40 + (i < 128 ? 400 : 0);
+    three[370] = 9;
+    shapes.push_back({"three tables", {298, 346, 374}, three, {}});
+    std::vector<uint32_t> slope(256), other(256);  // falling slowly, with noise at every step
+    for (int i = 0; i < 256; ++i) {
+        slope[i] = 6000 / (8 + i / 4) + noise[300 + i] % 64;
+        other[i] = 6000 / (8 + i / 4) + noise[600 + i] % 64;
+    }
+    shapes.push_back({"noisy slope", {256}, slope, {}});
+    std::vector<uint8_t> other_lengths(256);
+    build_code_lengths(other.data(), 256, 15, other_lengths.data());
+    shapes.push_back({"noisy slope after a table for a like one", {256}, slope, other_lengths});
+    for (const Shape& sh : shapes) {
+        const int n = static_cast<int>(sh.freq.size());
+        const bool delta = !sh.previous.empty();
+        std::vector<uint8_t> previous = delta ? sh.previous : std::vector<uint8_t>(n, 0);
+        std::vector<uint8_t> code(19, 5), tuned(n), plain(n);
+        if (delta) code[0] = 1;  // an unchanged length is cheap
+        double multipliers[3] = {};
+        tune_table_lengths(sh.freq.data(), n, sh.ends.data(), static_cast<int>(sh.ends.size()), previous.data(),
+                           code.data(), 15, tuned.data(), multipliers);
+        for (size_t t = 0, b = 0; t < sh.ends.size(); b = sh.ends[t++]) {
+            build_code_lengths(sh.freq.data() + b, sh.ends[t] - static_cast<int>(b), 15, plain.data() + b);
+            uint64_t space = 0;
+            for (int i = static_cast<int>(b); i < sh.ends[t]; ++i) {
+                EXPECT_TRUE(sh.freq[i] == 0 || (tuned[i] >= 1 && tuned[i] <= 15)) << sh.name << " symbol " << i;
+                if (tuned[i]) space += uint64_t{1} << (15 - tuned[i]);
+            }
+            EXPECT_LE(space, uint64_t{1} << 15) << sh.name << " table " << t;
+        }
+        uint64_t tuned_bits = 0, plain_bits = 0;
+        int tuned_moves = 0, plain_moves = 0;  // lengths unlike the one before (or the previous table's)
+        for (int i = 0; i < n; ++i) {
+            tuned_bits += uint64_t{sh.freq[i]} * tuned[i];
+            plain_bits += uint64_t{sh.freq[i]} * plain[i];
+            tuned_moves += i > 0 && tuned[i] != (delta ? previous[i] : tuned[i - 1]);
+            plain_moves += i > 0 && plain[i] != (delta ? previous[i] : plain[i - 1]);
+        }
+        EXPECT_LE(tuned_bits, plain_bits + plain_bits / 50) << sh.name;
+        if (sh.name[0] == 'n') {
+            EXPECT_LT(tuned_moves * (delta ? 1 : 3), plain_moves * (delta ? 1 : 2))
+                << sh.name << ": " << tuned_moves << " against " << plain_moves;
+        }
+    }
 }
 
 TEST(Huffman, CanonicalCodesOrderedByLengthThenSymbol) {
