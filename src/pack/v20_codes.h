@@ -3,6 +3,8 @@
 // the slot look-ups.
 #pragma once
 
+#include <algorithm>
+#include <array>
 #include <cstdint>
 
 #include "format/v20_tables.h"
@@ -42,12 +44,17 @@ inline constexpr uint32_t MAX_REPEAT_CODED = 257;
 using v20::long_length_bonus;
 using v20::repeat_length_bonus;
 
-// Slot of a length value v (coded length minus its base offset, 0..255).
-inline int length_slot(uint32_t v) {
-    int slot = v < 8 ? static_cast<int>(v) : 8;
-    while (slot < 27 && LENGTH_BASES[slot + 1] <= v) ++slot;
-    return slot;
-}
+// Slot of a length value v (coded length minus its base offset, 0..255),
+// looked up: the best level asks for every length of every match.
+inline constexpr std::array<uint8_t, 256> LENGTH_SLOTS = [] {
+    std::array<uint8_t, 256> slots{};
+    for (uint32_t v = 0, slot = 0; v < 256; ++v) {
+        while (slot < 27 && LENGTH_BASES[slot + 1] <= v) ++slot;
+        slots[v] = static_cast<uint8_t>(slot);
+    }
+    return slots;
+}();
+inline int length_slot(uint32_t v) { return LENGTH_SLOTS[std::min<uint32_t>(v, 255)]; }
 // Slot of a distance value v (distance minus 1, 0..0xFFFFF).
 int distance_slot(uint32_t v);
 // Slot of a short distance value v (distance minus 1, 0..255).

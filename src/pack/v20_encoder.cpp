@@ -234,14 +234,19 @@ void write_table_block(BitWriter& bw, CoderState& st, const TableBlock& tb, cons
 // one table switch counted) plus the table block's.
 uint64_t choose_lengths(const CoderState& st, const uint32_t* freq, int count, const int* ends, int tables,
                         bool audio, int channels, bool tune, uint8_t* lengths, TableBlock& tb) {
-    for (int t = 0, b = 0; t < tables; b = ends[t++]) build_code_lengths(freq + b, ends[t] - b, MAX_CODE_LENGTH, lengths + b);
+    for (int t = 0, b = 0; t < tables; b = ends[t++])
+        build_code_lengths(freq + b, ends[t] - b, MAX_CODE_LENGTH, lengths + b);
     tb = plan_table_block(st, lengths, count, audio, channels);
     uint64_t best = coded_bits(freq, lengths, count) + tb.bits;
     if (!tune) return best;
+    // Tuned against plain lengths, and against the previous table's where
+    // there is one, each priced first by the length symbols' code of the
+    // plain lengths and then by the code its own lengths got.
     static const uint8_t zeros[MAX_TABLE_COUNT] = {};
+    const bool delta = count <= st.previous_count && std::memcmp(st.previous_lengths, zeros, count) != 0;
     uint8_t trial[MAX_TABLE_COUNT];
     double multipliers[4] = {};
-    for (const uint8_t* previous : {zeros, count <= st.previous_count ? st.previous_lengths : nullptr}) {
+    for (const uint8_t* previous : {zeros, delta ? st.previous_lengths : nullptr}) {
         if (previous == nullptr) continue;
         uint8_t code[LENGTH_CODE_SYMBOLS];
         std::memcpy(code, tb.code_lengths, sizeof(code));
