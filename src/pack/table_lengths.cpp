@@ -11,13 +11,13 @@
 #include <vector>
 
 #include "pack/huffman_builder.h"
+#include "pack/v20_codes.h"
 
 namespace pack {
 
 namespace {
 
 constexpr int STATES = 16;  // lengths 0..15
-constexpr int LENGTH_SYMBOLS = 19;
 constexpr int SYM_REPEAT = 16, SYM_ZEROS = 17, SYM_LONG_ZEROS = 18;
 constexpr double NONE = std::numeric_limits<double>::infinity();
 
@@ -26,7 +26,7 @@ struct Solver {
     int n = 0;
     const uint8_t* previous = nullptr;
     int max_length = 15;
-    double price[LENGTH_SYMBOLS] = {};
+    double price[LENGTH_CODE_SYMBOLS] = {};
     double delta_price[STATES][STATES] = {};  // [previous][length]: price of the single length symbol
     std::vector<int> table_of;     // table index of each symbol
     std::vector<double> freq_sum;  // prefix sums of freq
@@ -127,7 +127,7 @@ void tune_table_lengths(const uint32_t* freq, int count, const int* table_ends, 
     s.n = count;
     s.previous = previous;
     s.max_length = std::min(max_length, STATES - 1);
-    for (int k = 0; k < LENGTH_SYMBOLS; ++k) s.price[k] = length_code_lengths[k] ? length_code_lengths[k] : max_length;
+    for (int k = 0; k < LENGTH_CODE_SYMBOLS; ++k) s.price[k] = length_code_lengths[k] ? length_code_lengths[k] : max_length;
     for (int p = 0; p < STATES; ++p)
         for (int l = 0; l < STATES; ++l) s.delta_price[p][l] = s.price[(l - p) & 15];
     s.table_of.resize(count);
@@ -205,7 +205,7 @@ void tune_table_lengths(const uint32_t* freq, int count, const int* table_ends, 
         }
         if (round == 50) {  // not met in reason: the plain code, which always fits
             for (int t = 0; t < tables; ++t)
-                build_code_lengths(freq + begin[t], table_ends[t] - begin[t], max_length, lengths + begin[t]);
+                build_code_lengths(freq + begin[t], table_ends[t] - begin[t], s.max_length, lengths + begin[t]);
             return;
         }
     }
