@@ -119,6 +119,11 @@ inline void copy_match_v20(uint32_t length, uint32_t distance) {
 // The fast decoder reads audio codes by pairs in 64-bit programs only (the
 // 32-bit ones are kept small); elsewhere the pair look-up stays all 0.
 constexpr bool AUDIO_PAIRS = sizeof(void*) == 8;
+// Rounds for three and four channels (16-bit stereo is four) in 64-bit
+// programs too; the 32-bit ones take those channels in turn, item by item,
+// which keeps the installer under its size (the rounds for them would add
+// about 12 KiB).
+constexpr bool ROUNDS_FOR_FOUR_CHANNELS = sizeof(void*) == 8;
 
 // In 64-bit programs normal_items_fast never calls out (a call would cost
 // its loop the registers that hold the bit buffer), so tables with prefixes
@@ -592,10 +597,11 @@ void normal_items_fast() {
     write_back();
 }
 
-// Audio items of one or two channels with the predictors in registers. The
-// channels take bytes in turn, so the loop runs rounds of one byte per
-// channel (two when there is one), each byte's channel known when compiling and each
-// channel's state in plain locals; the error sums go through
+// Audio items of one to four channels (three and four in 64-bit programs
+// only) with the predictors in registers. The channels take bytes in turn,
+// so the loop runs rounds of one byte per channel (two when there is one),
+// each byte's channel known when compiling and each channel's state in
+// plain locals; the error sums go through
 // AudioWindowRecords (see v20_audio.h). A round starts only while the input
 // position, the window position and the bytes still owed are far enough
 // from the points where the frame steps in that no check falls due within
@@ -1014,8 +1020,8 @@ bool audio_rounds() {
     return true;
 }
 
-// Audio items of three or four channels (rare enough that rounds for them
-// would not earn their code size): predict_channel_byte on copies of the
+// Audio items of three or four channels in 32-bit programs (see
+// ROUNDS_FOR_FOUR_CHANNELS): predict_channel_byte on copies of the
 // channels in locals, with the bit input in registers, until the frame has
 // something to do. Decodes exactly what decode_audio_item<FastPath> would.
 void audio_items_in_turn() {
@@ -1059,9 +1065,9 @@ void audio_items_in_turn() {
         read_code_tables<FastPath>();
 }
 
-// The audio items of the fast decoder: rounds while they can run for one or
-// two channels, else one item as the reference steps it; three or four
-// channels go in turn.
+// The audio items of the fast decoder: rounds while they can run, else one
+// item as the reference steps it; three or four channels go in turn in
+// 32-bit programs.
 void audio_items_fast() {
     const V20State& v = decoder_state.v20;
     bool ran = false;
@@ -1070,6 +1076,10 @@ void audio_items_fast() {
         case 1: ran = audio_rounds<1>(); break;
         case 2: ran = audio_rounds<2>(); break;
         default:
+            if constexpr (ROUNDS_FOR_FOUR_CHANNELS) {
+                ran = v.channel_count == 3 ? audio_rounds<3>() : audio_rounds<4>();
+                break;
+            }
             audio_items_in_turn();
             ran = true;
             break;
