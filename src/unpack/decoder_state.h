@@ -114,14 +114,15 @@ struct V20State {
     uint32_t current_channel;
     int32_t channel_delta;
     AudioChannel channels[MAX_CHANNELS];
-    // The fast decoder's look-up of two audio codes at once, a byte of the
-    // first channel's and one of the next (or of the same channel when
-    // there is one), by the top LOOKUP_BITS bits: both codes' lengths
-    // added, then the first code from bit 16 and the second from bit 24;
-    // 0 where the two codes do not both lie within those bits (or either is
-    // a table block). Built with the audio tables of one or two channels
-    // (in 64-bit programs); all 0 leaves every code to the audio tables.
-    uint32_t audio_pairs[LOOKUP_MAIN];
+    // The fast decoder's look-ups of two audio codes at once, a byte of one
+    // channel's and one of the next (or of the same channel when there is
+    // one), by the top LOOKUP_BITS bits: both codes' lengths added, then the
+    // first code from bit 16 and the second from bit 24; 0 where the two
+    // codes do not both lie within those bits (or either is a table block).
+    // The first is for channels 0 and 1, the second for 2 and 3 (four
+    // channels only). Built with the audio tables (in 64-bit programs); all
+    // 0 leaves every code to the audio tables.
+    uint32_t audio_pairs[2][LOOKUP_MAIN];
     // The tables have been built at least once since the state was cleared.
     // A solid entry with nothing before it, or after a table block cut short,
     // uses tables no block has built: they decode as built from zero lengths.

@@ -140,22 +140,14 @@ inline uint32_t fast_loop_lookup(const HuffTable& t, uint32_t h, const uint32_t*
         return huff_lookup(t, h, values);
 }
 
-// The pair look-up of the audio tables just built (see V20State::audio_pairs).
-void build_audio_pairs(V20State& v) {
-    if (!AUDIO_PAIRS)
-        return;
-    if (!v.audio_mode || v.channel_count > 2) {
-        std::memset(v.audio_pairs, 0, sizeof v.audio_pairs);
-        return;
-    }
-    const HuffTable& first = v.audio_tables[0];
-    const HuffTable& second = v.audio_tables[v.channel_count - 1];
+// One pair look-up (see V20State::audio_pairs): a code of first's, then
+// one of second's.
+void fill_audio_pairs(const HuffTable& first, const HuffTable& second, uint32_t* pairs) {
     constexpr uint32_t RARE = ENTRY_SUBTABLE | AUDIO_TABLE_BLOCK << ENTRY_VALUE_SHIFT;
     // An entry of a code of len bits stands for every window with the same
     // top len bits: the first code's entries come in aligned runs of
     // LOOKUP_MAIN >> len, and the bits past the index do not matter to a
     // second code that ends within it.
-    uint32_t* pairs = v.audio_pairs;
     for (uint32_t i = 0; i < LOOKUP_MAIN;) {
         uint32_t e0 = first.entries[i];
         uint32_t len0 = e0 & ENTRY_LENGTH_MASK;
@@ -174,6 +166,21 @@ void build_audio_pairs(V20State& v) {
         }
         i += run;
     }
+}
+
+// The pair look-ups of the audio tables just built: channels 0 and 1 (0
+// and 0 with one channel), and 2 and 3 with four.
+void build_audio_pairs(V20State& v) {
+    if (!AUDIO_PAIRS)
+        return;
+    if (!v.audio_mode) {
+        std::memset(v.audio_pairs, 0, sizeof v.audio_pairs);
+        return;
+    }
+    const HuffTable* t = v.audio_tables;
+    fill_audio_pairs(t[0], t[v.channel_count == 1 ? 0 : 1], v.audio_pairs[0]);
+    if (v.channel_count == 4)
+        fill_audio_pairs(t[2], t[3], v.audio_pairs[1]);
 }
 
 // Reads one table block and rebuilds the tables. Positions of the new length
@@ -606,8 +613,9 @@ void normal_items_fast() {
 // position, the window position and the bytes still owed are far enough
 // from the points where the frame steps in that no check falls due within
 // it (checked against ends computed up front, as in normal_items_fast).
-// A round reads both its codes by one look-up in V20State::audio_pairs when
-// they fit, and the rounds between two window ends run as one batch.
+// A round reads its codes two by one look-up in V20State::audio_pairs where
+// they fit (64-bit programs), and the rounds between two window ends run as
+// one batch.
 // Returns false, having done nothing, when not even the first round can
 // start (also when the next byte is not channel 0's, or with one channel
 // has an odd count: one item in turn puts that right); true after rounds,
@@ -773,7 +781,8 @@ bool audio_rounds() {
     if (!round_fits(start_bit) || !audio_state_fits_records(v, CHANNELS) || v.current_channel != 0 ||
         (CHANNELS == 1 && (v.channels[0].byte_count & 1) != 0))
         return false;
-    const uint32_t* const pairs = v.audio_pairs;
+    const uint32_t* const pairs = v.audio_pairs[0];
+    const uint32_t* const pairs_23 = v.audio_pairs[1];
 
     // Slot k holds the channel that takes the k-th byte of each round (that
     // is, channel k). Each slot's registers are an object of their own, so
@@ -929,6 +938,44 @@ bool audio_rounds() {
                         slot_regs(std::integral_constant<uint32_t, 1 % CHANNELS>{}, r0, r1, r2, r3), pair >> 24, i);
                 return true;
             }
+        }
+        if constexpr (ROUND >= 3 && WIDE) {
+            // Channels 0 and 1 by one look-up, 2 and 3 by the other, a
+            // pair's codes one by one where they do not both fit; with three
+            // channels the third code goes alone. A pair takes at most the
+            // look-up's 11 bits, two codes read one by one 30: after one
+            // refill the second look-up and a code of 15 bits still find
+            // their bits, and the fourth code refills for itself.
+            static_assert(56 - 2 * 15 >= 15 && LOOKUP_BITS <= 15);
+            bits |= load_bits(next_byte, 0) >> avail;
+            next_byte += (63 - avail) >> 3;
+            avail |= 56;
+            auto two = [&](auto j, const uint32_t* table, ChannelRegs& ra, ChannelRegs& rb) -> bool {
+                constexpr uint32_t J0 = decltype(j)::value;
+                uint32_t pair = table[bits >> (64 - LOOKUP_BITS)];
+                if (pair != 0) [[likely]] {
+                    bits <<= pair & 15;
+                    avail -= pair & 15;
+                    predict(j, ra, pair >> 16, i);
+                    predict(std::integral_constant<uint32_t, J0 + 1>{}, rb, pair >> 24, i);
+                    return true;
+                }
+                if (!step(j, ra, i)) {
+                    done = J0;
+                    return false;
+                }
+                if (!step(std::integral_constant<uint32_t, J0 + 1>{}, rb, i)) {
+                    done = J0 + 1;
+                    return false;
+                }
+                return true;
+            };
+            if (!two(std::integral_constant<uint32_t, 0>{}, pairs, r0, r1))
+                return false;
+            if constexpr (ROUND == 4)
+                return two(std::integral_constant<uint32_t, 2>{}, pairs_23, r2, r3);
+            else
+                return step(std::integral_constant<uint32_t, 2>{}, r2, i) || (done = 2, false);
         }
         return ((step(std::integral_constant<uint32_t, J>{},
                       slot_regs(std::integral_constant<uint32_t, J % CHANNELS>{}, r0, r1, r2, r3), i) ||

@@ -532,6 +532,7 @@ TEST(V20Stream, LongAudioRunsMatchTheReference) {
         {{3, 4, 2, 1, 4}, 9000},
         {{4, 1, 3}, 12000},
         {{2, 2, 3, 3}, 7001},
+        {{4, 4, 3, 1}, 9003},  // table blocks read on channels 3 and 2
     };
     uint32_t seed = 0;
     for (const Case& c : cases) {
