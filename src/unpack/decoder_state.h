@@ -70,10 +70,12 @@ inline constexpr int LOOKUP_BITS = 11;
 inline constexpr int SUBTABLE_BITS = 15 - LOOKUP_BITS;
 inline constexpr uint32_t LOOKUP_MAIN = 1u << LOOKUP_BITS;
 // Room for the subtables a table can need: prefixes whose codes are longer
-// than LOOKUP_BITS. A table that would need more (damaged lengths, mostly;
-// a valid code needs at least two rare codes per such prefix) marks the rest
-// for the limit search.
-inline constexpr uint32_t LOOKUP_SUBTABLES = 64;
+// than LOOKUP_BITS. A prefix needs one only when two or more codes (or a
+// code and the windows past the last code) share it, and no code lies
+// under two prefixes, so half the largest alphabet is room for every length
+// set (a long tail of rare symbols in a valid block needs over a hundred).
+// The limit search for prefixes left without a subtable stays as a guard.
+inline constexpr uint32_t LOOKUP_SUBTABLES = MAX_HUFF_SYMBOLS / 2;
 inline constexpr uint32_t LOOKUP_ENTRIES = LOOKUP_MAIN + (LOOKUP_SUBTABLES << SUBTABLE_BITS);
 
 // Decode table of one canonical prefix code with code lengths 1 to 15.
