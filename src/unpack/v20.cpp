@@ -121,9 +121,8 @@ inline void copy_match_v20(uint32_t length, uint32_t distance) {
 constexpr bool AUDIO_PAIRS = sizeof(void*) == 8;
 // Rounds for three and four channels (16-bit stereo is four) in 64-bit
 // programs too; the 32-bit ones take those channels in turn, item by item,
-// which keeps the installer under its size (the rounds for them would add
-// about 12 KiB).
-constexpr bool ROUNDS_FOR_FOUR_CHANNELS = sizeof(void*) == 8;
+// which keeps the installer within its size (the rounds would add 16 KiB).
+constexpr bool ROUNDS_FOR_THREE_AND_FOUR = sizeof(void*) == 8;
 
 // In 64-bit programs normal_items_fast never calls out (a call would cost
 // its loop the registers that hold the bit buffer), so tables with prefixes
@@ -1068,7 +1067,7 @@ bool audio_rounds() {
 }
 
 // Audio items of three or four channels in 32-bit programs (see
-// ROUNDS_FOR_FOUR_CHANNELS): predict_channel_byte on copies of the
+// ROUNDS_FOR_THREE_AND_FOUR): predict_channel_byte on copies of the
 // channels in locals, with the bit input in registers, until the frame has
 // something to do. Decodes exactly what decode_audio_item<FastPath> would.
 void audio_items_in_turn() {
@@ -1123,7 +1122,7 @@ void audio_items_fast() {
         case 1: ran = audio_rounds<1>(); break;
         case 2: ran = audio_rounds<2>(); break;
         default:
-            if constexpr (ROUNDS_FOR_FOUR_CHANNELS) {
+            if constexpr (ROUNDS_FOR_THREE_AND_FOUR) {
                 ran = v.channel_count == 3 ? audio_rounds<3>() : audio_rounds<4>();
                 break;
             }
