@@ -366,6 +366,7 @@ WriteResult writer_open(ArchiveWriter& w, const char* first_volume_path, const c
     w.waiting.clear();
     if (options.level > 0 && !w.encoder_ready) {
         encoder_init(w.encoder, settings_for_level(options.level));
+        w.encoder.solid_set = w.options.solid;
         w.encoder_ready = true;
     }
     return start_volume(w, first_volume_path) ? WriteResult::ok : WriteResult::write_failed;

@@ -265,8 +265,14 @@ uint64_t choose_lengths(const CoderState& st, const uint32_t* freq, int count, c
     return best;
 }
 
-// choose_lengths for a normal block's three tables.
-uint64_t choose_normal_lengths(const NormalBlock& blk, const CoderState& st, bool tune, uint8_t* lengths,
+// Weight of a block's own counts against one count for every symbol in
+// tables that cover all symbols.
+constexpr uint32_t COVER_WEIGHT = 4;
+
+// choose_lengths for a normal block's three tables. With cover set, every
+// symbol gets a code: the lengths come from the block's counts, weighted,
+// plus one for each symbol (the returned bits are still the block's own).
+uint64_t choose_normal_lengths(const NormalBlock& blk, const CoderState& st, bool tune, bool cover, uint8_t* lengths,
                                TableBlock& tb) {
     uint32_t freq[NORMAL_TABLE_COUNT];
     std::memcpy(freq, blk.main_freq, sizeof(blk.main_freq));
@@ -274,7 +280,11 @@ uint64_t choose_normal_lengths(const NormalBlock& blk, const CoderState& st, boo
     std::memcpy(freq + MAIN_SYMBOLS, blk.distance_freq, sizeof(blk.distance_freq));
     std::memcpy(freq + MAIN_SYMBOLS + DISTANCE_SYMBOLS, blk.repeat_freq, sizeof(blk.repeat_freq));
     static constexpr int ends[3] = {MAIN_SYMBOLS, MAIN_SYMBOLS + DISTANCE_SYMBOLS, NORMAL_TABLE_COUNT};
-    return choose_lengths(st, freq, NORMAL_TABLE_COUNT, ends, 3, false, 1, tune, lengths, tb);
+    if (!cover) return choose_lengths(st, freq, NORMAL_TABLE_COUNT, ends, 3, false, 1, tune, lengths, tb);
+    uint32_t weighted[NORMAL_TABLE_COUNT];
+    for (int i = 0; i < NORMAL_TABLE_COUNT; ++i) weighted[i] = freq[i] * COVER_WEIGHT + 1;
+    choose_lengths(st, weighted, NORMAL_TABLE_COUNT, ends, 3, false, 1, false, lengths, tb);
+    return coded_bits(freq, lengths, NORMAL_TABLE_COUNT) + tb.bits;
 }
 
 uint32_t code_of(const uint8_t* lengths, int n, int symbol) {
@@ -577,7 +587,7 @@ struct OptScratch {
 // Bits the block would cost coded with tables of its own (tables included).
 uint64_t block_bits(const NormalBlock& blk, const CoderState& st, uint8_t* lengths) {
     TableBlock tb;
-    uint64_t bits = choose_normal_lengths(blk, st, false, lengths, tb);
+    uint64_t bits = choose_normal_lengths(blk, st, false, false, lengths, tb);
     for (const Item& it : blk.items) bits += it.bits1 + it.bits2;
     return bits;
 }
@@ -859,11 +869,11 @@ bool codes_cover(const uint32_t* freq, const uint8_t* lengths, int n) {
 // Writes one block of items: with the tables the decoder holds when they cover
 // the block and cost less, else behind a new table block. fresh: the decoder
 // reads a table block right away (start of a stand-alone entry), with no
-// announcing symbol.
-void write_normal_block(BitWriter& bw, CoderState& st, NormalBlock& blk, bool fresh, bool tune) {
+// announcing symbol. cover: new tables give every symbol a code.
+void write_normal_block(BitWriter& bw, CoderState& st, NormalBlock& blk, bool fresh, bool tune, bool cover) {
     uint8_t lengths[NORMAL_TABLE_COUNT];
     TableBlock tb;
-    uint64_t new_bits = choose_normal_lengths(blk, st, tune, lengths, tb) + (fresh ? 0 : switch_cost(st));
+    uint64_t new_bits = choose_normal_lengths(blk, st, tune, cover, lengths, tb) + (fresh ? 0 : switch_cost(st));
 
     bool reuse = !fresh && st.tables_valid && !st.audio_mode &&
                  codes_cover(blk.main_freq, st.main_lengths, MAIN_SYMBOLS) &&
@@ -922,7 +932,10 @@ bool encode_normal(V20Encoder& enc, BitWriter& bw, uint64_t pos, uint64_t end, b
         std::memset(blk.repeat_freq, 0, sizeof(blk.repeat_freq));
         if (enc.settings.optimal && !literal_only) pos = parse_block_optimal(enc, scratch, pos, end, blk);
         else pos = parse_block(enc, pos, end, blk, literal_only);
-        write_normal_block(bw, enc.state, blk, fresh, enc.settings.optimal);
+        // The last block of an entry in a solid set: tables for any symbol,
+        // which the next entry can go on with when it is small.
+        const bool cover = enc.solid_set && pos == end;
+        write_normal_block(bw, enc.state, blk, fresh, enc.settings.optimal, cover);
         update_literal_cost(enc, blk);
         bw.drain();
         fresh = false;

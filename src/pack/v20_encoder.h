@@ -52,6 +52,10 @@ struct V20Encoder {
     CoderState state;
     EncoderSettings settings;
     int32_t literal_cost = 8 * 16;  // estimated bits of a literal, in 1/16 bit
+    // The entries continue one another (a solid set): an entry's last tables
+    // then give every symbol a code, so that a small entry after it can often
+    // do without a table block of its own.
+    bool solid_set = false;
 };
 
 // Settings for packing levels 1 (fastest) to 5 (best).

@@ -2,6 +2,7 @@
 // writes must decode back to its input, byte for byte.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -93,22 +94,48 @@ TEST(EncoderRoundTrip, MixedDataWithFarRepeatsBeyondTheWindow) {
     expect_round_trip(data, 5);
 }
 
+// Solid entries go on with the window and tables before them. In a solid set
+// an entry's last tables give every symbol a code, so that small entries
+// after it can do without table blocks of their own: a run of small texts
+// packs smaller so.
 TEST(EncoderRoundTrip, SolidEntriesShareWindowAndTables) {
-    V20Encoder enc;
-    encoder_init(enc, settings_for_level(3));
     std::vector<std::vector<uint8_t>> files = {random_bytes(30000, 1), text_like(17, 2), text_like(5000, 3),
                                                random_bytes(30000, 1), {0x55}, text_like(1500000, 4),
                                                text_like(100, 5)};
-    std::vector<std::vector<uint8_t>> packed;
-    for (size_t i = 0; i < files.size(); ++i) packed.push_back(encode_one(enc, files[i], i != 0));
-    // The repeated file costs almost nothing when it follows its twin.
-    V20Encoder alone;
-    encoder_init(alone, settings_for_level(3));
-    EXPECT_LT(packed[3].size() * 10, encode_one(alone, files[3], false).size());
-    decode_reset();
-    for (size_t i = 0; i < files.size(); ++i) {
-        std::vector<uint8_t> back = decode_v20(packed[i], files[i].size(), i != 0);
-        EXPECT_TRUE(back == files[i]) << "entry " << i;
+    const size_t small_from = files.size();
+    for (uint32_t seed = 6; seed < 36; ++seed) files.push_back(text_like(200 + seed * 10, seed));
+    size_t small_total[2] = {};
+    for (bool set : {false, true}) {
+        V20Encoder enc;
+        encoder_init(enc, settings_for_level(3));
+        enc.solid_set = set;
+        std::vector<std::vector<uint8_t>> packed;
+        for (size_t i = 0; i < files.size(); ++i) {
+            packed.push_back(encode_one(enc, files[i], i != 0));
+            if (i >= small_from) small_total[set] += packed[i].size();
+        }
+        // The repeated file costs almost nothing when it follows its twin.
+        V20Encoder alone;
+        encoder_init(alone, settings_for_level(3));
+        EXPECT_LT(packed[3].size() * 10, encode_one(alone, files[3], false).size());
+        decode_reset();
+        for (size_t i = 0; i < files.size(); ++i) {
+            std::vector<uint8_t> back = decode_v20(packed[i], files[i].size(), i != 0);
+            EXPECT_TRUE(back == files[i]) << "entry " << i << (set ? " in a solid set" : "");
+        }
+    }
+    EXPECT_LT(small_total[1] * 10, small_total[0] * 9);
+    // A small text coded alone leaves codes for all symbols in a set only.
+    for (bool set : {false, true}) {
+        V20Encoder enc;
+        encoder_init(enc, settings_for_level(3));
+        enc.solid_set = set;
+        encode_one(enc, files[small_from], false);
+        const CoderState& st = enc.state;
+        size_t uncoded = std::count(st.main_lengths, st.main_lengths + MAIN_SYMBOLS, 0) +
+                         std::count(st.distance_lengths, st.distance_lengths + DISTANCE_SYMBOLS, 0) +
+                         std::count(st.repeat_lengths, st.repeat_lengths + REPEAT_SYMBOLS, 0);
+        EXPECT_EQ(uncoded == 0, set);
     }
 }
 
