@@ -845,6 +845,12 @@ bool audio_rounds() {
     uint32_t avail = 56 - (start_bit & 7);
     const uint8_t* next_byte = buf + (start_bit >> 3) + 7;
     auto bit_position = [&]() { return uint32_t(next_byte - buf) * 8 - avail; };
+    // Branch-free refill to at least 56 bits.
+    auto refill_bits = [&]() {
+        bits |= load_bits(next_byte, 0) >> avail;
+        next_byte += (63 - avail) >> 3;
+        avail |= 56;
+    };
 
     // Closes slot k's window (see close_full below).
     auto close_window = [&](uint32_t k, ChannelRegs& r) {
@@ -881,11 +887,9 @@ bool audio_rounds() {
         constexpr uint32_t J = decltype(j)::value;
         constexpr uint32_t K = J % CHANNELS;
         if constexpr (J % 3 == 0) {
-            // Branch-free refill to at least 56 bits: enough for three codes
-            // (a round of two has one refill, of three or more one per three).
-            bits |= load_bits(next_byte, 0) >> avail;
-            next_byte += (63 - avail) >> 3;
-            avail |= 56;
+            // Enough bits for three codes (a round of two has one refill, of
+            // three or more one per three).
+            refill_bits();
         }
         uint32_t e = entries[K][bits >> (64 - LOOKUP_BITS)];
         // One test for both rare cases: a subtable, or the table block
@@ -923,11 +927,8 @@ bool audio_rounds() {
             // needed every other round only (the codes read one by one
             // refill for themselves).
             static_assert(56 - 2 * 15 >= LOOKUP_BITS);
-            if constexpr (decltype(refill)::value) {
-                bits |= load_bits(next_byte, 0) >> avail;
-                next_byte += (63 - avail) >> 3;
-                avail |= 56;
-            }
+            if constexpr (decltype(refill)::value)
+                refill_bits();
             uint32_t pair = pairs[bits >> (64 - LOOKUP_BITS)];
             if (pair != 0) [[likely]] {
                 bits <<= pair & 15;
@@ -946,9 +947,7 @@ bool audio_rounds() {
             // refill the second look-up and a code of 15 bits still find
             // their bits, and the fourth code refills for itself.
             static_assert(56 - 2 * 15 >= 15 && LOOKUP_BITS <= 15);
-            bits |= load_bits(next_byte, 0) >> avail;
-            next_byte += (63 - avail) >> 3;
-            avail |= 56;
+            refill_bits();
             auto two = [&](auto j, const uint32_t* table, ChannelRegs& ra, ChannelRegs& rb) -> bool {
                 constexpr uint32_t J0 = decltype(j)::value;
                 uint32_t pair = table[bits >> (64 - LOOKUP_BITS)];
