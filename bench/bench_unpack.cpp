@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "format/checksum.h"
+#include "format/little_endian.h"
 #include "pack/archive_writer.h"
 #include "pack/audio_model.h"
 #include "unpack/decoder.h"
@@ -59,8 +60,6 @@ std::vector<uint8_t> read_file(const std::string& path) {
     return data;
 }
 
-uint32_t le16(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8; }
-uint32_t le32(const uint8_t* p) { return le16(p) | le16(p + 2) << 16; }
 
 // The packed entries of a single-volume archive, with the solid flag the
 // extraction driver would pass.
@@ -71,14 +70,14 @@ std::vector<Entry> packed_entries(const std::string& file) {
         return out;
     if (std::memcmp(a.data(), "RE~^", 4) == 0) {
         bool solid = a[6] & 0x08;
-        for (size_t pos = le16(&a[4]); pos + 21 <= a.size();) {
+        for (size_t pos = load_le16(&a[4]); pos + 21 <= a.size();) {
             const uint8_t* h = &a[pos];
             Entry e;
-            uint32_t packed = le32(h);
-            e.size = le32(h + 4);
+            uint32_t packed = load_le32(h);
+            e.size = load_le32(h + 4);
             e.version = 13;
             e.name.assign(reinterpret_cast<const char*>(h + 21), h[19]);
-            size_t data = pos + le16(h + 10);
+            size_t data = pos + load_le16(h + 10);
             if (data + packed > a.size())
                 break;
             e.packed.assign(a.begin() + long(data), a.begin() + long(data + packed));
@@ -91,20 +90,20 @@ std::vector<Entry> packed_entries(const std::string& file) {
     }
     for (size_t pos = 7; pos + 7 <= a.size();) {
         const uint8_t* h = &a[pos];
-        uint32_t flags = le16(h + 3);
-        uint32_t header_size = le16(h + 5);
+        uint32_t flags = load_le16(h + 3);
+        uint32_t header_size = load_le16(h + 5);
         if (header_size < 7)
             break;
-        uint64_t add = (flags & 0x8000) && pos + 11 <= a.size() ? le32(h + 7) : 0;
+        uint64_t add = (flags & 0x8000) && pos + 11 <= a.size() ? load_le32(h + 7) : 0;
         if (h[2] == 0x74 && pos + 32 <= a.size()) {
             Entry e;
-            uint32_t packed = le32(h + 7);
+            uint32_t packed = load_le32(h + 7);
             add = packed;
-            e.size = le32(h + 11);
+            e.size = load_le32(h + 11);
             e.version = h[24];
             e.has_crc = true;
-            e.crc = le32(h + 16);
-            e.name.assign(reinterpret_cast<const char*>(h + 32), le16(h + 26));
+            e.crc = load_le32(h + 16);
+            e.name.assign(reinterpret_cast<const char*>(h + 32), load_le16(h + 26));
             size_t data = pos + header_size;
             if (data + packed > a.size())
                 break;
@@ -149,10 +148,10 @@ std::vector<Entry> stereo_audio_entry() {
         return {};
     const uint8_t* samples = mono.data() + layout.data_offset;
     const uint32_t frames = uint32_t(layout.data_size / 2);
-    auto sample = [&](int64_t i) { return i < 0 ? 0 : int32_t(int16_t(le16(samples + 2 * i))); };
+    auto sample = [&](int64_t i) { return i < 0 ? 0 : int32_t(int16_t(load_le16(samples + 2 * i))); };
     std::vector<uint8_t> wav(44 + 4 * size_t(frames));
-    auto put16 = [&](size_t at, uint32_t v) { wav[at] = uint8_t(v), wav[at + 1] = uint8_t(v >> 8); };
-    auto put32 = [&](size_t at, uint32_t v) { put16(at, v & 0xFFFF), put16(at + 2, v >> 16); };
+    auto put16 = [&](size_t at, uint32_t v) { store_le16(&wav[at], v); };
+    auto put32 = [&](size_t at, uint32_t v) { store_le32(&wav[at], v); };
     std::memcpy(&wav[0], "RIFF", 4);
     put32(4, uint32_t(wav.size() - 8));
     std::memcpy(&wav[8], "WAVEfmt ", 8);
