@@ -64,36 +64,61 @@ inline constexpr uint32_t ALL_TABLE_LENGTHS = MAX_CHANNELS * AUDIO_SYMBOLS;     
 inline constexpr uint32_t MAX_HUFF_SYMBOLS = MAIN_SYMBOLS;
 
 // Look-up tables: the top LOOKUP_BITS bits of a code window index the main
-// part; longer codes continue in 16-entry subtables indexed by the next
-// SUBTABLE_BITS bits (codes are at most 15 bits long).
+// part of the main and audio tables; longer codes continue in 16-entry
+// subtables indexed by the next SUBTABLE_BITS bits (codes are at most 15
+// bits long). The tables of the small alphabets take fewer bits at the
+// first level: every table block builds them all, and a main part of 2^11
+// entries for 19 or 28 symbols costs more to fill than its look-ups save.
 inline constexpr int LOOKUP_BITS = 11;
 inline constexpr int SUBTABLE_BITS = 15 - LOOKUP_BITS;
 inline constexpr uint32_t LOOKUP_MAIN = 1u << LOOKUP_BITS;
-// Room for the subtables a table can need: prefixes whose codes are longer
-// than LOOKUP_BITS. A prefix needs one only when two or more codes (or a
-// code and the windows past the last code) share it, and no code lies
-// under two prefixes, so half the largest alphabet is room for every length
-// set (a long tail of rare symbols in a valid block needs over a hundred).
-// The limit search for prefixes left without a subtable stays as a guard.
-inline constexpr uint32_t LOOKUP_SUBTABLES = MAX_HUFF_SYMBOLS / 2;
-inline constexpr uint32_t LOOKUP_ENTRIES = LOOKUP_MAIN + (LOOKUP_SUBTABLES << SUBTABLE_BITS);
 
-// Decode table of one canonical prefix code with code lengths 1 to 15.
-struct HuffTable {
+// What every decode table has, whatever its sizes: how the canonical code
+// of lengths 1 to 15 was laid out, and the state of its look-up.
+struct HuffTableHead {
     uint32_t symbol_count;
     uint32_t limit[16];        // exclusive upper bound of codes of length <= L, left-aligned to 16 bits
     uint32_t first_index[16];  // index in symbols of the first code of length L
-    uint32_t symbols[MAX_HUFF_SYMBOLS];  // by code length, then symbol; unused entries hold 0
-    // Look-up entries (see huff_table.h): what the code at the front of the
-    // window decodes to and its length, or where its subtable starts.
-    uint32_t entries[LOOKUP_ENTRIES];
-    // Entries from here on (subtable room the last build left unused) are 0.
+    // Look-up entries from here on (subtable room the last build left
+    // unused) are 0.
     uint32_t entries_end;
     // Prefixes that found no subtable room and go to the limit rule: only
-    // codes with more long prefixes than LOOKUP_SUBTABLES have any (damaged
-    // length sets, mostly).
+    // codes with more long prefixes than the room has any (damaged length
+    // sets, mostly).
     uint32_t by_rule;
 };
+
+// Decode table of one canonical prefix code, for alphabets of up to SYMBOLS
+// symbols, whose look-up's main part is indexed by the top BITS bits of the
+// window.
+template <int BITS, uint32_t SYMBOLS>
+struct HuffTableOf : HuffTableHead {
+    static constexpr int LOOKUP_BITS = BITS;
+    static constexpr int SUBTABLE_BITS = 15 - BITS;
+    static constexpr uint32_t LOOKUP_MAIN = 1u << BITS;
+    static constexpr uint32_t MAX_SYMBOLS = SYMBOLS;
+    // Room for the subtables a table can need: prefixes whose codes are
+    // longer than BITS. A prefix needs one only when two or more codes (or
+    // the last code and the windows past it) share it, and no code lies
+    // under two prefixes, so half the alphabet, rounded up, is room for
+    // every length set (a long tail of rare symbols in a valid block needs
+    // over a hundred in the main table). The limit search for prefixes left
+    // without a subtable stays as a guard.
+    static constexpr uint32_t SUBTABLES = (SYMBOLS + 1) / 2;
+    static constexpr uint32_t ENTRIES = LOOKUP_MAIN + (SUBTABLES << SUBTABLE_BITS);
+
+    uint32_t symbols[SYMBOLS];  // by code length, then symbol; unused entries hold 0
+    // Look-up entries (see huff_table.h): what the code at the front of the
+    // window decodes to and its length, or where its subtable starts.
+    uint32_t entries[ENTRIES];
+};
+
+// The main and audio tables; those of the distances, the repeated matches'
+// lengths and the table blocks' length codes.
+using HuffTable = HuffTableOf<LOOKUP_BITS, MAX_HUFF_SYMBOLS>;
+using DistanceTable = HuffTableOf<10, DISTANCE_SYMBOLS>;
+using RepeatTable = HuffTableOf<9, REPEAT_SYMBOLS>;
+using LengthCodeTable = HuffTableOf<8, LENGTH_CODE_SYMBOLS>;
 
 struct AudioChannel {
     int32_t weights[5];  // w1..w5, each within -17..16
@@ -106,10 +131,10 @@ struct AudioChannel {
 
 struct V20State {
     HuffTable main_table;
-    HuffTable distance_table;
-    HuffTable repeat_table;
+    DistanceTable distance_table;
+    RepeatTable repeat_table;
     HuffTable audio_tables[MAX_CHANNELS];
-    HuffTable length_code_table;
+    LengthCodeTable length_code_table;
     uint8_t previous_lengths[ALL_TABLE_LENGTHS];
     uint32_t audio_mode;
     uint32_t channel_count;

@@ -11,18 +11,9 @@ uint32_t entry_for(const uint32_t* values, uint32_t symbol, uint32_t len) {
 }
 
 // The unclamped symbol index of window h with code length len.
-uint32_t symbol_index(const HuffTable& t, uint32_t h, uint32_t len) {
+uint32_t symbol_index(const HuffTableHead& t, uint32_t h, uint32_t len) {
     return ((h - t.limit[len - 1]) >> (16 - len)) + t.first_index[len];
 }
-
-}  // namespace
-
-uint32_t huff_entry_by_rule(const HuffTable& t, uint32_t h, const uint32_t* values) {
-    uint32_t len = huff_code_length(t, h);
-    return entry_for(values, huff_symbol_at(t, h, len), len);
-}
-
-namespace {
 
 // Writes entry to span consecutive entries from at; span is a power of two.
 inline void fill_entries(uint32_t* at, uint32_t span, uint32_t entry) {
@@ -39,9 +30,19 @@ inline void fill_entries(uint32_t* at, uint32_t span, uint32_t entry) {
 
 }  // namespace
 
-void build_huff_table(const uint8_t* lengths, HuffTable& table, uint32_t n, const uint32_t* values) {
-    if (n > MAX_HUFF_SYMBOLS)
-        n = MAX_HUFF_SYMBOLS;
+uint32_t huff_entry_by_rule_in(const HuffTableHead& t, const uint32_t* symbols, uint32_t h, const uint32_t* values) {
+    uint32_t len = huff_code_length(t, h);
+    return entry_for(values, huff_symbol_at(t, symbols, h, len), len);
+}
+
+void build_huff_table_in(const uint8_t* lengths, HuffTableHead& table, uint32_t* symbols, uint32_t* entries,
+                         HuffTableShape shape, uint32_t n, const uint32_t* values) {
+    const uint32_t LOOKUP_BITS = shape.lookup_bits;
+    const uint32_t SUBTABLE_BITS = 15 - LOOKUP_BITS;
+    const uint32_t LOOKUP_MAIN = 1u << LOOKUP_BITS;
+    const uint32_t LOOKUP_ENTRIES = shape.capacity;
+    if (n > shape.max_symbols)
+        n = shape.max_symbols;
     // Lengths are counted, and symbols placed below, in four quarters of the
     // alphabet at once: one running count would make each step wait for
     // the store of the one before whenever neighbours share a length.
@@ -83,10 +84,10 @@ void build_huff_table(const uint8_t* lengths, HuffTable& table, uint32_t n, cons
             next[j][len] = next[j - 1][len] + part_count[j - 1][len];
     for (uint32_t i = 0; i < quarter; ++i)
         for (uint32_t j = 0; j < 4; ++j)
-            table.symbols[next[j][part[j][i] & 15]++] = j * quarter + i;
+            symbols[next[j][part[j][i] & 15]++] = j * quarter + i;
     for (uint32_t i = quarter; i < last_part_size; ++i)
-        table.symbols[next[3][part[3][i] & 15]++] = 3 * quarter + i;
-    std::memset(table.symbols + coded, 0, (MAX_HUFF_SYMBOLS - coded) * sizeof(uint32_t));
+        symbols[next[3][part[3][i] & 15]++] = 3 * quarter + i;
+    std::memset(symbols + coded, 0, (shape.max_symbols - coded) * sizeof(uint32_t));
 
     // The look-up follows the limit rule itself, so incomplete and overfull
     // (damaged) length sets decode as the rule says. For a prefix code
@@ -104,8 +105,8 @@ void build_huff_table(const uint8_t* lengths, HuffTable& table, uint32_t n, cons
     // whole prefix when the index stays put or only meets entries that read
     // as the same symbol; other prefixes get a subtable over the remaining
     // bits.
-    constexpr uint32_t shift = 16 - LOOKUP_BITS;
-    constexpr uint32_t sub_size = 1u << SUBTABLE_BITS;
+    const uint32_t shift = 16 - LOOKUP_BITS;
+    const uint32_t sub_size = 1u << SUBTABLE_BITS;
     uint32_t next_sub = LOOKUP_MAIN;
     uint32_t first_prefix = 0;
     uint64_t kraft = 0;  // code space used, in units of 2^-16
@@ -115,11 +116,11 @@ void build_huff_table(const uint8_t* lengths, HuffTable& table, uint32_t n, cons
     if (kraft <= 0x10000) {
         // Where the next code starts, left-aligned to 15 bits.
         uint32_t pos = 0;
-        for (uint32_t len = 1; len <= uint32_t(LOOKUP_BITS); ++len) {
+        for (uint32_t len = 1; len <= LOOKUP_BITS; ++len) {
             const uint32_t span = 1u << (LOOKUP_BITS - len);
-            uint32_t* at = table.entries + (pos >> SUBTABLE_BITS);
+            uint32_t* at = entries + (pos >> SUBTABLE_BITS);
             for (uint32_t k = table.first_index[len]; k < table.first_index[len] + count[len]; ++k, at += span)
-                fill_entries(at, span, entry_for(values, table.symbols[k], len));
+                fill_entries(at, span, entry_for(values, symbols[k], len));
             pos += count[len] << (15 - len);
         }
         uint32_t sub_start = 0;
@@ -135,16 +136,16 @@ void build_huff_table(const uint8_t* lengths, HuffTable& table, uint32_t n, cons
                     }
                     sub_start = next_sub;
                     next_sub += sub_size;
-                    table.entries[pos >> SUBTABLE_BITS] = ENTRY_SUBTABLE | sub_start << ENTRY_VALUE_SHIFT;
+                    entries[pos >> SUBTABLE_BITS] = ENTRY_SUBTABLE | sub_start << ENTRY_VALUE_SHIFT;
                 }
-                fill_entries(table.entries + sub_start + (pos & (sub_size - 1)), span,
-                             entry_for(values, table.symbols[k], len));
+                fill_entries(entries + sub_start + (pos & (sub_size - 1)), span,
+                             entry_for(values, symbols[k], len));
             }
         }
         // The windows of the last subtable past the last code read by the rule.
         if (room && (pos & (sub_size - 1)) != 0) {
             for (uint32_t i = pos & (sub_size - 1); i < sub_size; ++i)
-                table.entries[sub_start + i] = huff_entry_by_rule(table, ((pos & ~(sub_size - 1)) | i) << 1, values);
+                entries[sub_start + i] = huff_entry_by_rule_in(table, symbols, ((pos & ~(sub_size - 1)) | i) << 1, values);
             pos = (pos | (sub_size - 1)) + 1;
         }
         first_prefix = pos >> SUBTABLE_BITS;
@@ -164,7 +165,7 @@ void build_huff_table(const uint8_t* lengths, HuffTable& table, uint32_t n, cons
             // per prefix: symbol 0 while the whole prefix stays inside the
             // alphabet, symbols[0] once it has left it. Runs of such prefixes
             // are filled at once.
-            constexpr uint32_t step = 1u << (shift - 1);
+            const uint32_t step = 1u << (shift - 1);
             uint32_t k_low = symbol_index(table, low, 15);
             uint32_t k_high = symbol_index(table, high, 15);
             uint32_t run = 0;
@@ -173,15 +174,15 @@ void build_huff_table(const uint8_t* lengths, HuffTable& table, uint32_t n, cons
             else if (k_low >= coded && k_high < n)
                 run = std::min((n - 1 - k_high) / step + 1, LOOKUP_MAIN - prefix);
             if (run != 0) {
-                uint32_t entry = entry_for(values, huff_symbol_at(table, low, 15), 15);
-                std::fill_n(table.entries + prefix, run, entry);
+                uint32_t entry = entry_for(values, huff_symbol_at(table, symbols, low, 15), 15);
+                std::fill_n(entries + prefix, run, entry);
                 prefix += run - 1;
                 continue;
             }
         }
         if (low_len == high_len) {
             uint32_t len = low_len;
-            bool uniform = len <= uint32_t(LOOKUP_BITS);
+            bool uniform = len <= LOOKUP_BITS;
             if (!uniform) {
                 uint32_t k_low = symbol_index(table, low, len);
                 uint32_t k_high = symbol_index(table, high, len);
@@ -190,22 +191,22 @@ void build_huff_table(const uint8_t* lengths, HuffTable& table, uint32_t n, cons
                 uniform = k_low == k_high || k_low >= n || (k_low >= coded && k_high < n);
             }
             if (uniform) {
-                table.entries[prefix] = entry_for(values, huff_symbol_at(table, low, len), len);
+                entries[prefix] = entry_for(values, huff_symbol_at(table, symbols, low, len), len);
                 continue;
             }
         }
         if (next_sub + sub_size > LOOKUP_ENTRIES) {
-            table.entries[prefix] = ENTRY_SUBTABLE;  // no room: the limit rule decides
+            entries[prefix] = ENTRY_SUBTABLE;  // no room: the limit rule decides
             ++table.by_rule;
             continue;
         }
-        table.entries[prefix] = ENTRY_SUBTABLE | next_sub << ENTRY_VALUE_SHIFT;
+        entries[prefix] = ENTRY_SUBTABLE | next_sub << ENTRY_VALUE_SHIFT;
         uint32_t len = low_len;
         for (uint32_t i = 0; i < sub_size; ++i) {
             uint32_t h = low | i << 1;
             while (len < 15 && h >= table.limit[len])
                 ++len;
-            table.entries[next_sub + i] = entry_for(values, huff_symbol_at(table, h, len), len);
+            entries[next_sub + i] = entry_for(values, huff_symbol_at(table, symbols, h, len), len);
         }
         next_sub += sub_size;
     }
@@ -214,6 +215,7 @@ void build_huff_table(const uint8_t* lengths, HuffTable& table, uint32_t n, cons
     // room the last build used, it is clear already).
     const uint32_t used = std::min(table.entries_end, LOOKUP_ENTRIES);
     if (used > next_sub)
-        std::memset(table.entries + next_sub, 0, (used - next_sub) * sizeof(uint32_t));
+        std::memset(entries + next_sub, 0, (used - next_sub) * sizeof(uint32_t));
     table.entries_end = next_sub;
 }
+

@@ -23,15 +23,30 @@ constexpr uint32_t plain_entry(uint32_t symbol) { return symbol << ENTRY_VALUE_S
 constexpr uint32_t entry_extra(uint32_t e) { return (e >> ENTRY_EXTRA_SHIFT) & 31; }
 constexpr uint32_t entry_value(uint32_t e) { return e >> ENTRY_VALUE_SHIFT; }
 
+// A table type's sizes, for the one builder of all types (the installer is
+// kept small): the first level's bits, the alphabet, the entries' room.
+struct HuffTableShape {
+    uint32_t lookup_bits;
+    uint32_t max_symbols;
+    uint32_t capacity;
+};
+
+void build_huff_table_in(const uint8_t* lengths, HuffTableHead& table, uint32_t* symbols, uint32_t* entries,
+                         HuffTableShape shape, uint32_t n, const uint32_t* values);
+
 // Fills table from n code lengths (only the low 4 bits count; 0 = no code).
 // symbols entries that no code reaches hold 0. Also builds the look-up, with
 // values[symbol] (or plain_entry(symbol) when values is null) in each entry.
-void build_huff_table(const uint8_t* lengths, HuffTable& table, uint32_t n, const uint32_t* values = nullptr);
+template <class Table>
+inline void build_huff_table(const uint8_t* lengths, Table& t, uint32_t n, const uint32_t* values = nullptr) {
+    build_huff_table_in(lengths, t, t.symbols, t.entries,
+                        {uint32_t(Table::LOOKUP_BITS), Table::MAX_SYMBOLS, Table::ENTRIES}, n, values);
+}
 
 // The code length for a 16-bit window h (lowest bit ignored): the smallest L
 // from 1 to 14 with h < limit[L], else 15. The scan may start at any length
 // known not to exceed the result.
-inline uint32_t huff_code_length(const HuffTable& t, uint32_t h, uint32_t start = 1) {
+inline uint32_t huff_code_length(const HuffTableHead& t, uint32_t h, uint32_t start = 1) {
     h &= 0xFFFE;
     for (uint32_t len = start; len < 15; ++len)
         if (h < t.limit[len])
@@ -41,41 +56,53 @@ inline uint32_t huff_code_length(const HuffTable& t, uint32_t h, uint32_t start 
 
 // The symbol of the code of length len at the front of h. An index past the
 // alphabet yields symbols[0].
-inline uint32_t huff_symbol_at(const HuffTable& t, uint32_t h, uint32_t len) {
+inline uint32_t huff_symbol_at(const HuffTableHead& t, const uint32_t* symbols, uint32_t h, uint32_t len) {
     h &= 0xFFFE;
     uint32_t k = ((h - t.limit[len - 1]) >> (16 - len)) + t.first_index[len];
     if (k >= t.symbol_count)
         k = 0;
-    return t.symbols[k];
+    return symbols[k];
+}
+template <class Table>
+inline uint32_t huff_symbol_at(const Table& t, uint32_t h, uint32_t len) {
+    return huff_symbol_at(t, t.symbols, h, len);
 }
 
 // The entry for window h by the limit rule (also the look-up's answer for
-// the rare prefixes left without a subtable).
-uint32_t huff_entry_by_rule(const HuffTable& t, uint32_t h, const uint32_t* values);
+// the rare prefixes left without a subtable); kept out of the loops that
+// look codes up.
+uint32_t huff_entry_by_rule_in(const HuffTableHead& t, const uint32_t* symbols, uint32_t h, const uint32_t* values);
+template <class Table>
+inline uint32_t huff_entry_by_rule(const Table& t, uint32_t h, const uint32_t* values) {
+    return huff_entry_by_rule_in(t, t.symbols, h, values);
+}
 
 // The entry for the 16-bit window h; same symbol and length as the limit rule.
-inline uint32_t huff_lookup(const HuffTable& t, uint32_t h, const uint32_t* values) {
-    uint32_t e = t.entries[h >> (16 - LOOKUP_BITS)];
+template <class Table>
+inline uint32_t huff_lookup(const Table& t, uint32_t h, const uint32_t* values) {
+    uint32_t e = t.entries[h >> (16 - Table::LOOKUP_BITS)];
     if (e & ENTRY_SUBTABLE) [[unlikely]] {
         uint32_t start = entry_value(e);
         if (start == 0)
             return huff_entry_by_rule(t, h, values);
-        e = t.entries[start + ((h >> 1) & ((1u << SUBTABLE_BITS) - 1))];
+        e = t.entries[start + ((h >> 1) & ((1u << Table::SUBTABLE_BITS) - 1))];
     }
     return e;
 }
 
 // The same for a table whose every subtable exists (by_rule == 0): no call
 // out of the caller's loop.
-inline uint32_t huff_lookup_built(const HuffTable& t, uint32_t h) {
-    uint32_t e = t.entries[h >> (16 - LOOKUP_BITS)];
+template <class Table>
+inline uint32_t huff_lookup_built(const Table& t, uint32_t h) {
+    uint32_t e = t.entries[h >> (16 - Table::LOOKUP_BITS)];
     if (e & ENTRY_SUBTABLE) [[unlikely]]
-        e = t.entries[entry_value(e) + ((h >> 1) & ((1u << SUBTABLE_BITS) - 1))];
+        e = t.entries[entry_value(e) + ((h >> 1) & ((1u << Table::SUBTABLE_BITS) - 1))];
     return e;
 }
 
 // Reads one code by the limit rule (the reference).
-inline uint32_t decode_symbol_reference(const HuffTable& t) {
+template <class Table>
+inline uint32_t decode_symbol_reference(const Table& t) {
     uint32_t h = peek_bits();
     uint32_t len = huff_code_length(t, h);
     skip_bits(int(len));
@@ -84,7 +111,8 @@ inline uint32_t decode_symbol_reference(const HuffTable& t) {
 
 // Reads one code of a table built without values; same result as
 // decode_symbol_reference for every input.
-inline uint32_t decode_symbol_fast(const HuffTable& t) {
+template <class Table>
+inline uint32_t decode_symbol_fast(const Table& t) {
     uint32_t e = huff_lookup(t, peek_bits(), nullptr);
     skip_bits(int(e & ENTRY_LENGTH_MASK));
     return entry_value(e);

@@ -60,7 +60,8 @@ struct RegisterInput {
         return x;
     }
     // One code of a table built without values (see huff_table.h).
-    uint32_t decode(const HuffTable& t) {
+    template <class Table>
+    uint32_t decode(const Table& t) {
         if (avail < 16)
             reload();
         uint32_t e = huff_lookup(t, uint32_t(bitbuf >> 48), nullptr);

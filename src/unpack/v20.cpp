@@ -83,9 +83,12 @@ constexpr bool is_main_symbol(uint32_t e, uint32_t symbol) {
 
 struct ReferencePath {
     using Input = StateInput;
-    static uint32_t decode(const HuffTable& t) { return decode_symbol_reference(t); }
-    static uint32_t decode(const HuffTable& t, StateInput&) { return decode_symbol_reference(t); }
-    static uint32_t entry(const HuffTable& t, const uint32_t* values) {
+    template <class Table>
+    static uint32_t decode(const Table& t) { return decode_symbol_reference(t); }
+    template <class Table>
+    static uint32_t decode(const Table& t, StateInput&) { return decode_symbol_reference(t); }
+    template <class Table>
+    static uint32_t entry(const Table& t, const uint32_t* values) {
         uint32_t e = huff_entry_by_rule(t, peek_bits(), values);
         skip_bits(int(e & ENTRY_LENGTH_MASK));
         return e;
@@ -95,9 +98,12 @@ struct ReferencePath {
 
 struct FastPath {
     using Input = RegisterInput;
-    static uint32_t decode(const HuffTable& t) { return decode_symbol_fast(t); }
-    static uint32_t decode(const HuffTable& t, RegisterInput& in) { return in.decode(t); }
-    static uint32_t entry(const HuffTable& t, const uint32_t* values) {
+    template <class Table>
+    static uint32_t decode(const Table& t) { return decode_symbol_fast(t); }
+    template <class Table>
+    static uint32_t decode(const Table& t, RegisterInput& in) { return in.decode(t); }
+    template <class Table>
+    static uint32_t entry(const Table& t, const uint32_t* values) {
         uint32_t e = huff_lookup(t, peek_bits(), values);
         skip_bits(int(e & ENTRY_LENGTH_MASK));
         return e;
@@ -132,7 +138,8 @@ constexpr bool ROUNDS_FOR_THREE_AND_FOUR = sizeof(void*) == 8;
 constexpr bool RULE_OUTSIDE_FAST_LOOP = sizeof(void*) == 8;
 
 // The look-up of normal_items_fast (values: the table's entry values).
-inline uint32_t fast_loop_lookup(const HuffTable& t, uint32_t h, const uint32_t* values) {
+template <class Table>
+inline uint32_t fast_loop_lookup(const Table& t, uint32_t h, const uint32_t* values) {
     if constexpr (RULE_OUTSIDE_FAST_LOOP)
         return huff_lookup_built(t, h);
     else
@@ -182,6 +189,18 @@ void build_audio_pairs(V20State& v) {
         fill_audio_pairs(t[2], t[3], v.audio_pairs[1]);
 }
 
+// A run of a table block's lengths, written LENGTH_RUN_CHUNK bytes at a time:
+// up to LENGTH_RUN_CHUNK - 1 bytes past its end are written too. One copy
+// for both paths.
+constexpr uint32_t LENGTH_RUN_CHUNK = 16;
+constexpr uint32_t LONGEST_LENGTH_RUN = 127 + 11;
+[[gnu::noinline]] void fill_length_run(uint8_t* at, uint32_t run, uint8_t value) {
+    uint8_t chunk[LENGTH_RUN_CHUNK];
+    std::memset(chunk, value, LENGTH_RUN_CHUNK);
+    for (uint32_t k = 0; k < run; k += LENGTH_RUN_CHUNK)
+        std::memcpy(at + k, chunk, LENGTH_RUN_CHUNK);
+}
+
 // Reads one table block and rebuilds the tables. Positions of the new length
 // set beyond the block's count are 0; a repeat (symbol 16) at position 0
 // repeats the length 0. When a refill ends the entry the block is dropped and
@@ -217,7 +236,10 @@ void read_code_tables() {
         code_lengths[i] = uint8_t(read_bits(4));
     build_huff_table(code_lengths, v.length_code_table, LENGTH_CODE_SYMBOLS);
 
-    uint8_t lengths[ALL_TABLE_LENGTHS] = {};
+    // Runs may overshoot (see fill_length_run): within the count the next
+    // lengths overwrite them, and past it they are cleared below, as is the
+    // rest of the set.
+    uint8_t lengths[ALL_TABLE_LENGTHS + LONGEST_LENGTH_RUN + LENGTH_RUN_CHUNK];
     uint32_t i = 0;
     typename Path::Input in;
     while (i < count) {
@@ -244,10 +266,11 @@ void read_code_tables() {
         } else {
             run = in.bits(7) + 11;
         }
-        for (; run > 0 && i < count; --run)
-            lengths[i++] = value;
+        fill_length_run(lengths + i, run, value);
+        i += run;
     }
     in.write_back();
+    std::memset(lengths + count, 0, sizeof lengths - count);
 
     if (v.audio_mode) {
         for (uint32_t ch = 0; ch < v.channel_count; ++ch)
@@ -395,8 +418,8 @@ void normal_items_fast() {
     uint32_t last_distance = s.last_distance;
     uint32_t last_length = s.last_length;
     const HuffTable& main_table = v.main_table;
-    const HuffTable& distance_table = v.distance_table;
-    const HuffTable& repeat_table = v.repeat_table;
+    const DistanceTable& distance_table = v.distance_table;
+    const RepeatTable& repeat_table = v.repeat_table;
 
     // An item may start while in_pos <= MAIN_REFILL_LIMIT, and only before
     // the end of the packed data once that has been read (frame_bit is the

@@ -138,17 +138,18 @@ TEST(HuffTable, SmallCodes) {
 }
 
 // The look-up must give the limit rule's symbol and length for every window,
-// also for incomplete, overfull and empty length sets. One table is rebuilt
+// also for incomplete, overfull and empty length sets, in each of the
+// decoder's table types (their first levels differ). One table is rebuilt
 // round after round, as the decoders do, and must equal a fresh build. Every
 // prefix gets its subtable (the room suffices for any length set), so the
 // look-up that skips the rule gives the same entries.
-TEST(HuffTable, LookupMatchesTheLimitRuleForEveryWindow) {
-    std::mt19937 rng(17);
-    static HuffTable t{}, fresh{};
-    for (int round = 0; round < 150; ++round) {
-        uint32_t n = round % 3 == 0 ? 19 : (round % 3 == 1 ? 298 : 48);
+template <class Table>
+void check_lookup_against_the_rule(uint32_t n, uint32_t seed) {
+    std::mt19937 rng(seed);
+    static Table t{}, fresh{};
+    for (int round = 0; round < 48; ++round) {
         std::vector<uint8_t> lengths(n);
-        int style = (round / 3) % 8;
+        int style = round % 8;
         // Styles 6 and 7: a complete code grown by splitting random leaves
         // (lengths up to 15), given to random symbols; style 7 then drops a
         // few codes, so that the codes end inside a prefix.
@@ -168,22 +169,27 @@ TEST(HuffTable, LookupMatchesTheLimitRuleForEveryWindow) {
             for (int drop = style == 7 ? 3 : 0; drop > 0; --drop)
                 grown[rng() % n] = 0;
         }
+        // Style 4: codes one bit longer than the first level, two under
+        // each of its prefixes and one under the last with an odd count: the
+        // most subtables a length set needs (149 in the main table). Every
+        // other time a few short codes come first (140 there).
+        const uint32_t short_codes = round / 8 % 2 == 0 ? 0 : std::min(18u, n / 3);
         for (uint32_t i = 0; i < n; ++i) {
             uint8_t& l = lengths[i];
             if (style == 0) l = uint8_t(rng() % 16);                        // anything, mostly overfull
             else if (style == 1) l = rng() % 4 ? 0 : uint8_t(1 + rng() % 15);  // sparse, incomplete
             else if (style == 2) l = uint8_t(8 + rng() % 8);                 // long codes
             else if (style == 3) l = rng() % 8 ? 0 : uint8_t(rng() % 16);
-            else if (style == 4) l = i < 18 && round / 24 % 2 == 0 ? 5 : 12;  // 140 long prefixes, or 149 (the most)
+            else if (style == 4) l = i < short_codes ? 5 : uint8_t(Table::LOOKUP_BITS + 1);
             else if (style == 5) l = 0;                 // no codes at all
             else l = grown[i];
         }
         build_huff_table(lengths.data(), t, n);
-        fresh = HuffTable{};
+        fresh = Table{};
         build_huff_table(lengths.data(), fresh, n);
         ASSERT_EQ(std::memcmp(t.entries, fresh.entries, sizeof t.entries), 0) << "round " << round;
         // The symbols in code order: by length, then symbol; the rest 0.
-        std::vector<uint32_t> order(MAX_HUFF_SYMBOLS, 0);
+        std::vector<uint32_t> order(Table::MAX_SYMBOLS, 0);
         size_t placed = 0;
         for (uint32_t len = 1; len < 16; ++len)
             for (uint32_t i = 0; i < n; ++i)
@@ -209,6 +215,14 @@ TEST(HuffTable, LookupMatchesTheLimitRuleForEveryWindow) {
         }
         ASSERT_EQ(t.by_rule, 0u) << "round " << round;
     }
+}
+
+TEST(HuffTable, LookupMatchesTheLimitRuleForEveryWindow) {
+    check_lookup_against_the_rule<HuffTable>(298, 17);
+    check_lookup_against_the_rule<HuffTable>(257, 18);
+    check_lookup_against_the_rule<DistanceTable>(48, 19);
+    check_lookup_against_the_rule<RepeatTable>(28, 20);
+    check_lookup_against_the_rule<LengthCodeTable>(19, 21);
 }
 
 class Audio : public ::testing::Test {
