@@ -560,7 +560,11 @@ void items_v15_fast() {
     // below fast_in_byte.
     constexpr uint32_t FAST_IN_MARGIN = 63;
     const uint32_t fast_in_byte = in_end > FAST_IN_MARGIN ? (in_end - FAST_IN_MARGIN) / 8 : 0;
-    constexpr int64_t FAST_LEFT_MIN = MAX_MATCH + 1;
+    // The frame starts an item while left >= 0, however many bytes it then
+    // writes, so a round may start with left >= FAST_LEFT_MIN: each of up to
+    // ROUND_LITERALS literals then starts there too, and a match that runs
+    // past the entry's end is one the frame would have copied whole as well.
+    constexpr int64_t FAST_LEFT_MIN = ROUND_LITERALS - 1;
     // Window positions where a flush falls due, or the window's end.
     auto fast_out_end = [&]() KX_LAMBDA_INLINE -> uint32_t {
         uint32_t limit = flushed > out ? flushed : WINDOW_SIZE;

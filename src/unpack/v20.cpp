@@ -435,12 +435,16 @@ void normal_items_fast() {
     static_assert(IN_END > FAST_IN_MARGIN);
     // Checked on whole bytes: next_byte * 8 is never below the bit position.
     const uint32_t fast_in_byte = (in_end > FAST_IN_MARGIN ? in_end - FAST_IN_MARGIN : 0) / 8;
-    constexpr int64_t FAST_LEFT_MIN = MAX_MATCH + 1;
+    // The frame starts an item while left >= 0, however many bytes it then
+    // writes, so a round may start with left >= FAST_LITERALS - 1: each of
+    // its literals then starts there too, and a match that runs past the
+    // entry's end is one the frame would have copied whole as well.
+    constexpr int64_t FAST_LEFT_MIN = FAST_LITERALS - 2;
     // Fast rounds run while out < out_limit: short of the window position
-    // where a flush falls due (or the window's end), and with more than
-    // FAST_LEFT_MIN bytes still owed. Within them out and left move
-    // together, so left is only brought up to date when they end (from
-    // fast_base, out where they began).
+    // where a flush falls due (or the window's end), and with left above
+    // FAST_LEFT_MIN. Within them out and left move together, so left is
+    // only brought up to date when they end (from fast_base, out where they
+    // began).
     uint32_t out_limit = 0;
     uint32_t fast_base = 0;
     // A match source from distance back is written since the fresh start
