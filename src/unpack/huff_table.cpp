@@ -37,10 +37,10 @@ uint32_t huff_entry_by_rule_in(const HuffTableHead& t, const uint32_t* symbols, 
 
 void build_huff_table_in(const uint8_t* lengths, HuffTableHead& table, uint32_t* symbols, uint32_t* entries,
                          HuffTableShape shape, uint32_t n, const uint32_t* values) {
-    const uint32_t LOOKUP_BITS = shape.lookup_bits;
-    const uint32_t SUBTABLE_BITS = 15 - LOOKUP_BITS;
-    const uint32_t LOOKUP_MAIN = 1u << LOOKUP_BITS;
-    const uint32_t LOOKUP_ENTRIES = shape.capacity;
+    // The first level's bits and size, the subtables' bits.
+    const uint32_t main_bits = shape.lookup_bits;
+    const uint32_t main_size = 1u << main_bits;
+    const uint32_t sub_bits = 15 - main_bits;
     if (n > shape.max_symbols)
         n = shape.max_symbols;
     // Lengths are counted, and symbols placed below, in four quarters of the
@@ -93,21 +93,21 @@ void build_huff_table_in(const uint8_t* lengths, HuffTableHead& table, uint32_t*
     // (damaged) length sets decode as the rule says. For a prefix code
     // (complete or not) the codes are consecutive in the order of their
     // lengths and symbols, so each code owns a block of windows: those of
-    // at most LOOKUP_BITS bits a block of entries, the longer ones a block
+    // at most main_bits bits a block of entries, the longer ones a block
     // in their prefix's subtable. Those are filled directly; the prefixes
     // past the last code, and every prefix of an overfull set, go through
     // the general walk below. There the code length never falls as the
     // window grows, so the lengths at both ends of each prefix's range are
     // found by walking the limits upward once. When both ends have the same
-    // length L and L <= LOOKUP_BITS, the symbol depends only on the top L
+    // length L and L <= main_bits, the symbol depends only on the top L
     // bits: limit[L - 1] is a multiple of 2^(16 - L) whenever a code of
     // length L lies above it. A longer L still gives one symbol for the
     // whole prefix when the index stays put or only meets entries that read
     // as the same symbol; other prefixes get a subtable over the remaining
     // bits.
-    const uint32_t shift = 16 - LOOKUP_BITS;
-    const uint32_t sub_size = 1u << SUBTABLE_BITS;
-    uint32_t next_sub = LOOKUP_MAIN;
+    const uint32_t shift = 16 - main_bits;
+    const uint32_t sub_size = 1u << sub_bits;
+    uint32_t next_sub = main_size;
     uint32_t first_prefix = 0;
     uint64_t kraft = 0;  // code space used, in units of 2^-16
     for (uint32_t len = 1; len < 16; ++len)
@@ -116,27 +116,27 @@ void build_huff_table_in(const uint8_t* lengths, HuffTableHead& table, uint32_t*
     if (kraft <= 0x10000) {
         // Where the next code starts, left-aligned to 15 bits.
         uint32_t pos = 0;
-        for (uint32_t len = 1; len <= LOOKUP_BITS; ++len) {
-            const uint32_t span = 1u << (LOOKUP_BITS - len);
-            uint32_t* at = entries + (pos >> SUBTABLE_BITS);
+        for (uint32_t len = 1; len <= main_bits; ++len) {
+            const uint32_t span = 1u << (main_bits - len);
+            uint32_t* at = entries + (pos >> sub_bits);
             for (uint32_t k = table.first_index[len]; k < table.first_index[len] + count[len]; ++k, at += span)
                 fill_entries(at, span, entry_for(values, symbols[k], len));
             pos += count[len] << (15 - len);
         }
         uint32_t sub_start = 0;
         bool room = true;
-        for (uint32_t len = LOOKUP_BITS + 1; len < 16 && room; ++len) {
+        for (uint32_t len = main_bits + 1; len < 16 && room; ++len) {
             const uint32_t span = 1u << (15 - len);
             for (uint32_t k = table.first_index[len]; k < table.first_index[len] + count[len]; ++k, pos += span) {
                 if ((pos & (sub_size - 1)) == 0) {
                     // The first code of a prefix: its subtable, if there is room.
-                    if (next_sub + sub_size > LOOKUP_ENTRIES) {
+                    if (next_sub + sub_size > shape.capacity) {
                         room = false;
                         break;
                     }
                     sub_start = next_sub;
                     next_sub += sub_size;
-                    entries[pos >> SUBTABLE_BITS] = ENTRY_SUBTABLE | sub_start << ENTRY_VALUE_SHIFT;
+                    entries[pos >> sub_bits] = ENTRY_SUBTABLE | sub_start << ENTRY_VALUE_SHIFT;
                 }
                 fill_entries(entries + sub_start + (pos & (sub_size - 1)), span,
                              entry_for(values, symbols[k], len));
@@ -148,11 +148,11 @@ void build_huff_table_in(const uint8_t* lengths, HuffTableHead& table, uint32_t*
                 entries[sub_start + i] = huff_entry_by_rule_in(table, symbols, ((pos & ~(sub_size - 1)) | i) << 1, values);
             pos = (pos | (sub_size - 1)) + 1;
         }
-        first_prefix = pos >> SUBTABLE_BITS;
+        first_prefix = pos >> sub_bits;
     }
     uint32_t low_len = 1;
     uint32_t high_len = 1;
-    for (uint32_t prefix = first_prefix; prefix < LOOKUP_MAIN; ++prefix) {
+    for (uint32_t prefix = first_prefix; prefix < main_size; ++prefix) {
         uint32_t low = prefix << shift;
         uint32_t high = (low | ((1u << shift) - 1)) & 0xFFFE;
         while (low_len < 15 && low >= table.limit[low_len])
@@ -170,9 +170,9 @@ void build_huff_table_in(const uint8_t* lengths, HuffTableHead& table, uint32_t*
             uint32_t k_high = symbol_index(table, high, 15);
             uint32_t run = 0;
             if (k_low >= n)
-                run = LOOKUP_MAIN - prefix;
+                run = main_size - prefix;
             else if (k_low >= coded && k_high < n)
-                run = std::min((n - 1 - k_high) / step + 1, LOOKUP_MAIN - prefix);
+                run = std::min((n - 1 - k_high) / step + 1, main_size - prefix);
             if (run != 0) {
                 uint32_t entry = entry_for(values, huff_symbol_at(table, symbols, low, 15), 15);
                 std::fill_n(entries + prefix, run, entry);
@@ -182,7 +182,7 @@ void build_huff_table_in(const uint8_t* lengths, HuffTableHead& table, uint32_t*
         }
         if (low_len == high_len) {
             uint32_t len = low_len;
-            bool uniform = len <= LOOKUP_BITS;
+            bool uniform = len <= main_bits;
             if (!uniform) {
                 uint32_t k_low = symbol_index(table, low, len);
                 uint32_t k_high = symbol_index(table, high, len);
@@ -195,7 +195,7 @@ void build_huff_table_in(const uint8_t* lengths, HuffTableHead& table, uint32_t*
                 continue;
             }
         }
-        if (next_sub + sub_size > LOOKUP_ENTRIES) {
+        if (next_sub + sub_size > shape.capacity) {
             entries[prefix] = ENTRY_SUBTABLE;  // no room: the limit rule decides
             ++table.by_rule;
             continue;
@@ -213,7 +213,7 @@ void build_huff_table_in(const uint8_t* lengths, HuffTableHead& table, uint32_t*
     // Subtable room that this build left unused keeps old entries; clear it
     // so the table's contents follow from the lengths alone (beyond the
     // room the last build used, it is clear already).
-    const uint32_t used = std::min(table.entries_end, LOOKUP_ENTRIES);
+    const uint32_t used = std::min(table.entries_end, shape.capacity);
     if (used > next_sub)
         std::memset(entries + next_sub, 0, (used - next_sub) * sizeof(uint32_t));
     table.entries_end = next_sub;
