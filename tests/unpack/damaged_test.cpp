@@ -99,8 +99,8 @@ TEST_P(Damaged, FlipsAndTruncationsDecodeAlikeOnBothPaths) {
 INSTANTIATE_TEST_SUITE_P(
     Corpus, Damaged,
     ::testing::Values(Sample{"Rar2.rar", 0}, Sample{"Rar2.rar", 2}, Sample{"test_v2.rar", 5},
-                      Sample{"BoatModernEnglish-audio-text-unpack20.rar", 0}, Sample{"Rar15.rar", 0}, Sample{"Rar15.rar", 1},
-                      Sample{"Rar15.rar", 2}, Sample{"rar14-solid.rar", 0}),
+                      Sample{"BoatModernEnglish-audio-text-unpack20.rar", 0}, Sample{"Rar15.rar", 0},
+                      Sample{"Rar15.rar", 1}, Sample{"Rar15.rar", 2}, Sample{"rar14-solid.rar", 0}),
     [](const ::testing::TestParamInfo<Sample>& info) {
         std::string n = info.param.archive.substr(0, info.param.archive.find('.')) + "_" +
                         std::to_string(info.param.index);
