@@ -3,7 +3,10 @@
 // back into other entries, so a file packed by any thread with the same
 // settings gives the same bytes; only the order of writing is kept on the
 // calling thread. Memory stays bounded: only files up to PREPARE_LIMIT bytes
-// are packed ahead, and no more than AHEAD_BUDGET bytes of them at a time.
+// are packed ahead, and the jobs not yet written hold at most AHEAD_BUDGET
+// bytes: a job counts its file's size while it is packed, then the size of
+// what it packed to. So the threads can run well ahead of a large file that
+// the calling thread streams, by as much more as the files pack smaller.
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -20,6 +23,7 @@ struct Job {
     size_t entry = 0;
     bool done = false;
     bool prepared = false;  // false: the writing thread streams the file itself
+    uint64_t held = 0;      // bytes it counts in Shared::ahead
     PreparedEntry result;
 };
 
@@ -29,7 +33,7 @@ struct Shared {
     std::vector<Job> jobs;
     size_t next = 0;     // next job to claim
     size_t written = 0;  // jobs below this are written
-    uint64_t ahead = 0;  // bytes of claimed jobs not yet written
+    uint64_t ahead = 0;  // bytes held by claimed jobs not yet written (Job::held)
     bool stop = false;
     std::mutex m;
     std::condition_variable cv;
@@ -43,6 +47,7 @@ bool claim(Shared& s, size_t& j) {
     if (s.next != s.written && s.ahead + size > AHEAD_BUDGET) return false;
     j = s.next++;
     s.ahead += size;
+    s.jobs[j].held = size;
     return true;
 }
 
@@ -65,10 +70,18 @@ void run_job(Shared& s, V20Encoder& enc, size_t j) {
     const TreeEntry& t = (*s.entries)[job.entry];
     std::vector<uint8_t> data;
     bool prepared = read_small(t, data);
-    if (prepared) prepare_entry(enc, s.level, data.data(), data.size(), true, job.result);
+    if (prepared) {
+        prepare_entry(enc, s.level, data.data(), data.size(), true, job.result);
+        job.result.data.shrink_to_fit();  // it is held until written: no spare room
+    }
     std::lock_guard<std::mutex> lock(s.m);
     job.prepared = prepared;
     job.done = true;
+    // From now on the job holds its result (or nothing, if the writing
+    // thread is to stream the file).
+    const uint64_t held = prepared ? job.result.data.capacity() : 0;
+    s.ahead = s.ahead - job.held + held;
+    job.held = held;
     s.cv.notify_all();
 }
 
@@ -136,7 +149,8 @@ WriteResult pack_tree_parallel(ArchiveWriter& w, const std::vector<TreeEntry>& e
                     : add_tree_file(w, t, error);
             job.result = PreparedEntry{};
             lock.lock();
-            s.ahead -= t.size;
+            s.ahead -= job.held;
+            job.held = 0;
             s.written = j + 1;
             s.cv.notify_all();
             lock.unlock();
