@@ -8,9 +8,11 @@
 // Usage: bench-unpack [FILTER [profile [MiB]]] [--archive FILE]...: only the
 // sets whose title holds FILTER; with "profile", only the fast decoder runs,
 // on about MiB (default 64) of output per set (for a profiler, or for
-// counting instructions under callgrind). Each --archive adds a set of its own: a large single-volume
-// archive (kelvarix-pack's output, say), decoded with the CRC-32 of the
-// output included, as an extraction computes it.
+// counting instructions under callgrind). Each --archive adds a set of its own:
+// an archive of either format (kelvarix-pack's output, say; the first volume
+// of a set, whose volumes are followed), decoded with the checksum of the
+// output included, as an extraction computes it. Entries the decoders do not
+// take (stored, encrypted, other versions) are named in a note, not timed.
 #include <algorithm>
 #include <ctime>
 #include <functional>
@@ -20,9 +22,12 @@
 #include <string>
 #include <vector>
 
+#include "format/archive_format.h"
 #include "format/checksum.h"
 #include "format/little_endian.h"
+#include "format/volume_name.h"
 #include "pack/archive_writer.h"
+#include "platform/platform.h"
 #include "pack/audio_model.h"
 #include "unpack/decoder.h"
 #include "unpack/decoder_state.h"
@@ -42,10 +47,19 @@ struct Entry {
     uint32_t size = 0;
     int version = 0;
     int solid = 0;
-    bool has_crc = false;  // the block format's CRC-32 of the output
-    uint32_t crc = 0;
+    // The entry's checksum of the output, as extraction checks it: 0 none,
+    // 1 the old format's 16-bit one, 2 the block format's CRC-32.
+    int checksum_mode = 0;
+    uint32_t checksum = 0;
     std::vector<uint8_t> output;  // filled by the first decode
 };
+
+// The output's checksum by the entry's rule.
+uint32_t output_checksum(const Entry& e, const uint8_t* data, size_t size) {
+    if (e.checksum_mode == 1)
+        return checksum_update(0, data, size, 1);
+    return ~crc32_update(~0u, data, size);
+}
 
 std::vector<uint8_t> read_file(const std::string& path) {
     std::vector<uint8_t> data;
@@ -60,80 +74,168 @@ std::vector<uint8_t> read_file(const std::string& path) {
     return data;
 }
 
+// What an archive holds besides folders and the entries the decoders take.
+struct Skipped {
+    int stored = 0, encrypted = 0, other_versions = 0;
+    int solid_after_skipped = 0;  // a solid entry needs the one before it decoded
+    bool cut = false;           // a header or an entry's data ran past the end
+    bool missing_volume = false;
 
-// The packed entries of a single-volume archive, with the solid flag the
-// extraction driver would pass.
-std::vector<Entry> packed_entries(const std::string& file) {
-    std::vector<Entry> out;
-    std::vector<uint8_t> a = read_file(file.find('/') != std::string::npos ? file : std::string(KX_CORPUS_DIR) + "/" + file);
-    if (a.size() < 7)
-        return out;
-    if (std::memcmp(a.data(), "RE~^", 4) == 0) {
-        bool solid = a[6] & 0x08;
-        for (size_t pos = load_le16(&a[4]); pos + 21 <= a.size();) {
+    std::string text() const {
+        std::string t;
+        auto add = [&](int n, const char* what) {
+            if (n)
+                t += (t.empty() ? "" : ", ") + std::to_string(n) + " " + what;
+        };
+        add(stored, "stored");
+        add(encrypted, "encrypted");
+        add(other_versions, "of versions the decoders do not take");
+        add(solid_after_skipped, "solid after one of those");
+        if (cut)
+            t += t.empty() ? "cut short" : ", cut short";
+        if (missing_volume)
+            t += t.empty() ? "a volume missing" : ", a volume missing";
+        return t;
+    }
+};
+
+// One entry header as read, with its data.
+struct Part {
+    Entry entry;
+    uint16_t flags = 0;
+    bool stored = false, folder = false;
+};
+
+// The parts of one volume (block or old format) in order; volume tells
+// whether the set goes on in the next one.
+std::vector<Part> volume_parts(const std::vector<uint8_t>& a, bool& volume, Skipped& skipped) {
+    std::vector<Part> parts;
+    volume = false;
+    if (a.size() >= OLD_MAIN_HEADER_BYTES && std::memcmp(a.data(), OLD_MARKER, 4) == 0) {
+        volume = a[OLD_MAIN_FLAGS] & MAIN_VOLUME;
+        const bool solid = a[OLD_MAIN_FLAGS] & MAIN_SOLID;
+        for (size_t pos = load_le16(&a[OLD_MAIN_SIZE]); pos + OLD_FILE_HEADER_BYTES <= a.size();) {
             const uint8_t* h = &a[pos];
-            Entry e;
-            uint32_t packed = load_le32(h);
-            e.size = load_le32(h + 4);
-            e.version = 13;
-            e.name.assign(reinterpret_cast<const char*>(h + 21), h[19]);
-            size_t data = pos + load_le16(h + 10);
-            if (data + packed > a.size())
+            Part p;
+            uint32_t packed = load_le32(h + OLD_PACKED_SIZE);
+            size_t data = pos + load_le16(h + OLD_HEADER_SIZE);
+            if (data + packed > a.size() || load_le16(h + OLD_HEADER_SIZE) < OLD_FILE_HEADER_BYTES) {
+                skipped.cut = true;
                 break;
-            e.packed.assign(a.begin() + long(data), a.begin() + long(data + packed));
-            e.solid = solid && !out.empty();
-            if (h[20] != 0)
-                out.push_back(e);
+            }
+            p.flags = h[OLD_FLAGS];
+            p.entry.size = load_le32(h + OLD_UNPACKED_SIZE);
+            p.entry.version = h[OLD_VERSION] == 2 ? 13 : 10;
+            p.entry.name.assign(reinterpret_cast<const char*>(h + OLD_FILE_HEADER_BYTES), h[OLD_NAME_SIZE]);
+            p.entry.packed.assign(a.begin() + long(data), a.begin() + long(data + packed));
+            p.entry.solid = solid;
+            p.entry.checksum_mode = 1;
+            p.entry.checksum = load_le16(h + OLD_CHECKSUM);
+            p.stored = h[OLD_METHOD] == 0;
+            parts.push_back(std::move(p));
             pos = data + packed;
         }
-        return out;
+        return parts;
     }
-    for (size_t pos = 7; pos + 7 <= a.size();) {
+    if (a.size() < MARKER_BYTES || std::memcmp(a.data(), BLOCK_MARKER, MARKER_BYTES) != 0) {
+        skipped.cut = true;
+        return parts;
+    }
+    for (size_t pos = MARKER_BYTES; pos + 7 <= a.size();) {
         const uint8_t* h = &a[pos];
-        uint32_t flags = load_le16(h + 3);
-        uint32_t header_size = load_le16(h + 5);
+        uint16_t flags = uint16_t(load_le16(h + FIELD_FLAGS));
+        uint32_t header_size = load_le16(h + FIELD_SIZE);
         if (header_size < 7)
             break;
-        uint64_t add = (flags & 0x8000) && pos + 11 <= a.size() ? load_le32(h + 7) : 0;
-        if (h[2] == 0x74 && pos + 32 <= a.size()) {
-            Entry e;
-            uint32_t packed = load_le32(h + 7);
-            add = packed;
-            e.size = load_le32(h + 11);
-            e.version = h[24];
-            e.has_crc = true;
-            e.crc = load_le32(h + 16);
-            e.name.assign(reinterpret_cast<const char*>(h + 32), load_le16(h + 26));
+        uint64_t add = (flags & FILE_LONG_BLOCK) && pos + 11 <= a.size() ? load_le32(h + FILE_PACKED_SIZE) : 0;
+        if (h[FIELD_TYPE] == BLOCK_MAIN)
+            volume = flags & MAIN_VOLUME;
+        if (h[FIELD_TYPE] == BLOCK_FILE) {
             size_t data = pos + header_size;
-            if (data + packed > a.size())
+            if (pos + FILE_HEADER_BYTES > a.size() || data + add > a.size()) {
+                skipped.cut = true;
                 break;
-            e.packed.assign(a.begin() + long(data), a.begin() + long(data + packed));
-            e.solid = e.version > 15 ? int(flags & 0x10) : 0;
-            if (h[25] != 0x30 && (flags & 0xE0) != 0xE0)
-                out.push_back(e);
+            }
+            Part p;
+            p.flags = flags;
+            p.entry.size = load_le32(h + FILE_UNPACKED_SIZE);
+            p.entry.version = h[FILE_VERSION];
+            p.entry.checksum_mode = 2;
+            p.entry.checksum = load_le32(h + FILE_CRC32);
+            p.entry.name.assign(reinterpret_cast<const char*>(h + FILE_HEADER_BYTES),
+                                std::min<size_t>(load_le16(h + FILE_NAME_SIZE), a.size() - pos - FILE_HEADER_BYTES));
+            p.entry.packed.assign(a.begin() + long(data), a.begin() + long(data + add));
+            p.entry.solid = p.entry.version > 15 ? int(flags & FILE_SOLID) : 0;
+            p.stored = h[FILE_METHOD] == '0';
+            p.folder = (flags & FILE_DICTIONARY_BITS) == FILE_DIRECTORY;
+            parts.push_back(std::move(p));
         }
-        if (h[2] == 0x7B)
+        if (h[FIELD_TYPE] == 0x7B)  // the end of the archive
             break;
         pos += header_size + add;
     }
-    return out;
+    return parts;
 }
 
-// One entry packed across volumes, each holding one part of it: the parts
-// joined in the volumes' order.
-std::vector<Entry> joined_entry(const std::vector<std::string>& volumes) {
-    Entry joined;
-    for (const std::string& v : volumes) {
-        std::vector<Entry> part = packed_entries(v);
-        if (part.empty())
-            return {};
-        if (joined.packed.empty())
-            joined = part[0];
-        else
-            joined.packed.insert(joined.packed.end(), part[0].packed.begin(), part[0].packed.end());
+// The packed entries of an archive, its volumes followed and an entry's
+// parts joined, with the solid flag the extraction driver would pass; what
+// the decoders do not take is counted in skipped. A file name without a
+// folder is looked for in the corpus.
+std::vector<Entry> packed_entries(const std::string& file, Skipped* skipped = nullptr) {
+    Skipped ignored;
+    Skipped& skip = skipped ? *skipped : ignored;
+    char path[platform::MAX_PATH_CHARS + 1];
+    std::string first = file.find('/') != std::string::npos ? file : std::string(KX_CORPUS_DIR) + "/" + file;
+    if (first.size() > platform::MAX_PATH_CHARS)
+        return {};
+    std::memcpy(path, first.c_str(), first.size() + 1);
+    std::vector<Part> all;
+    for (bool volume = true; volume;) {
+        std::vector<uint8_t> a = read_file(path);
+        if (a.empty())  // past the last volume (whose header may still say it is one)
+            break;
+        for (Part& p : volume_parts(a, volume, skip)) {
+            // A part continued from the volume before goes onto its entry.
+            if ((p.flags & FILE_CONTINUED_FROM_PREVIOUS) && !all.empty() &&
+                (all.back().flags & FILE_CONTINUES_IN_NEXT)) {
+                Part& whole = all.back();
+                whole.entry.packed.insert(whole.entry.packed.end(), p.entry.packed.begin(), p.entry.packed.end());
+                whole.flags = uint16_t((whole.flags & ~FILE_CONTINUES_IN_NEXT) | (p.flags & FILE_CONTINUES_IN_NEXT));
+                whole.entry.checksum = p.entry.checksum;  // the last part's is the whole file's
+                continue;
+            }
+            all.push_back(std::move(p));
+        }
+        if (volume && !next_volume_name(path))
+            break;
     }
-    joined.has_crc = false;  // old-format entries have no CRC-32; the extraction tests check them
-    return {joined};
+    std::vector<Entry> out;
+    bool gap = false;  // an entry was left out since the last one that starts afresh
+    for (Part& p : all) {
+        if (p.folder)
+            continue;
+        if (!p.entry.solid)
+            gap = false;
+        if (p.flags & FILE_ENCRYPTED)
+            ++skip.encrypted;
+        else if (p.stored)
+            ++skip.stored;
+        else if (p.entry.version < 13 || p.entry.version > 20)
+            ++skip.other_versions;
+        else if (p.flags & FILE_CONTINUES_IN_NEXT)
+            skip.missing_volume = true;
+        else if (gap)
+            ++skip.solid_after_skipped;
+        else {
+            out.push_back(std::move(p.entry));
+            continue;
+        }
+        gap = true;
+    }
+    // The first packed entry starts the solid stream.
+    if (!out.empty())
+        out[0].solid = 0;
+    return out;
 }
 
 // A 16-bit stereo recording (four byte channels, the commonest audio a user
@@ -181,8 +283,8 @@ std::vector<Entry> stereo_audio_entry() {
     e.packed = prepared.data;
     e.size = uint32_t(wav.size());
     e.version = 20;
-    e.has_crc = true;
-    e.crc = prepared.file_crc;
+    e.checksum_mode = 2;
+    e.checksum = prepared.file_crc;
     return {e};
 }
 
@@ -190,8 +292,9 @@ const std::vector<uint8_t>* source;
 size_t source_pos;
 std::vector<uint8_t>* sink;
 uint64_t sink_bytes;
-bool with_crc = false;
-uint32_t sink_crc;
+bool with_checksum = false;
+const Entry* sink_entry;  // the entry whose output's checksum is taken
+uint32_t sink_checksum;
 
 int32_t bench_read(uint8_t* buffer, int32_t count) {
     size_t n = std::min(size_t(count), source->size() - source_pos);
@@ -204,8 +307,9 @@ int32_t bench_write(const uint8_t* buffer, int32_t count) {
     if (sink)
         sink->insert(sink->end(), buffer, buffer + count);
     sink_bytes += uint64_t(count);
-    if (with_crc)
-        sink_crc = crc32_update(sink_crc, buffer, size_t(count));
+    if (with_checksum)
+        sink_checksum = sink_entry->checksum_mode == 1 ? checksum_update(sink_checksum, buffer, size_t(count), 1)
+                                                       : crc32_update(sink_checksum, buffer, size_t(count));
     return count;
 }
 
@@ -215,6 +319,8 @@ void decode_entry(Entry& e, bool reference) {
     source = &e.packed;
     source_pos = 0;
     decoder_bytes_left() = int32_t(e.size);
+    sink_entry = &e;
+    sink_checksum = e.checksum_mode == 1 ? 0 : ~0u;
     if (e.version > 15)
         (reference ? decompress_v20_reference : decompress_v20)(window.data(), e.solid);
     else
@@ -260,12 +366,13 @@ const char* only = nullptr;
 bool profile_only = false;
 uint64_t profile_bytes = 64u << 20;  // output decoded per set in profile mode
 
-void bench_set(const char* title, std::vector<Entry> entries, bool crc = false) {
-    with_crc = crc;
+void bench_set(const char* title, std::vector<Entry> entries, bool checksums = false, const char* skipped = "") {
+    with_checksum = checksums;
     if (only && !std::strstr(title, only))
         return;
     if (entries.empty()) {
-        std::printf("%-34s (corpus file missing)\n", title);
+        std::printf("%-34s %s\n", title, *skipped ? (std::string("nothing to decode: ") + skipped).c_str()
+                                                   : "(file missing, or nothing to decode)");
         return;
     }
     uint64_t total = 0;
@@ -273,11 +380,11 @@ void bench_set(const char* title, std::vector<Entry> entries, bool crc = false) 
     decoder_io.read_packed = bench_read;
     decoder_io.write_unpacked = bench_write;
     reset_decoder_state();
-    int bad_crcs = 0;
+    int bad_checksums = 0;
     for (Entry& e : entries) {
         sink = &e.output;
         decode_entry(e, false);
-        bad_crcs += e.has_crc && ~crc32_update(~0u, e.output.data(), e.output.size()) != e.crc;
+        bad_checksums += e.checksum_mode != 0 && output_checksum(e, e.output.data(), e.output.size()) != e.checksum;
         total += e.size;
         packed += e.packed.size();
     }
@@ -341,8 +448,10 @@ void bench_set(const char* title, std::vector<Entry> entries, bool crc = false) 
     libdeflate_free_decompressor(ld);
 #endif
 #endif
-    if (bad_crcs)
-        std::printf("  %d CRC MISMATCH(ES)", bad_crcs);
+    if (bad_checksums)
+        std::printf("  %d CHECKSUM MISMATCH(ES)", bad_checksums);
+    if (*skipped)
+        std::printf("  (not timed: %s)", skipped);
     std::printf("\n");
 }
 
@@ -389,10 +498,13 @@ int main(int argc, char** argv) {
     bench_set("Rar15.rar (exe, jpg, txt)", packed_entries("Rar15.rar"));
     each_entry("Rar15.rar");
     bench_set("rar14-solid.rar (3 solid entries)", packed_entries("rar14-solid.rar"));
-    bench_set("r14volcm (one entry, three volumes)", joined_entry({"r14volcm.rar", "r14volcm.r00", "r14volcm.r01"}));
+    bench_set("r14volcm (one entry, three volumes)", packed_entries("r14volcm.rar"));
     if (!archives.empty())
-        std::printf("-- given archives, CRC-32 of the output included (5 rounds above 64 MB)\n");
-    for (const std::string& path : archives)
-        bench_set(path.c_str(), packed_entries(path), true);
+        std::printf("-- given archives (volumes followed), the output's checksum included (5 rounds above 64 MB)\n");
+    for (const std::string& path : archives) {
+        Skipped skipped;
+        std::vector<Entry> entries = packed_entries(path, &skipped);
+        bench_set(path.c_str(), std::move(entries), true, skipped.text().c_str());
+    }
     return 0;
 }
