@@ -4,7 +4,12 @@
 // non-split 2.0-method entries). Each packed stream is decoded back through
 // the project's decoder and compared. Prints figures; never fails.
 //
-//   bench-pack-best [CORPUS_DIR] [RUNS]
+//   bench-pack-best [CORPUS_DIR] [RUNS] [--archive FILE]...
+//
+// Each --archive adds the 2.0-method entries of an archive another archiver
+// packed (those that are neither solid, nor split across volumes, nor
+// encrypted): decoded by the project's decoder (their CRC-32 checked), then
+// packed at levels 3 and 5 beside the entry's own packed size.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -35,13 +40,19 @@ std::vector<uint8_t> read_file(const std::string& path) {
 uint32_t le16(const uint8_t* p) { return static_cast<uint32_t>(p[0] | p[1] << 8); }
 uint32_t le32(const uint8_t* p) { return le16(p) | le16(p + 2) << 16; }
 
-// Smallest packed size among the block-format entries of archive whose
-// unpacked size and CRC are size and crc, packed with the 2.0 method and held
-// whole in this volume; 0 when there is none.
-uint32_t smallest_reference(const std::vector<uint8_t>& archive, uint32_t size, uint32_t crc) {
+// A block-format entry packed with the 2.0 method, held whole in its volume,
+// neither solid nor encrypted.
+struct PackedEntry {
+    std::string name;
+    uint32_t size = 0, crc = 0;
+    std::vector<uint8_t> packed;
+};
+
+// Such entries of archive; skipped counts the other file entries.
+std::vector<PackedEntry> plain_v20_entries(const std::vector<uint8_t>& archive, int* skipped = nullptr) {
     static const uint8_t marker[7] = {0x52, 0x61, 0x72, 0x21, 0x1A, 0x07, 0x00};
-    if (archive.size() < 7 || !std::equal(marker, marker + 7, archive.begin())) return 0;
-    uint32_t best = 0;
+    std::vector<PackedEntry> out;
+    if (archive.size() < 7 || !std::equal(marker, marker + 7, archive.begin())) return out;
     size_t pos = 7;
     while (pos + 7 <= archive.size()) {
         const uint8_t* h = archive.data() + pos;
@@ -49,14 +60,38 @@ uint32_t smallest_reference(const std::vector<uint8_t>& archive, uint32_t size, 
         if (head_size < 7) break;
         uint64_t add = 0;
         if ((flags & 0x8000) && pos + 11 <= archive.size()) add = le32(h + 7);
-        if (type == 0x74 && pos + 32 <= archive.size()) {
-            uint32_t packed = le32(h + 7), unpacked = le32(h + 11), entry_crc = le32(h + 16);
+        if (type == 0x74 && pos + 32 <= archive.size() && (flags & 0xE0) != 0xE0) {
             uint32_t version = h[24], method = h[25];
-            if (unpacked == size && entry_crc == crc && version == 20 && method > '0' && (flags & 0x13) == 0)
-                best = best == 0 ? packed : std::min(best, packed);
+            // Not split (0x01, 0x02), encrypted (0x04) or solid (0x10).
+            bool plain = version == 20 && method > '0' && (flags & 0x17) == 0;
+            size_t data = pos + head_size;
+            if (plain && data + add <= archive.size()) {
+                PackedEntry e;
+                e.name.assign(reinterpret_cast<const char*>(h + 32),
+                              std::min<size_t>(le16(h + 26), archive.size() - pos - 32));
+                e.size = le32(h + 11);
+                e.crc = le32(h + 16);
+                e.packed.assign(archive.begin() + static_cast<long>(data),
+                                archive.begin() + static_cast<long>(data + add));
+                out.push_back(std::move(e));
+            } else if (skipped) {
+                ++*skipped;
+            }
         }
         pos += head_size + add;
     }
+    return out;
+}
+
+// Smallest packed size among those entries of archive whose unpacked size
+// and CRC are size and crc; 0 when there is none.
+uint32_t smallest_reference(const std::vector<uint8_t>& archive, uint32_t size, uint32_t crc) {
+    uint32_t best = 0;
+    for (const PackedEntry& e : plain_v20_entries(archive))
+        if (e.size == size && e.crc == crc) {
+            uint32_t packed = static_cast<uint32_t>(e.packed.size());
+            best = best == 0 ? packed : std::min(best, packed);
+        }
     return best;
 }
 
@@ -74,7 +109,8 @@ int32_t write_mem(const uint8_t* b, int32_t n) {
     return n;
 }
 
-bool decodes_back(const std::vector<uint8_t>& packed, const std::vector<uint8_t>& original, uint8_t* window) {
+// A stand-alone 2.0-method stream of size bytes, decoded.
+std::vector<uint8_t> decode(const std::vector<uint8_t>& packed, uint32_t size, uint8_t* window) {
     std::vector<uint8_t> back;
     reset_decoder_state();
     decoder_io.read_packed = read_mem;
@@ -82,16 +118,48 @@ bool decodes_back(const std::vector<uint8_t>& packed, const std::vector<uint8_t>
     g_in = &packed;
     g_pos = 0;
     g_out = &back;
-    decoder_bytes_left() = static_cast<int32_t>(original.size());
+    decoder_bytes_left() = static_cast<int32_t>(size);
     decompress_v20(window, 0);
-    return back == original;
+    return back;
+}
+
+// Packs data at levels 3 and 5 (best time of runs each), decodes both back,
+// and prints the row beside the reference's packed size (0: none known).
+void pack_row(const std::string& name, const std::vector<uint8_t>& data, uint32_t reference, int runs,
+              uint8_t* window) {
+    size_t packed_size[2] = {};
+    double best_time[2] = {1e9, 1e9};
+    bool decoded = true;
+    const int levels[2] = {3, 5};
+    for (int k = 0; k < 2; ++k) {
+        for (int r = 0; r < runs; ++r) {
+            auto enc = std::make_unique<pack::V20Encoder>();
+            pack::encoder_init(*enc, pack::settings_for_level(levels[k]));
+            std::vector<uint8_t> out;
+            std::clock_t t = std::clock();
+            pack::encode_entry(*enc, data.data(), data.size(), false, nullptr, out, false);
+            best_time[k] = std::min(best_time[k], since(t));
+            packed_size[k] = out.size();
+            if (r == 0) decoded = decoded && decode(out, static_cast<uint32_t>(data.size()), window) == data;
+        }
+    }
+    auto speed = [&](int k) { return static_cast<double>(data.size()) / 1048576.0 / std::max(best_time[k], 1e-6); };
+    double l5 = static_cast<double>(packed_size[1]);
+    std::printf("%-18s %7zu %9u %7zu %9.2f %7zu %7.3f %7.3f %9.2f %9s\n", name.substr(0, 18).c_str(), data.size(),
+                reference, packed_size[0], speed(0), packed_size[1], reference ? l5 / reference : 0.0,
+                l5 / static_cast<double>(packed_size[0]), speed(1), decoded ? "ok" : "DIFFERS");
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    const std::string corpus = argc > 1 ? argv[1] : KX_CORPUS_DIR;
-    const int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 3;
+    std::vector<std::string> words, given;
+    for (int i = 1; i < argc; ++i) {
+        if (std::string(argv[i]) == "--archive" && i + 1 < argc) given.push_back(argv[++i]);
+        else words.push_back(argv[i]);
+    }
+    const std::string corpus = words.size() > 0 ? words[0] : KX_CORPUS_DIR;
+    const int runs = words.size() > 1 ? std::max(1, std::atoi(words[1].c_str())) : 3;
     build_crc32_table();
     std::vector<std::vector<uint8_t>> archives;
     for (const char* name : {"Rar2.rar", "test_v2.rar", "test_v2solid5.rar", "Rar2.multi.rar"})
@@ -112,27 +180,21 @@ int main(int argc, char** argv) {
             uint32_t r = smallest_reference(a, static_cast<uint32_t>(data.size()), crc);
             if (r != 0) reference = reference == 0 ? r : std::min(reference, r);
         }
-        size_t packed_size[2] = {};
-        double best_time[2] = {1e9, 1e9};
-        bool decoded = true;
-        const int levels[2] = {3, 5};
-        for (int k = 0; k < 2; ++k) {
-            for (int r = 0; r < runs; ++r) {
-                auto enc = std::make_unique<pack::V20Encoder>();
-                pack::encoder_init(*enc, pack::settings_for_level(levels[k]));
-                std::vector<uint8_t> out;
-                std::clock_t t = std::clock();
-                pack::encode_entry(*enc, data.data(), data.size(), false, nullptr, out, false);
-                best_time[k] = std::min(best_time[k], since(t));
-                packed_size[k] = out.size();
-                if (r == 0) decoded = decoded && decodes_back(out, data, window.get());
+        pack_row(name, data, reference, runs, window.get());
+    }
+    for (const std::string& path : given) {
+        int skipped = 0;
+        std::vector<PackedEntry> entries = plain_v20_entries(read_file(path), &skipped);
+        std::printf("-- %s: %zu entries of the 2.0 method alone (%d other file entries left out)\n", path.c_str(),
+                    entries.size(), skipped);
+        for (const PackedEntry& e : entries) {
+            std::vector<uint8_t> data = decode(e.packed, e.size, window.get());
+            if (data.size() != e.size || (crc32_update(0xFFFFFFFFu, data.data(), data.size()) ^ 0xFFFFFFFFu) != e.crc) {
+                std::printf("%-18s does not decode to its CRC-32\n", e.name.substr(0, 18).c_str());
+                continue;
             }
+            pack_row(e.name, data, static_cast<uint32_t>(e.packed.size()), runs, window.get());
         }
-        auto speed = [&](int k) { return static_cast<double>(data.size()) / 1048576.0 / std::max(best_time[k], 1e-6); };
-        double l5 = static_cast<double>(packed_size[1]);
-        std::printf("%-18s %7zu %9u %7zu %9.2f %7zu %7.3f %7.3f %9.2f %9s\n", name, data.size(), reference,
-                    packed_size[0], speed(0), packed_size[1], reference ? l5 / reference : 0.0,
-                    l5 / static_cast<double>(packed_size[0]), speed(1), decoded ? "ok" : "DIFFERS");
     }
     return 0;
 }
