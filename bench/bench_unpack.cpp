@@ -54,12 +54,11 @@ struct Entry {
     std::vector<uint8_t> output;  // filled by the first decode
 };
 
-// The output's checksum by the entry's rule.
-uint32_t output_checksum(const Entry& e, const uint8_t* data, size_t size) {
-    if (e.checksum_mode == 1)
-        return checksum_update(0, data, size, 1);
-    return ~crc32_update(~0u, data, size);
-}
+// The entry's checksum runs from checksum_start through checksum_update in
+// its mode to checksum_end: the old 16-bit sum from 0, CRC-32 from all ones
+// and inverted at the end.
+uint32_t checksum_start(const Entry& e) { return e.checksum_mode == 1 ? 0 : ~0u; }
+uint32_t checksum_end(const Entry& e, uint32_t value) { return e.checksum_mode == 1 ? value : ~value; }
 
 std::vector<uint8_t> read_file(const std::string& path) {
     std::vector<uint8_t> data;
@@ -308,8 +307,7 @@ int32_t bench_write(const uint8_t* buffer, int32_t count) {
         sink->insert(sink->end(), buffer, buffer + count);
     sink_bytes += uint64_t(count);
     if (with_checksum)
-        sink_checksum = sink_entry->checksum_mode == 1 ? checksum_update(sink_checksum, buffer, size_t(count), 1)
-                                                       : crc32_update(sink_checksum, buffer, size_t(count));
+        sink_checksum = checksum_update(sink_checksum, buffer, size_t(count), sink_entry->checksum_mode);
     return count;
 }
 
@@ -320,7 +318,7 @@ void decode_entry(Entry& e, bool reference) {
     source_pos = 0;
     decoder_bytes_left() = int32_t(e.size);
     sink_entry = &e;
-    sink_checksum = e.checksum_mode == 1 ? 0 : ~0u;
+    sink_checksum = checksum_start(e);
     if (e.version > 15)
         (reference ? decompress_v20_reference : decompress_v20)(window.data(), e.solid);
     else
@@ -384,7 +382,9 @@ void bench_set(const char* title, std::vector<Entry> entries, bool checksums = f
     for (Entry& e : entries) {
         sink = &e.output;
         decode_entry(e, false);
-        bad_checksums += e.checksum_mode != 0 && output_checksum(e, e.output.data(), e.output.size()) != e.checksum;
+        bad_checksums += e.checksum_mode != 0 &&
+                         checksum_end(e, checksum_update(checksum_start(e), e.output.data(), e.output.size(),
+                                                         e.checksum_mode)) != e.checksum;
         total += e.size;
         packed += e.packed.size();
     }
