@@ -18,7 +18,9 @@
 #include <string>
 #include <vector>
 
+#include "format/archive_format.h"
 #include "format/checksum.h"
+#include "format/little_endian.h"
 #include "pack/v20_encoder.h"
 #include "unpack/decoder.h"
 
@@ -37,8 +39,6 @@ std::vector<uint8_t> read_file(const std::string& path) {
     return data;
 }
 
-uint32_t le16(const uint8_t* p) { return static_cast<uint32_t>(p[0] | p[1] << 8); }
-uint32_t le32(const uint8_t* p) { return le16(p) | le16(p + 2) << 16; }
 
 // A block-format entry packed with the 2.0 method, held whole in its volume,
 // neither solid nor encrypted.
@@ -50,27 +50,29 @@ struct PackedEntry {
 
 // Such entries of archive; skipped counts the other file entries.
 std::vector<PackedEntry> plain_v20_entries(const std::vector<uint8_t>& archive, int* skipped = nullptr) {
-    static const uint8_t marker[7] = {0x52, 0x61, 0x72, 0x21, 0x1A, 0x07, 0x00};
     std::vector<PackedEntry> out;
-    if (archive.size() < 7 || !std::equal(marker, marker + 7, archive.begin())) return out;
-    size_t pos = 7;
+    if (archive.size() < MARKER_BYTES || !std::equal(BLOCK_MARKER, BLOCK_MARKER + MARKER_BYTES, archive.begin()))
+        return out;
+    size_t pos = MARKER_BYTES;
     while (pos + 7 <= archive.size()) {
         const uint8_t* h = archive.data() + pos;
-        uint32_t type = h[2], flags = le16(h + 3), head_size = le16(h + 5);
+        uint32_t type = h[FIELD_TYPE], flags = load_le16(h + FIELD_FLAGS), head_size = load_le16(h + FIELD_SIZE);
         if (head_size < 7) break;
         uint64_t add = 0;
-        if ((flags & 0x8000) && pos + 11 <= archive.size()) add = le32(h + 7);
-        if (type == 0x74 && pos + 32 <= archive.size() && (flags & 0xE0) != 0xE0) {
-            uint32_t version = h[24], method = h[25];
-            // Not split (0x01, 0x02), encrypted (0x04) or solid (0x10).
-            bool plain = version == 20 && method > '0' && (flags & 0x17) == 0;
+        if ((flags & FILE_LONG_BLOCK) && pos + 11 <= archive.size()) add = load_le32(h + FILE_PACKED_SIZE);
+        if (type == BLOCK_FILE && pos + FILE_HEADER_BYTES <= archive.size() &&
+            (flags & FILE_DICTIONARY_BITS) != FILE_DIRECTORY) {
+            uint32_t version = h[FILE_VERSION], method = h[FILE_METHOD];
+            constexpr uint32_t NOT_PLAIN =
+                FILE_CONTINUED_FROM_PREVIOUS | FILE_CONTINUES_IN_NEXT | FILE_ENCRYPTED | FILE_SOLID;
+            bool plain = version == 20 && method > '0' && (flags & NOT_PLAIN) == 0;
             size_t data = pos + head_size;
             if (plain && data + add <= archive.size()) {
                 PackedEntry e;
-                e.name.assign(reinterpret_cast<const char*>(h + 32),
-                              std::min<size_t>(le16(h + 26), archive.size() - pos - 32));
-                e.size = le32(h + 11);
-                e.crc = le32(h + 16);
+                e.name.assign(reinterpret_cast<const char*>(h + FILE_HEADER_BYTES),
+                              std::min<size_t>(load_le16(h + FILE_NAME_SIZE), archive.size() - pos - FILE_HEADER_BYTES));
+                e.size = load_le32(h + FILE_UNPACKED_SIZE);
+                e.crc = load_le32(h + FILE_CRC32);
                 e.packed.assign(archive.begin() + static_cast<long>(data),
                                 archive.begin() + static_cast<long>(data + add));
                 out.push_back(std::move(e));
