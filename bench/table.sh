@@ -69,7 +69,7 @@ row "  Rar2 by entry: exe / jpg / txt" \
     "$(ratio 'Rar2.rar entry exe')x / $(ratio 'Rar2.rar entry jpg')x / $(ratio 'Rar2.rar entry ?')x zlib-6"
 row "audio mode, Boat audio / own 16-bit stereo (goal 0.7)" "$(ratio 'BoatModernEnglish audio')x / $(ratio '16-bit stereo')x zlib-6"
 row "1.5 method, Rar15 / rar14-solid / r14volcm (goal 1.0)" "$(ratio Rar15.rar)x / $(ratio rar14-solid)x / $(ratio r14volcm)x zlib-6"
-grep -q "CRC MISMATCH\|zlib FAILED" "$work/unpack.txt" && row "decoding" "CHECK FAILED (see bench-unpack)"
+grep -q "CHECKSUM MISMATCH\|FAILED" "$work/unpack.txt" && row "decoding" "CHECK FAILED (see bench-unpack)"
 
 # Checksums.
 "$bench/bench-checksum" >"$work/checksum.txt" 2>&1
