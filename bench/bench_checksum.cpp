@@ -4,6 +4,7 @@
 // processor time) and the machine's load average.
 //
 //   bench-checksum [KiB per buffer (default 256)] [rounds (default 15)]
+#include "bench_util.h"
 #include "format/checksum.h"
 
 #include <algorithm>
@@ -19,12 +20,6 @@
 #endif
 
 namespace {
-
-double thread_seconds() {
-    timespec ts{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-}
 
 struct Row {
     const char* name;

@@ -9,6 +9,7 @@
 // a checksum (no_checksum) and checksumming without a file (no_output).
 //
 //   bench-output [FILE] [MiB per pass] [PASSES]
+#include "bench_util.h"
 #include "archive/archive_state.h"
 #include "archive/packed_io.h"
 #include "format/checksum.h"
@@ -22,12 +23,6 @@
 #include <vector>
 
 namespace {
-
-double thread_seconds() {
-    timespec t {};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) + t.tv_nsec / 1e9;
-}
 
 constexpr size_t PIECE = 1 << 20;
 constexpr size_t WINDOW = 4 << 20;

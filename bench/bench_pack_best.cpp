@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_util.h"
 #include "format/archive_format.h"
 #include "format/checksum.h"
 #include "format/little_endian.h"
@@ -27,17 +28,6 @@
 namespace {
 
 double since(std::clock_t t) { return static_cast<double>(std::clock() - t) / CLOCKS_PER_SEC; }
-
-std::vector<uint8_t> read_file(const std::string& path) {
-    std::vector<uint8_t> data;
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return data;
-    uint8_t buf[65536];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) data.insert(data.end(), buf, buf + n);
-    std::fclose(f);
-    return data;
-}
 
 
 // A block-format entry packed with the 2.0 method, held whole in its volume,

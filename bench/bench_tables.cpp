@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_util.h"
 #include "pack/huffman_builder.h"
 #include "unpack/huff_table.h"
 
@@ -26,23 +27,6 @@ struct LengthSets {
     std::vector<uint8_t> main, distance, repeat, length_code;  // one set after another
     int count = 0;
 };
-
-double cpu_seconds() {
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
-}
-
-std::vector<uint8_t> read_file(const std::string& path) {
-    std::vector<uint8_t> data;
-    if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
-        uint8_t buf[65536];
-        size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) data.insert(data.end(), buf, buf + n);
-        std::fclose(f);
-    }
-    return data;
-}
 
 void add_code(std::vector<uint8_t>& sets, std::vector<uint32_t> counts) {
     std::vector<uint8_t> lengths(counts.size());
@@ -78,9 +62,9 @@ void measure(const char* title, Table& t, const std::vector<uint8_t>& sets, int 
     const int builds = 200000;
     double best = 1e9;
     for (int round = 0; round < 5; ++round) {
-        double t0 = cpu_seconds();
+        double t0 = thread_seconds();
         for (int i = 0; i < builds; ++i) build_huff_table(sets.data() + (i % count) * n, t, n);
-        best = std::min(best, (cpu_seconds() - t0) / builds);
+        best = std::min(best, (thread_seconds() - t0) / builds);
     }
     std::printf("%-34s %3d symbols, first level %2d bits  %7.0f ns per build\n", title, n, Table::LOOKUP_BITS,
                 best * 1e9);

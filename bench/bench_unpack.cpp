@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_util.h"
 #include "format/archive_format.h"
 #include "format/checksum.h"
 #include "format/little_endian.h"
@@ -59,19 +60,6 @@ struct Entry {
 // and inverted at the end.
 uint32_t checksum_start(const Entry& e) { return e.checksum_mode == 1 ? 0 : ~0u; }
 uint32_t checksum_end(const Entry& e, uint32_t value) { return e.checksum_mode == 1 ? value : ~value; }
-
-std::vector<uint8_t> read_file(const std::string& path) {
-    std::vector<uint8_t> data;
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f)
-        return data;
-    uint8_t buf[65536];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
-        data.insert(data.end(), buf, buf + n);
-    std::fclose(f);
-    return data;
-}
 
 // What an archive holds besides folders and the entries the decoders take.
 struct Skipped {
@@ -325,14 +313,6 @@ void decode_entry(Entry& e, bool reference) {
         (reference ? decompress_v15_reference : decompress_v15)(window.data(), e.solid);
 }
 
-// Thread CPU time: the build machine is shared, and other processes' load
-// should not count against either side.
-double cpu_seconds() {
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
-}
-
 struct Figures {
     double best = 0, median = 0;
 };
@@ -345,10 +325,10 @@ std::vector<Figures> measure(uint64_t bytes_per_pass, const std::vector<std::fun
     std::vector<std::vector<double>> rates(runs.size());
     for (int r = 0; r < rounds; ++r)
         for (size_t k = 0; k < runs.size(); ++k) {
-            double t0 = cpu_seconds();
+            double t0 = thread_seconds();
             for (int p = 0; p < passes; ++p)
                 runs[k]();
-            double s = cpu_seconds() - t0;
+            double s = thread_seconds() - t0;
             rates[k].push_back(double(bytes_per_pass) * passes / s / 1e6);
         }
     std::vector<Figures> out;
