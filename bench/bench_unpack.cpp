@@ -166,16 +166,15 @@ std::vector<Part> volume_parts(const std::vector<uint8_t>& a, bool& volume, Skip
 
 // The packed entries of an archive, its volumes followed and an entry's
 // parts joined, with the solid flag the extraction driver would pass; what
-// the decoders do not take is counted in skipped. A file name without a
-// folder is looked for in the corpus.
+// the decoders do not take is counted in skipped. file is the first
+// volume's path as given (see corpus_entries for the corpus' archives).
 std::vector<Entry> packed_entries(const std::string& file, Skipped* skipped = nullptr) {
     Skipped ignored;
     Skipped& skip = skipped ? *skipped : ignored;
     char path[platform::MAX_PATH_CHARS + 1];
-    std::string first = file.find('/') != std::string::npos ? file : std::string(KX_CORPUS_DIR) + "/" + file;
-    if (first.size() > platform::MAX_PATH_CHARS)
+    if (file.size() > platform::MAX_PATH_CHARS)
         return {};
-    std::memcpy(path, first.c_str(), first.size() + 1);
+    std::memcpy(path, file.c_str(), file.size() + 1);
     std::vector<Part> all;
     for (bool volume = true; volume;) {
         std::vector<uint8_t> a = read_file(path);
@@ -224,6 +223,9 @@ std::vector<Entry> packed_entries(const std::string& file, Skipped* skipped = nu
         out[0].solid = 0;
     return out;
 }
+
+// The same for one of the corpus' archives, by its name.
+std::vector<Entry> corpus_entries(const char* name) { return packed_entries(std::string(KX_CORPUS_DIR) + "/" + name); }
 
 // A 16-bit stereo recording (four byte channels, the commonest audio a user
 // packs) made from the corpus' mono one: the left channel is the sound, the
@@ -457,28 +459,28 @@ int main(int argc, char** argv) {
                 WINDOW_SIZE / 1024, sizeof(DecoderState) / 1024);
     // Each entry alone as well: they differ in what the decoder spends on.
     auto each_entry = [](const char* file) {
-        for (const Entry& e : packed_entries(file)) {
+        for (const Entry& e : corpus_entries(file)) {
             std::string title = std::string(file) + " entry " + e.name;
             bench_set(title.c_str(), {e});
         }
     };
     std::printf("-- 2.0 method\n");
-    bench_set("Rar2.rar (exe, jpg, txt)", packed_entries("Rar2.rar"));
+    bench_set("Rar2.rar (exe, jpg, txt)", corpus_entries("Rar2.rar"));
     each_entry("Rar2.rar");
-    auto v2 = packed_entries("test_v2.rar");
+    auto v2 = corpus_entries("test_v2.rar");
     if (v2.size() >= 5)
         v2 = {v2[4]};
     bench_set("test_v2.rar p5.bin", v2);
-    bench_set("BoatModernEnglish regular", packed_entries("BoatModernEnglish-regular-unpack20.rar"));
-    bench_set("BoatModernEnglish audio mode", packed_entries("BoatModernEnglish-audio-text-unpack20.rar"));
+    bench_set("BoatModernEnglish regular", corpus_entries("BoatModernEnglish-regular-unpack20.rar"));
+    bench_set("BoatModernEnglish audio mode", corpus_entries("BoatModernEnglish-audio-text-unpack20.rar"));
     const char* stereo_title = "16-bit stereo audio mode (own pack)";
     if (!only || std::strstr(stereo_title, only))  // packing it takes a moment
         bench_set(stereo_title, stereo_audio_entry());
     std::printf("-- 1.5 method\n");
-    bench_set("Rar15.rar (exe, jpg, txt)", packed_entries("Rar15.rar"));
+    bench_set("Rar15.rar (exe, jpg, txt)", corpus_entries("Rar15.rar"));
     each_entry("Rar15.rar");
-    bench_set("rar14-solid.rar (3 solid entries)", packed_entries("rar14-solid.rar"));
-    bench_set("r14volcm (one entry, three volumes)", packed_entries("r14volcm.rar"));
+    bench_set("rar14-solid.rar (3 solid entries)", corpus_entries("rar14-solid.rar"));
+    bench_set("r14volcm (one entry, three volumes)", corpus_entries("r14volcm.rar"));
     if (!archives.empty())
         std::printf("-- given archives (volumes followed), the output's checksum included (5 rounds above 64 MB)\n");
     for (const std::string& path : archives) {
