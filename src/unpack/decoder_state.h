@@ -3,6 +3,7 @@
 // operations of the decoder core: bit peeks and skips, the byte-wise match copy.
 #pragma once
 
+#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -339,6 +340,41 @@ inline void copy8(uint8_t* d, const uint8_t* s) {
     std::memcpy(d, &x, 8);
 }
 
+// Copies taken by copy_pattern are longer than this: the last word then
+// reads a stretch the copy has finished.
+constexpr uint32_t PATTERN_COPY_FROM = 32;
+
+// copy_linear for a distance below 8 and a length above PATTERN_COPY_FROM:
+// the distance's bytes are repeated in a word once, which is then stored
+// every period bytes (the largest multiple of the distance up to 8), so no
+// store waits to read back what the one before wrote. Out of line: the
+// decoders' loops keep their registers.
+[[gnu::noinline]] inline void copy_pattern(uint8_t* d, uint32_t distance, uint32_t length) {
+    constexpr bool LITTLE = std::endian::native == std::endian::little;
+    uint64_t word;
+    std::memcpy(&word, d - distance, 8);
+    // The first distance bytes, then copies of them shifted along the word
+    // (towards its top in memory order).
+    const uint32_t bits = 8 * distance;
+    word = LITTLE ? word & ((uint64_t(1) << bits) - 1) : word & ~(~uint64_t(0) >> bits);
+    for (uint32_t k = bits; k < 64; k *= 2)
+        word |= LITTLE ? word << k : word >> k;
+    const uint32_t period = 8 / distance * distance;
+    for (uint32_t i = 0; i + 8 <= length; i += period)
+        std::memcpy(d + i, &word, 8);
+    // The last word: when the distance divides 8, the word turned to where
+    // it starts in the pattern; else the one a period before it, which the
+    // stores above have written (length - 8 - period >= 0).
+    const uint32_t tail = length - 8;
+    if ((distance & (distance - 1)) == 0) {
+        const int turn = int((tail & (distance - 1)) * 8);
+        word = LITTLE ? std::rotr(word, turn) : std::rotl(word, turn);
+    } else {
+        std::memcpy(&word, d + tail - period, 8);
+    }
+    std::memcpy(d + tail, &word, 8);
+}
+
 // Copies length bytes to d from distance (1 or more) back, with the result
 // of a byte-by-byte copy (a byte may repeat bytes this copy wrote), writing
 // nothing at or past d + length. Both ranges lie inside one buffer.
@@ -365,9 +401,14 @@ inline void copy_linear(uint8_t* d, uint32_t distance, uint32_t length) {
         }
         return;
     }
-    // A short distance repeats a pattern: the first step bytes one by one,
-    // step being the smallest multiple of the distance of at least 8, then
-    // words from step bytes back, which hold the same bytes.
+    // A short distance repeats a pattern. A long copy stores it from a
+    // register; a short one copies the first step bytes one by one, step
+    // being the smallest multiple of the distance of at least 8, then words
+    // from step bytes back, which hold the same bytes.
+    if (length > PATTERN_COPY_FROM) {
+        copy_pattern(d, distance, length);
+        return;
+    }
     static constexpr uint8_t STEP[8] = {8, 8, 8, 9, 8, 10, 12, 14};
     uint32_t step = STEP[distance];
     uint32_t head = length < step ? length : step;
