@@ -176,7 +176,12 @@ int main(int argc, char** argv) {
     }
     for (const std::string& path : given) {
         int skipped = 0;
-        std::vector<PackedEntry> entries = plain_v20_entries(read_file(path), &skipped);
+        const std::vector<uint8_t> archive = read_file(path);
+        if (archive.empty()) {
+            std::printf("-- %s: missing or empty\n", path.c_str());
+            continue;
+        }
+        std::vector<PackedEntry> entries = plain_v20_entries(archive, &skipped);
         std::printf("-- %s: %zu entries of the 2.0 method alone (%d other file entries left out)\n", path.c_str(),
                     entries.size(), skipped);
         for (const PackedEntry& e : entries) {
