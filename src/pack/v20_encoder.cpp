@@ -520,6 +520,9 @@ constexpr int OPT_PASSES = 6;
 // the positions they cover are not searched.
 constexpr uint32_t OPT_NICE = 160;
 constexpr int OPT_CHAIN3 = 16;  // three-byte chain candidates tried for the nearest copy
+// How far a block's last item may run past its OPT_BLOCK_BYTES: the longest
+// item (a repeated distance's longest length with the largest bonus).
+constexpr size_t OPT_SPILL = MAX_REPEAT_CODED + 3;
 
 struct Prices {  // in 1/16 bit
     uint32_t main[MAIN_SYMBOLS];
@@ -599,16 +602,41 @@ void clear_block(NormalBlock& blk) {
     std::memset(blk.repeat_freq, 0, sizeof(blk.repeat_freq));
 }
 
-// One pass of the dynamic program over buf[pos, pos + n) at the given prices;
-// leaves the cheapest path's items in blk and its state in st. Each position
-// keeps its OPT_STATES cheapest arrivals whose recent distances differ (in
-// order of cost), so a slightly dearer way there that leaves a useful
-// distance behind is followed on too.
-void optimal_pass(const LzMatcher& lz, const OptScratch& sc, std::vector<OptNode>& nodes, size_t pos, size_t n,
-                  const Prices& p, NormalBlock& blk, CoderState& st, int K) {
+// Where a block's last item ends: at its n bytes, or past them where a long
+// item (OPT_NICE or more) runs on. A block cut at a fixed length would cut
+// such a match in two, and on runs of one pattern every block would pay for
+// that; shorter items are left as they are, since on ordinary data moving
+// the ends gains nothing and only perturbs the passes. The cheapest path to
+// each such end is weighed with the bytes it leaves to the next block at
+// this block's cost per byte.
+size_t choose_end(const std::vector<OptNode>& nodes, size_t n, size_t span, int K) {
+    const double per_byte = static_cast<double>(nodes[n * K].cost) / static_cast<double>(n);
+    size_t best = n;
+    double best_cost = static_cast<double>(nodes[n * K].cost) + per_byte * static_cast<double>(span - n);
+    for (size_t j = n + 1; j <= span; ++j) {
+        if (nodes[j * K].cost == UINT32_MAX || nodes[j * K].length < OPT_NICE) continue;
+        double c = static_cast<double>(nodes[j * K].cost) + per_byte * static_cast<double>(span - j);
+        if (c < best_cost) {
+            best_cost = c;
+            best = j;
+        }
+    }
+    return best;
+}
+
+// One pass of the dynamic program over items that start in buf[pos, pos + n)
+// at the given prices; they may run on to pos + span (see
+// parse_block_optimal). Leaves the items of the cheapest path to pos + *end
+// in blk and its state in st; when *end is 0 it is chosen first (see
+// choose_end). False, with blk and st as they were, when no path reaches
+// pos + *end. Each position keeps its OPT_STATES cheapest arrivals whose
+// recent distances differ (in order of cost), so a slightly dearer way
+// there that leaves a useful distance behind is followed on too.
+bool optimal_pass(const LzMatcher& lz, const OptScratch& sc, std::vector<OptNode>& nodes, size_t pos, size_t n,
+                  size_t span, size_t* end, const Prices& p, NormalBlock& blk, CoderState& st, int K) {
     const uint8_t* buf = lz.buffer.data();
-    const size_t limit = pos + n;
-    for (size_t i = 0; i < (n + 1) * K; ++i) nodes[i].cost = UINT32_MAX;
+    const size_t limit = pos + span;
+    for (size_t i = 0; i < (span + 1) * K; ++i) nodes[i].cost = UINT32_MAX;
     nodes[0].cost = 0;
     for (int k = 0; k < 4; ++k) nodes[0].rep.distances[k] = st.recent_distances[(st.recent_index - 1 - k) & 3];
     nodes[0].rep.last_distance = st.last_distance;
@@ -650,7 +678,7 @@ void optimal_pass(const LzMatcher& lz, const OptScratch& sc, std::vector<OptNode
             if (c == UINT32_MAX) break;
             const RepState rs = nodes[i * K + s].rep;
             reach(i, s, 1, c + p.main[buf[at]], Kind::literal, 0, 0);
-            if (rs.last_length > 0 && rs.last_length <= n - i &&
+            if (rs.last_length > 0 && rs.last_length <= span - i &&
                 lz_match_length(lz, at, rs.last_distance, limit, rs.last_length) >= rs.last_length)
                 reach(i, s, rs.last_length, c + p.main[SYM_REPEAT_LAST], Kind::repeat_last, rs.last_distance, 0);
             for (int k = 1; k <= 4; ++k) {
@@ -670,7 +698,7 @@ void optimal_pass(const LzMatcher& lz, const OptScratch& sc, std::vector<OptNode
                     reach(i, s, l, base + p.repeat[slot] + LENGTH_EXTRA_BITS[slot] * UNIT, Kind::repeat, d, k);
                 }
             }
-            if (uint32_t d = sc.short_distance[i]; d != 0 && n - i >= 2) {
+            if (uint32_t d = sc.short_distance[i]; d != 0 && span - i >= 2) {
                 int slot = short_distance_slot(d - 1);
                 reach(i, s, 2, c + p.main[SYM_SHORT + slot] + SHORT_DISTANCE_EXTRA_BITS[slot] * UNIT,
                       Kind::short_match, d, 0);
@@ -694,8 +722,12 @@ void optimal_pass(const LzMatcher& lz, const OptScratch& sc, std::vector<OptNode
             }
         }
     }
+    if (*end == 0) *end = choose_end(nodes, n, span, K);
+    // Past n a position may be reached in one pass and not in another (by a
+    // repeated distance that this pass's path does not leave behind).
+    if (nodes[*end * K].cost == UINT32_MAX) return false;
     std::vector<Choice> path;
-    for (size_t j = n, s = 0; j > 0;) {
+    for (size_t j = *end, s = 0; j > 0;) {
         const OptNode& node = nodes[j * K + s];
         path.push_back({node.kind, node.length, node.distance, node.repeat, 0});
         j -= node.length;
@@ -706,18 +738,23 @@ void optimal_pass(const LzMatcher& lz, const OptScratch& sc, std::vector<OptNode
         emit_choice(blk, st, *it, buf[pos]);
         pos += it->length;
     }
+    return true;
 }
 
 // Parses the next block from entry offset pos_offset optimally; returns the
-// new offset.
+// new offset. Its items start in the next OPT_BLOCK_BYTES; the last one may
+// run on by up to OPT_SPILL bytes.
 uint64_t parse_block_optimal(V20Encoder& enc, OptScratch& sc, uint64_t pos_offset, uint64_t end_offset,
                              NormalBlock& blk) {
     LzMatcher& lz = enc.lz;
     const uint64_t stop = std::min<uint64_t>(end_offset, pos_offset + OPT_BLOCK_BYTES);
+    static_assert(OPT_SPILL <= LOOKAHEAD);
     lz_read_until(lz, pos_offset, stop + LOOKAHEAD);
     const size_t pos = lz_index(lz, pos_offset);
     const size_t n = static_cast<size_t>(stop - pos_offset);
     const size_t limit = pos + n;
+    const size_t span = static_cast<size_t>(std::min<uint64_t>(end_offset, stop + OPT_SPILL) - pos_offset);
+    const size_t span_limit = pos + span;
 
     // The greedy-with-lazy-look parse of the same bytes, to fall back on where
     // the optimal parse does not come out smaller (its costs are estimates).
@@ -729,8 +766,7 @@ uint64_t parse_block_optimal(V20Encoder& enc, OptScratch& sc, uint64_t pos_offse
     lz_insert_until(lz, pos);
     lz_enable_chains3(lz);
     const size_t inserted = lz.inserted;
-    const size_t span = limit + 1 > inserted ? limit + 1 - inserted : 0;
-    sc.prev.resize(span);
+    sc.prev.resize(limit + 1 > inserted ? limit + 1 - inserted : 0);
     for (size_t i = 0; i < sc.prev.size(); ++i) sc.prev[i] = lz.prev[(inserted + i) & (CHAIN_WINDOW - 1)];
     sc.head2 = lz.head2;
     const CoderState start_state = enc.state;
@@ -770,25 +806,25 @@ uint64_t parse_block_optimal(V20Encoder& enc, OptScratch& sc, uint64_t pos_offse
         lz_insert3_until(lz, at);
         uint32_t near_length = 0;
         if (uint32_t d = lz_short_candidate(lz, at, MAX_WINDOW_REACH); d != 0) {
-            near_length = lz_match_length(lz, at, d, limit, MAX_LONG_FOUND);
+            near_length = lz_match_length(lz, at, d, span_limit, MAX_LONG_FOUND);
             if (near_length >= 2 && d <= MAX_SHORT_DISTANCE) sc.short_distance[i] = static_cast<uint16_t>(d);
             if (near_length >= MIN_LONG_CODED) sc.matches.push_back({near_length, d});
             else near_length = 0;
         }
-        if (near_length == 0 && limit - at >= MIN_LONG_CODED) {
+        if (near_length == 0 && span_limit - at >= MIN_LONG_CODED) {
             if (uint32_t d = lz_nearest3(lz, at, v20::LONGER_FROM_1 - 1, OPT_CHAIN3); d != 0) {
-                near_length = lz_match_length(lz, at, d, limit, MAX_LONG_FOUND);
+                near_length = lz_match_length(lz, at, d, span_limit, MAX_LONG_FOUND);
                 sc.matches.push_back({near_length, d});
             }
         }
         MatchResult found[OPT_MAX_MATCHES];
-        int count = lz_find_matches(lz, at, limit, MAX_LONG_FOUND, near_length, found, OPT_MAX_MATCHES);
+        int count = lz_find_matches(lz, at, span_limit, MAX_LONG_FOUND, near_length, found, OPT_MAX_MATCHES);
         sc.matches.insert(sc.matches.end(), found, found + count);
         uint32_t longest = count > 0 ? found[count - 1].length : near_length;
         if (longest >= OPT_NICE) skip_until = i + longest;
     }
     sc.first_match[n] = static_cast<uint32_t>(sc.matches.size());
-    sc.nodes.resize((n + 1) * OPT_STATES);
+    sc.nodes.resize((span + 1) * OPT_STATES);
 
     // Half the passes start from the tables the decoder holds (or from an
     // estimate), half from the codes the lazy parse would get.
@@ -805,13 +841,15 @@ uint64_t parse_block_optimal(V20Encoder& enc, OptScratch& sc, uint64_t pos_offse
     uint64_t best_bits = UINT64_MAX;
     NormalBlock trial;
     CoderState best_state;
+    size_t block_end = 0;  // chosen by the first pass
+    bool optimal = true;
     for (int pass = 0; pass < OPT_PASSES; ++pass) {
         if (pass == OPT_PASSES / 2) prices_from_lengths(prices, lazy_lengths);
         // Each half settles its prices with one arrival per position, then
         // parses once with several.
         const int states = pass % (OPT_PASSES / 2) == OPT_PASSES / 2 - 1 ? OPT_STATES : 1;
         CoderState st = enc.state;
-        optimal_pass(lz, sc, sc.nodes, pos, n, prices, trial, st, states);
+        if (!optimal_pass(lz, sc, sc.nodes, pos, n, span, &block_end, prices, trial, st, states)) continue;
         uint8_t lengths[NORMAL_TABLE_COUNT];
         uint64_t bits = block_bits(trial, st, lengths);
         if (bits < best_bits) {
@@ -821,10 +859,13 @@ uint64_t parse_block_optimal(V20Encoder& enc, OptScratch& sc, uint64_t pos_offse
         }
         prices_from_lengths(prices, lengths);
     }
+    // The other two cover the first n bytes only, so they are taken only
+    // when they cost less than the optimal parse of its longer stretch.
     if (lazy_bits < best_bits) {
         std::swap(blk, lazy);
         best_state = lazy_state;
         best_bits = lazy_bits;
+        optimal = false;
     }
     // Bytes that hardly pack may do best with no matches at all.
     clear_block(lazy);
@@ -832,9 +873,10 @@ uint64_t parse_block_optimal(V20Encoder& enc, OptScratch& sc, uint64_t pos_offse
     if (block_bits(lazy, start_state, lazy_lengths) < best_bits) {
         std::swap(blk, lazy);
         best_state = start_state;
+        optimal = false;
     }
     enc.state = best_state;
-    return stop;
+    return optimal ? pos_offset + block_end : stop;
 }
 
 // ------------------------------------------------------------ normal blocks
@@ -916,37 +958,67 @@ constexpr int LITERAL_RUN_BLOCKS = 16;
 
 // Codes [pos, end) of the matcher's buffer in normal mode. With probe set,
 // returns false as soon as the input turns out not to pack.
+// Optimally parsed blocks with at most this many items (long matches all
+// through, as in runs of one pattern) are gathered, up to OPT_GROUP_ITEMS
+// items, and written behind one table block: a symbol that only a later
+// block needs (the shorter match at a run's end) would otherwise cost a
+// table block of its own.
+constexpr size_t OPT_FEW_ITEMS = OPT_BLOCK_BYTES / 128;
+constexpr size_t OPT_GROUP_ITEMS = BLOCK_ITEMS;
+
+void append_block(NormalBlock& to, const NormalBlock& from) {
+    to.items.insert(to.items.end(), from.items.begin(), from.items.end());
+    for (int i = 0; i < MAIN_SYMBOLS; ++i) to.main_freq[i] += from.main_freq[i];
+    for (int i = 0; i < DISTANCE_SYMBOLS; ++i) to.distance_freq[i] += from.distance_freq[i];
+    for (int i = 0; i < REPEAT_SYMBOLS; ++i) to.repeat_freq[i] += from.repeat_freq[i];
+}
+
 bool encode_normal(V20Encoder& enc, BitWriter& bw, uint64_t pos, uint64_t end, bool& fresh, bool probe = false) {
-    NormalBlock blk;
+    NormalBlock blk, group;
     OptScratch scratch;
     const uint64_t start = pos;
     const uint64_t start_bits = bw.bit_count();
     int literal_blocks = 0;  // blocks still to be coded without match search
-    while (pos < end) {
-        const uint64_t block_start = pos;
-        const uint64_t block_bits = bw.bit_count();
-        const bool literal_only = literal_blocks > 0;
-        blk.items.clear();
-        std::memset(blk.main_freq, 0, sizeof(blk.main_freq));
-        std::memset(blk.distance_freq, 0, sizeof(blk.distance_freq));
-        std::memset(blk.repeat_freq, 0, sizeof(blk.repeat_freq));
-        if (enc.settings.optimal && !literal_only) pos = parse_block_optimal(enc, scratch, pos, end, blk);
-        else pos = parse_block(enc, pos, end, blk, literal_only);
-        // The last block of an entry in a solid set: tables for any symbol,
-        // which the next entry can go on with when it is small.
-        const bool cover = enc.solid_set && pos == end;
-        write_normal_block(bw, enc.state, blk, fresh, enc.settings.optimal, cover);
-        update_literal_cost(enc, blk);
+    // The last block of an entry in a solid set: tables for any symbol,
+    // which the next entry can go on with when it is small.
+    auto write = [&](NormalBlock& b, bool last) {
+        write_normal_block(bw, enc.state, b, fresh, enc.settings.optimal, enc.solid_set && last);
+        update_literal_cost(enc, b);
         bw.drain();
         fresh = false;
-        // A block of matches that did not pack makes the next few skip the
-        // search; a literal-only block that packs ends the skipping.
-        bool packs = (bw.bit_count() - block_bits) * 64 <= (pos - block_start) * 8 * GIVE_UP_SHARE;
-        if (literal_only) literal_blocks = packs ? 0 : literal_blocks - 1;
-        else if (!packs && pos - block_start >= LITERAL_PROBE) literal_blocks = LITERAL_RUN_BLOCKS;
+    };
+    while (pos < end) {
+        const uint64_t block_start = pos;
+        const bool literal_only = literal_blocks > 0;
+        clear_block(blk);
+        if (enc.settings.optimal && !literal_only) pos = parse_block_optimal(enc, scratch, pos, end, blk);
+        else pos = parse_block(enc, pos, end, blk, literal_only);
+        if (enc.settings.optimal && !literal_only && blk.items.size() <= OPT_FEW_ITEMS) {
+            if (group.items.size() + blk.items.size() > OPT_GROUP_ITEMS) {
+                write(group, false);
+                clear_block(group);
+            }
+            append_block(group, blk);
+            if (pos == end) write(group, true);
+        } else {
+            if (!group.items.empty()) {
+                write(group, false);
+                clear_block(group);
+            }
+            const uint64_t bits_before = bw.bit_count();
+            write(blk, pos == end);
+            // A block of matches that did not pack makes the next few skip the
+            // search; a literal-only block that packs ends the skipping.
+            bool packs = (bw.bit_count() - bits_before) * 64 <= (pos - block_start) * 8 * GIVE_UP_SHARE;
+            if (literal_only) literal_blocks = packs ? 0 : literal_blocks - 1;
+            else if (!packs && pos - block_start >= LITERAL_PROBE) literal_blocks = LITERAL_RUN_BLOCKS;
+        }
         if (probe && pos - start >= GIVE_UP_PROBE && pos < end) {
             probe = false;
-            if ((bw.bit_count() - start_bits) * 64 > (pos - start) * 8 * GIVE_UP_SHARE) return false;
+            // A gathered group is not written yet: its cost as it would be.
+            uint8_t lengths[NORMAL_TABLE_COUNT];
+            const uint64_t pending = group.items.empty() ? 0 : block_bits(group, enc.state, lengths);
+            if ((bw.bit_count() - start_bits + pending) * 64 > (pos - start) * 8 * GIVE_UP_SHARE) return false;
         }
     }
     return true;

@@ -166,9 +166,14 @@ TEST(EncoderRoundTrip, SmallReadPiecesCodeTheSameAsLargeOnes) {
 
 // Level 5 parses blocks by dynamic programming and keeps the lazy parse where
 // that comes out smaller: it must decode back, from small read pieces and in
-// a solid run too, and never be larger than level 3.
+// a solid run too, and never be larger than level 3. Long runs of one
+// pattern span many blocks, each of which must not cut the match running
+// over its end.
 TEST(EncoderRoundTrip, LevelFiveDecodesAndIsNeverLargerThanLevelThree) {
-    std::vector<std::vector<uint8_t>> files = {text_like(150000, 21), random_bytes(20000, 22), text_like(300, 23)};
+    std::vector<uint8_t> pattern(300000);
+    for (size_t i = 0; i < pattern.size(); ++i) pattern[i] = static_cast<uint8_t>("record-of-12"[i % 12]);
+    std::vector<std::vector<uint8_t>> files = {text_like(150000, 21), random_bytes(20000, 22), text_like(300, 23),
+                                               std::vector<uint8_t>(300000, 0), pattern};
     for (const char* name : {"test.exe", "test-cyrillic.txt", "etalon.bin"}) {
         std::string bytes = read_bytes(std::string(KX_CORPUS_DIR) + "/originals/" + name);
         if (!bytes.empty()) files.emplace_back(bytes.begin(), bytes.end());
