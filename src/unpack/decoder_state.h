@@ -340,19 +340,36 @@ inline void copy8(uint8_t* d, const uint8_t* s) {
     std::memcpy(d, &x, 8);
 }
 
-// Copies taken by copy_pattern are longer than this: the last word then
-// reads a stretch the copy has finished.
+// Copies taken by copy_pattern are longer than this: the last stores then
+// read a stretch the copy has finished.
 constexpr uint32_t PATTERN_COPY_FROM = 32;
 
-// copy_linear for a distance below 8 and a length above PATTERN_COPY_FROM:
-// the distance's bytes are repeated in a word once, which is then stored
-// every period bytes (the largest multiple of the distance up to 8), so no
-// store waits to read back what the one before wrote. Out of line: the
-// decoders' loops keep their registers.
+// copy_linear for a distance below 16 and a length above PATTERN_COPY_FROM:
+// the distance's bytes are put together once, repeated, in a word (below 8)
+// or in 16 bytes, which are then stored every period bytes (the largest
+// multiple of the distance that fits them), so that no store waits to read
+// back what the one before wrote. Out of line: the decoders' loops keep
+// their registers.
 [[gnu::noinline]] inline void copy_pattern(uint8_t* d, uint32_t distance, uint32_t length) {
+    const uint8_t* s = d - distance;
+    if (distance >= 8) {
+        // The distance's bytes, then its first 16 - distance again (a word
+        // from s covers them; the bytes past 16 are not used).
+        uint8_t pattern[24];
+        std::memcpy(pattern, s, 16);
+        std::memcpy(pattern + distance, s, 8);
+        const uint32_t period = distance;
+        for (uint32_t i = 0; i + 16 <= length; i += period)
+            std::memcpy(d + i, pattern, 16);
+        // The last 16 bytes repeat those a period before them, which the
+        // stores above have written (length - 16 - period >= 0).
+        std::memcpy(pattern, d + length - 16 - period, 16);
+        std::memcpy(d + length - 16, pattern, 16);
+        return;
+    }
     constexpr bool LITTLE = std::endian::native == std::endian::little;
     uint64_t word;
-    std::memcpy(&word, d - distance, 8);
+    std::memcpy(&word, s, 8);
     // The first distance bytes, then copies of them shifted along the word
     // (towards its top in memory order).
     const uint32_t bits = 8 * distance;
@@ -381,7 +398,9 @@ constexpr uint32_t PATTERN_COPY_FROM = 32;
 inline void copy_linear(uint8_t* d, uint32_t distance, uint32_t length) {
     const uint8_t* s = d - distance;
     if (distance >= 8) {
-        if (length >= 8) {
+        if (distance < 16 && length > PATTERN_COPY_FROM) {
+            copy_pattern(d, distance, length);
+        } else if (length >= 8) {
             // Each word's source bytes are final before it is read; the last
             // word ends exactly at d + length, overlapping the one before.
             uint32_t i = 0;
