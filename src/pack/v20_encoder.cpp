@@ -956,8 +956,6 @@ constexpr uint64_t GIVE_UP_SHARE = 63;
 constexpr size_t LITERAL_PROBE = 8192;
 constexpr int LITERAL_RUN_BLOCKS = 16;
 
-// Codes [pos, end) of the matcher's buffer in normal mode. With probe set,
-// returns false as soon as the input turns out not to pack.
 // Optimally parsed blocks with at most this many items (long matches all
 // through, as in runs of one pattern) are gathered, up to OPT_GROUP_ITEMS
 // items, and written behind one table block: a symbol that only a later
@@ -973,6 +971,8 @@ void append_block(NormalBlock& to, const NormalBlock& from) {
     for (int i = 0; i < REPEAT_SYMBOLS; ++i) to.repeat_freq[i] += from.repeat_freq[i];
 }
 
+// Codes [pos, end) of the matcher's buffer in normal mode. With probe set,
+// returns false as soon as the input turns out not to pack.
 bool encode_normal(V20Encoder& enc, BitWriter& bw, uint64_t pos, uint64_t end, bool& fresh, bool probe = false) {
     NormalBlock blk, group;
     OptScratch scratch;
