@@ -457,12 +457,58 @@ inline void copy_short_far(uint8_t* d, uint32_t distance, uint32_t length) {
     std::memcpy(d + length + 8, &after1, 8);
 }
 
+// Below this distance a long copy from 16 or more back would read blocks
+// that its own recent stores only partly cover, which waits for them. The
+// 32-bit programs, kept small, copy those by blocks all the same.
+constexpr uint32_t PATTERN_FAR_BELOW = sizeof(void*) == 8 ? 64 : 0;
+
+// copy_far for a distance from 16 to PATTERN_FAR_BELOW - 1 and a length of
+// at least distance + 16: the distance's bytes are taken from behind the
+// copy once (up to four blocks of 16, the last one ending at the distance)
+// and stored again every distance bytes, the rest after the last whole
+// period likewise. Reads up to 48 bytes from d - distance on.
+[[gnu::noinline]] inline void copy_pattern_far(uint8_t* d, uint32_t distance, uint32_t length) {
+    const uint8_t* s = d - distance;
+    uint8_t p0[16], p1[16], p2[16], last[16];
+    std::memcpy(p0, s, 16);
+    std::memcpy(p1, s + 16, 16);
+    std::memcpy(p2, s + 32, 16);
+    std::memcpy(last, s + distance - 16, 16);
+    uint32_t i = 0;
+    for (; i + distance <= length; i += distance) {
+        std::memcpy(d + i, p0, 16);
+        if (distance > 32)
+            std::memcpy(d + i + 16, p1, 16);
+        if (distance > 48)
+            std::memcpy(d + i + 32, p2, 16);
+        std::memcpy(d + i + distance - 16, last, 16);
+    }
+    const uint32_t rem = length - i;  // below the distance
+    if (rem >= 16)
+        std::memcpy(d + i, p0, 16);
+    if (rem >= 32)
+        std::memcpy(d + i + 16, p1, 16);
+    if (rem >= 48)
+        std::memcpy(d + i + 32, p2, 16);
+    if (rem % 16 != 0) {
+        // The last 16 bytes: from the source when they lie in one period,
+        // else from one period back, which the stores above have written.
+        std::memcpy(last, rem >= 16 ? s + rem - 16 : d + length - 16 - distance, 16);
+        std::memcpy(d + length - 16, last, 16);
+    }
+}
+
 // A copy from 16 or more back: up to 16 bytes as copy_short_far, longer
 // ones by 16-byte blocks, the last ending at d + length (each block's source
 // bytes are final before it is read).
+template <bool NEAR_PATTERN = true>
 inline void copy_far(uint8_t* d, uint32_t distance, uint32_t length) {
     if (length <= 16) {
         copy_short_far(d, distance, length);
+        return;
+    }
+    if (NEAR_PATTERN && distance < PATTERN_FAR_BELOW && length >= distance + 16) {
+        copy_pattern_far(d, distance, length);
         return;
     }
     const uint8_t* s = d - distance;
@@ -480,9 +526,10 @@ inline void copy_far(uint8_t* d, uint32_t distance, uint32_t length) {
 
 // A match copy inside the window with 32 bytes to spare behind d + length:
 // 16-byte blocks from 16 or more back, words or a repeated pattern nearer.
+template <bool NEAR_PATTERN = true>
 inline void copy_within(uint8_t* d, uint32_t distance, uint32_t length) {
     if (distance >= 16)
-        copy_far(d, distance, length);
+        copy_far<NEAR_PATTERN>(d, distance, length);
     else
         copy_linear(d, distance, length);
 }

@@ -665,7 +665,7 @@ void items_v15_fast() {
         // other copy ends the stretch.
         auto copy = [&](uint32_t length, uint32_t distance) KX_LAMBDA_INLINE {
             if (fast && distance - 1 < out && length <= MAX_MATCH) {
-                copy_within(w + out, distance, length);
+                copy_within<false>(w + out, distance, length);
                 out += length;
             } else {
                 if (fast)

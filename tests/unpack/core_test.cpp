@@ -207,15 +207,15 @@ TEST_F(Core, ZeroSizeEntryWritesNothing) {
 }  // namespace
 
 // The fast rounds' copy (blocks from far back, a stored pattern from near)
-// against a byte-by-byte copy, at every distance up to 40 and every length
+// against a byte-by-byte copy, at every distance up to 70 and every length
 // a match can have; the 32 bytes behind the match stay as they were.
 TEST_F(Core, CopyWithinMatchesByteCopyAndKeepsTheBytesBehind) {
     std::mt19937 rng(9);
     std::vector<uint8_t> base(1024), a, b;
     for (auto& x : base)
         x = uint8_t(rng());
-    const uint32_t at = 64;
-    for (uint32_t distance = 1; distance <= 40; ++distance)
+    const uint32_t at = 96;
+    for (uint32_t distance = 1; distance <= 70; ++distance)
         for (uint32_t length = 1; length <= FLUSH_MARGIN; ++length) {
             a = base;
             b = base;
@@ -223,5 +223,8 @@ TEST_F(Core, CopyWithinMatchesByteCopyAndKeepsTheBytesBehind) {
                 a[at + i] = a[at + i - distance];
             copy_within(b.data() + at, distance, length);
             ASSERT_EQ(a, b) << "distance " << distance << " length " << length;
+            b = base;
+            copy_within<false>(b.data() + at, distance, length);
+            ASSERT_EQ(a, b) << "without far patterns, distance " << distance << " length " << length;
         }
 }
