@@ -498,16 +498,17 @@ constexpr uint32_t PATTERN_FAR_BELOW = sizeof(void*) == 8 ? 64 : 0;
     }
 }
 
-// A copy from 16 or more back: up to 16 bytes as copy_short_far, longer
-// ones by 16-byte blocks, the last ending at d + length (each block's source
-// bytes are final before it is read).
-template <bool NEAR_PATTERN = true>
+// A copy from 16 or more back: up to 16 bytes as copy_short_far; longer
+// ones from under PATTERN_FAR_BELOW back by copy_pattern_far when
+// FAR_PATTERN is set, the rest by 16-byte blocks, the last ending at
+// d + length (each block's source bytes are final before it is read).
+template <bool FAR_PATTERN = true>
 inline void copy_far(uint8_t* d, uint32_t distance, uint32_t length) {
     if (length <= 16) {
         copy_short_far(d, distance, length);
         return;
     }
-    if (NEAR_PATTERN && distance < PATTERN_FAR_BELOW && length >= distance + 16) {
+    if (FAR_PATTERN && distance < PATTERN_FAR_BELOW && length >= distance + 16) {
         copy_pattern_far(d, distance, length);
         return;
     }
@@ -525,11 +526,11 @@ inline void copy_far(uint8_t* d, uint32_t distance, uint32_t length) {
 }
 
 // A match copy inside the window with 32 bytes to spare behind d + length:
-// 16-byte blocks from 16 or more back, words or a repeated pattern nearer.
-template <bool NEAR_PATTERN = true>
+// copy_far from 16 or more back, words or a repeated pattern nearer.
+template <bool FAR_PATTERN = true>
 inline void copy_within(uint8_t* d, uint32_t distance, uint32_t length) {
     if (distance >= 16)
-        copy_far<NEAR_PATTERN>(d, distance, length);
+        copy_far<FAR_PATTERN>(d, distance, length);
     else
         copy_linear(d, distance, length);
 }
