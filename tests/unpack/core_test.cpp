@@ -204,8 +204,6 @@ TEST_F(Core, ZeroSizeEntryWritesNothing) {
     }
 }
 
-}  // namespace
-
 // The fast rounds' copy (blocks from far back, a stored pattern from near)
 // against a byte-by-byte copy, at every distance up to 70 and every length
 // a match can have; the 32 bytes behind the match stay as they were.
@@ -228,3 +226,5 @@ TEST_F(Core, CopyWithinMatchesByteCopyAndKeepsTheBytesBehind) {
             ASSERT_EQ(a, b) << "without far patterns, distance " << distance << " length " << length;
         }
 }
+
+}  // namespace
