@@ -63,7 +63,7 @@ uint32_t checksum_end(const Entry& e, uint32_t value) { return e.checksum_mode =
 
 // What an archive holds besides folders and the entries the decoders take.
 struct Skipped {
-    int stored = 0, encrypted = 0, other_versions = 0;
+    int empty = 0, stored = 0, encrypted = 0, other_versions = 0;
     int solid_after_skipped = 0;  // a solid entry needs the one before it decoded
     bool cut = false;           // a header or an entry's data ran past the end
     bool missing_volume = false;
@@ -74,6 +74,7 @@ struct Skipped {
             if (n)
                 t += (t.empty() ? "" : ", ") + std::to_string(n) + " " + what;
         };
+        add(empty, "empty");
         add(stored, "stored");
         add(encrypted, "encrypted");
         add(other_versions, "of versions the decoders do not take");
@@ -202,6 +203,12 @@ std::vector<Entry> packed_entries(const std::string& file, Skipped* skipped = nu
             continue;
         if (!p.entry.solid)
             gap = false;
+        if (p.stored && p.entry.size == 0) {
+            // An empty file adds nothing to the window, so the solid stream
+            // goes on past it (a packed tree often has some).
+            ++skip.empty;
+            continue;
+        }
         if (p.flags & FILE_ENCRYPTED)
             ++skip.encrypted;
         else if (p.stored)
