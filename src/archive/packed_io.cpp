@@ -46,15 +46,20 @@ int32_t write_unpacked_data(const uint8_t* buffer, int32_t count) {
 void copy_stored_data() {
     ArchiveState& a = archive_state;
     int64_t& bytes_left = decoder_bytes_left();
+    // In a solid archive the window holds what the next packed entry copies
+    // from, so the bytes go through a buffer of their own there.
+    static uint8_t solid_buffer[STORED_SOLID_CHUNK];
+    uint8_t* const buffer = a.is_solid ? solid_buffer : a.window;
+    const int32_t chunk = a.is_solid ? STORED_SOLID_CHUNK : STORED_CHUNK;
     for (;;) {
-        int32_t n = read_packed_data(a.window, STORED_CHUNK);
+        int32_t n = read_packed_data(buffer, chunk);
         if (n == 0) break;
         // Packed bytes beyond the unpacked size are read and dropped.
         if (bytes_left <= 0)
             n = 0;
         else if (n > bytes_left)
             n = static_cast<int32_t>(bytes_left);
-        write_unpacked_data(a.window, n);
+        write_unpacked_data(buffer, n);
         if (bytes_left >= 0) bytes_left -= n;
     }
 }

@@ -16,9 +16,12 @@ int32_t read_packed_data(uint8_t* buffer, int32_t count);
 // progress; returns count. A failed write ends the run with exit code 5.
 int32_t write_unpacked_data(const uint8_t* buffer, int32_t count);
 // Moves a stored entry from read_packed_data to write_unpacked_data through
-// the driver's window; bytes beyond the unpacked size are read and dropped.
+// the driver's window (through a buffer of its own in a solid archive, whose
+// window the next entry goes on with); bytes beyond the unpacked size are
+// read and dropped.
 void copy_stored_data();
 
 // Bytes moved per stored-copy step: the whole window, so the buffered streams
-// pass large pieces straight to the system.
+// pass large pieces straight to the system; in a solid archive, 64 KiB.
 inline constexpr int32_t STORED_CHUNK = 0x100000;
+inline constexpr int32_t STORED_SOLID_CHUNK = 0x10000;

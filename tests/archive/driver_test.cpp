@@ -10,6 +10,7 @@
 #include "archive/progress.h"
 #include "archive_support.h"
 #include "archive_writer.h"
+#include "pack/v20_encoder.h"
 #include "platform/fault_hooks.h"
 #include "platform/platform.h"
 #include "support/extracted_name.h"
@@ -212,6 +213,33 @@ TEST(Driver, StoredEntryWritesOnlyItsUnpackedSizeAndGetsItsTime) {
     ASSERT_NE(list, nullptr);
     EXPECT_EQ(entry.dos_date_time, 0x2A43645Cu);  // 2001-02-03 12:34:56 local
     platform::dir_close(list);
+}
+
+// A solid archive may hold a stored file between packed ones: the next
+// packed file still copies from the window as the one before it left it.
+TEST(Driver, StoredFileInASolidArchiveLeavesTheWindowToTheNextPackedOne) {
+    const Bytes text = pattern(200000, 13), stored = pattern(150000, 12), again = text.substr(1000, 120000);
+    pack::V20Encoder enc;
+    pack::encoder_init(enc, pack::settings_for_level(3));
+    auto packed = [&](const Bytes& data, bool solid) {
+        std::vector<uint8_t> out;
+        pack::encode_entry(enc, reinterpret_cast<const uint8_t*>(data.data()), data.size(), solid, nullptr, out);
+        return Bytes(out.begin(), out.end());
+    };
+    const Bytes first = packed(text, false), last = packed(again, true);
+    ASSERT_LT(last.size(), again.size() / 20);  // it copies from the first file
+    Scratch s;
+    BlockArchive a;
+    a.marker().main_header(0x08);  // solid
+    a.file({.name = "first.txt", .data = first, .method = '3', .unpacked_size = int64_t(text.size()),
+            .crc = crc32_of(text)});
+    a.file({.name = "stored.bin", .data = stored, .flags = 0x8010});
+    a.file({.name = "last.txt", .data = last, .flags = 0x8010, .method = '3',
+            .unpacked_size = int64_t(again.size()), .crc = crc32_of(again)});
+    a.save(s / "solid.rar");
+    EXPECT_EQ(s.extract(s / "solid.rar"), SUCCESS);
+    EXPECT_TRUE(read_file(s.out() / "stored.bin") == stored);
+    EXPECT_TRUE(read_file(s.out() / "last.txt") == again);
 }
 
 TEST(Driver, FoldersWithMissingParentsAndFolderOnlyArchive) {
