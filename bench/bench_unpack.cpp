@@ -203,16 +203,14 @@ std::vector<Entry> packed_entries(const std::string& file, Skipped* skipped = nu
             continue;
         if (!p.entry.solid)
             gap = false;
-        if (p.stored && p.entry.size == 0) {
-            // An empty file adds nothing to the window, so the solid stream
-            // goes on past it (a packed tree often has some).
-            ++skip.empty;
+        if (p.stored && !(p.flags & FILE_ENCRYPTED)) {
+            // A stored file leaves the window as it was, so the solid
+            // stream goes on past it (a packed tree often has empty ones).
+            ++(p.entry.size == 0 ? skip.empty : skip.stored);
             continue;
         }
         if (p.flags & FILE_ENCRYPTED)
             ++skip.encrypted;
-        else if (p.stored)
-            ++skip.stored;
         else if (p.entry.version < 13 || p.entry.version > 20)
             ++skip.other_versions;
         else if (p.flags & FILE_CONTINUES_IN_NEXT)
