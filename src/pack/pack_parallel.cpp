@@ -7,7 +7,8 @@
 // bytes: a job counts its file's size while it is packed, then the size of
 // what it packed to. So the threads can run well ahead of a large file that
 // the calling thread streams, by as much more as the files pack smaller.
-// At most MAX_THREADS work at once, however many are asked for (see there).
+// At most MAX_THREADS work at once (MAX_THREADS_LEVEL_5 at level 5), however
+// many are asked for.
 #include <algorithm>
 #include <condition_variable>
 #include <mutex>
@@ -26,8 +27,11 @@ constexpr uint64_t AHEAD_BUDGET = 3 * PREPARE_LIMIT;
 // what it packs to, and what its allocator keeps of them between jobs. The
 // calling thread needs about 14 MiB, so with two helpers the packer peaks at
 // 56-58 MiB on files of 0.5 to 4 MiB (measured), and a third would take it
-// to about 71 MiB, past the 64 MiB the packer keeps to.
+// to about 71 MiB, past the 64 MiB the packer keeps to. Level 5's parse
+// adds about 8 MiB to each coder (arrivals and match candidates of a block),
+// so there one helper is the most (two peaked at 64 MiB).
 constexpr int MAX_THREADS = 3;
+constexpr int MAX_THREADS_LEVEL_5 = 2;
 
 struct Job {
     size_t entry = 0;
@@ -126,7 +130,7 @@ WriteResult pack_tree_parallel(ArchiveWriter& w, const std::vector<TreeEntry>& e
             s.jobs.back().entry = i;
         }
     std::vector<std::thread> helpers;
-    const int threads = std::min(w.options.threads, MAX_THREADS);
+    const int threads = std::min(w.options.threads, w.options.level >= 5 ? MAX_THREADS_LEVEL_5 : MAX_THREADS);
     for (int k = 1; k < threads && !s.jobs.empty(); ++k) helpers.emplace_back(worker, std::ref(s));
 
     uint64_t total = 0, done = 0;
