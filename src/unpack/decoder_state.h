@@ -71,6 +71,8 @@ inline constexpr uint32_t MAX_HUFF_SYMBOLS = MAIN_SYMBOLS;
 // first level: every table block builds them all, and a main part of 2^11
 // entries for 19 or 28 symbols costs more to fill than its look-ups save.
 inline constexpr int LOOKUP_BITS = 11;
+// Bits of the window that index a look-up of two audio codes at once.
+inline constexpr int AUDIO_PAIR_BITS = 12;
 inline constexpr int SUBTABLE_BITS = 15 - LOOKUP_BITS;
 inline constexpr uint32_t LOOKUP_MAIN = 1u << LOOKUP_BITS;
 
@@ -144,13 +146,13 @@ struct V20State {
     AudioChannel channels[MAX_CHANNELS];
     // The fast decoder's look-ups of two audio codes at once, a byte of one
     // channel's and one of the next (or of the same channel when there is
-    // one), by the top LOOKUP_BITS bits: both codes' lengths added, then the
-    // first code from bit 16 and the second from bit 24; 0 where the two
+    // one), by the top AUDIO_PAIR_BITS bits: both codes' lengths added, then
+    // the first code from bit 16 and the second from bit 24; 0 where the two
     // codes do not both lie within those bits (or either is a table block).
     // The first is for channels 0 and 1, the second for 2 and 3 (four
     // channels only). Built with the audio tables (in 64-bit programs); all
     // 0 leaves every code to the audio tables.
-    uint32_t audio_pairs[2][LOOKUP_MAIN];
+    uint32_t audio_pairs[2][1u << AUDIO_PAIR_BITS];
     // The tables have been built at least once since the state was cleared.
     // A solid entry with nothing before it, or after a table block cut short,
     // uses tables no block has built: they decode as built from zero lengths.

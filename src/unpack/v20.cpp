@@ -150,25 +150,36 @@ inline uint32_t fast_loop_lookup(const Table& t, uint32_t h, const uint32_t* val
 // one of second's.
 void fill_audio_pairs(const HuffTable& first, const HuffTable& second, uint32_t* pairs) {
     constexpr uint32_t RARE = ENTRY_SUBTABLE | AUDIO_TABLE_BLOCK << ENTRY_VALUE_SHIFT;
-    // An entry of a code of len bits stands for every window with the same
-    // top len bits: the first code's entries come in aligned runs of
-    // LOOKUP_MAIN >> len, and the bits past the index do not matter to a
-    // second code that ends within it.
-    for (uint32_t i = 0; i < LOOKUP_MAIN;) {
-        uint32_t e0 = first.entries[i];
-        uint32_t len0 = e0 & ENTRY_LENGTH_MASK;
-        uint32_t run = LOOKUP_MAIN >> len0;
-        if ((e0 & RARE) != 0 || len0 == 0 || len0 >= uint32_t(LOOKUP_BITS) || (i & (run - 1)) != 0) {
+    constexpr uint32_t PAIRS = 1u << AUDIO_PAIR_BITS;
+    // A pair index has one bit more than a table's first level, and no code
+    // of a pair is longer than that level: each is read from it directly, a
+    // subtable meaning a code too long. An entry of a code of len bits
+    // stands for every window with the same top len bits: the first code's
+    // entries come in aligned runs of PAIRS >> len, and the bits past the
+    // index do not matter to a second code that ends within it.
+    static_assert(AUDIO_PAIR_BITS == LOOKUP_BITS + 1);
+    for (uint32_t i = 0; i < PAIRS;) {
+        const uint32_t e0 = first.entries[i >> 1];
+        const uint32_t len0 = e0 & ENTRY_LENGTH_MASK;
+        const uint32_t run = PAIRS >> len0;
+        if ((e0 & RARE) != 0 || len0 == 0 || len0 >= uint32_t(AUDIO_PAIR_BITS) || (i & (run - 1)) != 0) {
             pairs[i++] = 0;
             continue;
         }
         const uint32_t base = len0 | entry_value(e0) << 16;
-        const uint32_t room = uint32_t(LOOKUP_BITS) - len0;
-        for (uint32_t k = 0; k < run; ++k) {
-            uint32_t e1 = second.entries[k << len0];
-            uint32_t len1 = e1 & ENTRY_LENGTH_MASK;
-            bool fits = (e1 & RARE) == 0 && len1 != 0 && len1 <= room;
-            pairs[i + k] = fits ? base + (len1 | entry_value(e1) << 24) : 0;
+        const uint32_t room = uint32_t(AUDIO_PAIR_BITS) - len0;  // at most LOOKUP_BITS
+        // The second code's entries come in runs too, of run >> len1.
+        for (uint32_t k = 0; k < run;) {
+            const uint32_t e1 = second.entries[k << (LOOKUP_BITS - room)];
+            const uint32_t len1 = e1 & ENTRY_LENGTH_MASK;
+            const uint32_t same = run >> len1;
+            if ((e1 & RARE) != 0 || len1 == 0 || len1 > room || (k & (same - 1)) != 0) {
+                pairs[i + k++] = 0;
+                continue;
+            }
+            const uint32_t pair = base + (len1 | entry_value(e1) << 24);
+            for (uint32_t end = k + same; k < end; ++k)
+                pairs[i + k] = pair;
         }
         i += run;
     }
@@ -950,13 +961,13 @@ bool audio_rounds() {
             // Both codes by one look-up when they fit its index (the round
             // starts with channel 0, see above). A round takes at most 30
             // bits, so after a round that began with 56 or more the next
-            // still has the look-up's 11: the refill before the look-up is
+            // still has the look-up's 12: the refill before the look-up is
             // needed every other round only (the codes read one by one
             // refill for themselves).
-            static_assert(56 - 2 * 15 >= LOOKUP_BITS);
+            static_assert(56 - 2 * 15 >= AUDIO_PAIR_BITS);
             if constexpr (decltype(refill)::value)
                 refill_bits();
-            uint32_t pair = pairs[bits >> (64 - LOOKUP_BITS)];
+            uint32_t pair = pairs[bits >> (64 - AUDIO_PAIR_BITS)];
             if (pair != 0) [[likely]] {
                 bits <<= pair & 15;
                 avail -= pair & 15;
@@ -970,14 +981,14 @@ bool audio_rounds() {
             // Channels 0 and 1 by one look-up, 2 and 3 by the other, a
             // pair's codes one by one where they do not both fit; with three
             // channels the third code goes alone. A pair takes at most the
-            // look-up's 11 bits, two codes read one by one 30: after one
+            // look-up's 12 bits, two codes read one by one 30: after one
             // refill the second look-up and a code of 15 bits still find
             // their bits, and the fourth code refills for itself.
-            static_assert(56 - 2 * 15 >= 15 && LOOKUP_BITS <= 15);
+            static_assert(56 - 2 * 15 >= 15 && AUDIO_PAIR_BITS <= 15);
             refill_bits();
             auto two = [&](auto j, const uint32_t* table, ChannelRegs& ra, ChannelRegs& rb) -> bool {
                 constexpr uint32_t J0 = decltype(j)::value;
-                uint32_t pair = table[bits >> (64 - LOOKUP_BITS)];
+                uint32_t pair = table[bits >> (64 - AUDIO_PAIR_BITS)];
                 if (pair != 0) [[likely]] {
                     bits <<= pair & 15;
                     avail -= pair & 15;
